@@ -1,0 +1,179 @@
+#include "comm/frame_codec.h"
+
+#include <cstring>
+
+namespace nx7::codec {
+
+std::uint8_t FrameChecksum(const std::uint8_t* buffer)
+{
+    const int len = buffer[3];
+    unsigned sum = 0;
+    for (int i = 0; i < len + 5; ++i)
+        sum += buffer[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
+
+std::vector<std::uint8_t> BuildFrame(std::uint8_t id, std::uint8_t code, std::span<const std::uint8_t> data)
+{
+    if (data.size() > 255)
+        return {};
+    std::vector<std::uint8_t> frame;
+    frame.reserve(data.size() + kMinFrame);
+    frame.push_back(kStx);
+    frame.push_back(id);
+    frame.push_back(code);
+    frame.push_back(static_cast<std::uint8_t>(data.size()));
+    frame.insert(frame.end(), data.begin(), data.end());
+    frame.push_back(kEtx);
+    frame.push_back(FrameChecksum(frame.data()));
+    frame.push_back(kCr);
+    return frame;
+}
+
+int ReplyKindForCode(std::uint8_t code)
+{
+    switch (code) {
+    case 0x30: return 2;
+    case 0x31: return 6;
+    case 0x44: return 3;
+    case 0x64: return 4;
+    case 0x69: return 5;
+    case 0x49: return 7;
+    case 0x4C: return 8;
+    case 0x47: return 9;
+    case 0x62: return 10;
+    case 0x6C: return 11;
+    default: return -1;
+    }
+}
+
+bool CopiesToLastReply(std::uint8_t code)
+{
+    return code == 0x30 || code == 0x31 || code == 0x47;
+}
+
+std::string HexBytes(const std::uint8_t* bytes, std::size_t count)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(count * 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        text.push_back(digits[bytes[i] >> 4]);
+        text.push_back(digits[bytes[i] & 0x0F]);
+        text.push_back(' ');
+    }
+    return text;
+}
+
+FrameAssembler::FrameAssembler()
+{
+    std::memset(RxRing, 0, sizeof RxRing);
+    std::memset(FrameBuf, 0, sizeof FrameBuf);
+}
+
+void FrameAssembler::AppendReceived(const std::uint8_t* bytes, std::size_t count)
+{
+    while (count > 0) {
+        // Copy in pieces of at most one ring's length so any count stays inside the ring.
+        const std::size_t room = static_cast<std::size_t>(kRingSize - RxHead);
+        const std::size_t chunk = count < room ? count : room;
+        std::memcpy(RxRing + RxHead, bytes, chunk);
+        RxHead += static_cast<int>(chunk);
+        if (RxHead >= kRingSize)
+            RxHead = 0;
+        bytes += chunk;
+        count -= chunk;
+    }
+}
+
+int FrameAssembler::Unread() const
+{
+    if (RxHead > RxTail)
+        return RxHead - RxTail;
+    if (RxHead < RxTail)
+        return kRingSize - RxTail + RxHead;
+    return 0;
+}
+
+void FrameAssembler::ResetReceive()
+{
+    RxHead = 0;
+    RxTail = 0;
+    IdleCountdown = 0;
+    InFrame = false;
+}
+
+bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+
+    int unread = Unread();
+    if (unread == 0) {
+        if (IdleCountdown > 0)
+            --IdleCountdown;
+        else
+            InFrame = false;
+        m_running = false;
+        return true;
+    }
+
+    IdleCountdown = kIdleRuns;
+    std::string trace;
+    if (rxTrace) {
+        trace.reserve(3 + static_cast<std::size_t>(unread) * 3);
+        trace = "RX:";
+    }
+    static const char digits[] = "0123456789ABCDEF";
+
+    for (; unread > 0; --unread) {
+        const std::uint8_t byte = RxRing[RxTail];
+        if (++RxTail >= kRingSize)
+            RxTail = 0;
+        if (rxTrace) {
+            trace.push_back(digits[byte >> 4]);
+            trace.push_back(digits[byte & 0x0F]);
+            trace.push_back(' ');
+        }
+
+        if (!InFrame) {
+            if (byte == kStx) {
+                InFrame = true;
+                FrameBuf[0] = byte;
+                FrameIndex = 1;
+                FrameEnd = kMinFrame;
+            }
+            continue;
+        }
+        if (FrameIndex == 3) {
+            FrameBuf[FrameIndex++] = byte;
+            FrameEnd = byte + 6;
+            continue;
+        }
+        if (FrameIndex == FrameEnd && byte == kCr) {
+            FrameBuf[FrameIndex] = byte;
+            InFrame = false;
+            const int length = FrameEnd + 1;
+            const bool valid = FrameChecksum(FrameBuf) == FrameBuf[FrameEnd - 1] && FrameBuf[FrameEnd - 2] == kEtx;
+            if (valid)
+                sink.OnValidFrame(FrameBuf, length);
+            else
+                sink.OnChecksumError(FrameBuf, length);
+            continue;
+        }
+        if (FrameIndex > FrameEnd) {
+            // The byte after a misplaced CR position ends the frame unseen.
+            InFrame = false;
+            continue;
+        }
+        FrameBuf[FrameIndex++] = byte;
+    }
+
+    if (rxTrace)
+        sink.OnRxTrace(trace);
+    m_running = false;
+    return true;
+}
+
+} // namespace nx7::codec

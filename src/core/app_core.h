@@ -1,0 +1,86 @@
+#pragma once
+// The main window's state and operations, shared by the Qt window and the headless front-end:
+// settings, board facts, the engine and Timer1, AddLog, and the hooks through which flows reach
+// the view (enable the window, withdraw the write command, show paths, close).
+#include "comm/board_commands.h"
+#include "comm/board_types.h"
+#include "comm/engine.h"
+#include "settings/option_settings.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace nx7 {
+
+class LogPane;
+class UserInteraction;
+
+struct ViewHooks {
+    std::function<void(bool)> setMainEnabled;           // enable/disable the main window
+    std::function<void(bool)> setWriteCommandAvailable; // ToolButton2 enabled + FileSaveItem visible
+    std::function<void(const QString&)> showUploaderPath; // Sel_espota
+    std::function<void(const QString&)> showFirmware;     // Sel_firm
+    std::function<void()> closeMainWindow;               // close (the shutdown runs)
+};
+
+class AppCore : public QObject {
+    Q_OBJECT
+public:
+    AppCore(UserInteraction& ui, LogPane& log, QObject* parent = nullptr);
+    ~AppCore() override;
+
+    // Construction steps after the window is built: verbose log off, settings path and folder,
+    // load "Option", access-point record and upload password, timer resolution, FirmwareId.
+    void Initialise(const QString& settingsPath);
+
+    void AddLog(const QString& text, bool force);
+
+    // Creates the engine on the current link settings (ConnectBoard step 6.4). The diagnostic
+    // switch, if already on, switches the engine's traces on too.
+    void CreateEngine();
+    // Stops Timer1 and destroys the engine.
+    void DestroyEngine();
+    TTComXDlg* Engine() const { return TComXDlg.get(); }
+    BoardCommands Commands();
+
+    // Turns on VerboseLog and, when the engine exists, both trace switches (About box, --verbose).
+    void SwitchDiagnosticsOn();
+
+    // Asks the view to close the main window (the shutdown runs there).
+    void CloseMainWindow();
+    void SetMainEnabled(bool enabled);
+    void SetWriteCommandAvailable(bool available);
+
+    void Timer1Timer();
+
+    UserInteraction& Ui;
+    LogPane& Log;
+    ViewHooks View;
+
+    QString SettingsPath;
+    TOptionSettings Settings;
+    AccessPointRecord ApRecord;
+    QString UploadPassword = QStringLiteral("KW5GDH4072");
+    QString FirmwareId = QStringLiteral("3030KMT27");
+    QString RomVersion;
+    QString ModelName;
+    TCPIPPARAM NetParams;
+    std::uint16_t SavedOperationMode = 0;
+    bool UsbModeSelected = false;
+    bool VerboseLog = false;
+    bool ToolOutputClean = true;
+    bool DiagnosticsOn = false;
+    bool WriteCommandAvailable = true;
+
+    std::unique_ptr<TTComXDlg> TComXDlg;
+    QTimer Timer1;
+};
+
+// "I/Fボード ファームウェアアップデート for PB-RL11 (3030KMT27)"
+QString MainWindowCaption(const QString& firmwareId);
+
+} // namespace nx7

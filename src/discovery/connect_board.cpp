@@ -1,0 +1,1 @@
+// placeholder: filled in by the subsystem that owns this file

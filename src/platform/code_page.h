@@ -1,0 +1,14 @@
+#pragma once
+// The system 8-bit code page of the board's texts, the uploader's output and the path check:
+// Windows-31J (CP932) on every platform.
+#include <QByteArray>
+#include <QString>
+
+namespace nx7 {
+
+// Characters CP932 cannot represent become '?', as the Windows conversion's default character.
+QByteArray ToAnsi(const QString& text);
+QString FromAnsi(const QByteArray& bytes);
+QString FromAnsi(const char* bytes, qsizetype count);
+
+} // namespace nx7

@@ -1,0 +1,124 @@
+#include "platform/com_names.h"
+
+#include "platform/ini_file.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+namespace nx7 {
+
+int ComNumberOfDevice(const QString& devicePath)
+{
+    static const QRegularExpression re(QStringLiteral("^/dev/tty(S|USB|ACM)([0-9]+)$"));
+    const auto match = re.match(devicePath);
+    if (!match.hasMatch())
+        return 0;
+    bool ok = false;
+    const int k = match.captured(2).toInt(&ok);
+    if (!ok)
+        return 0;
+    const QString kind = match.captured(1);
+    int number = 0;
+    int limit = 0;
+    if (kind == QLatin1String("S")) {
+        number = k + 1;
+        limit = 32;
+    } else if (kind == QLatin1String("USB")) {
+        number = k + 33;
+        limit = 96;
+    } else {
+        number = k + 97;
+        limit = 160;
+    }
+    return number <= limit ? number : 0;
+}
+
+QMap<int, QString> ReadPortMap(const QString& iniPath)
+{
+    QMap<int, QString> map;
+    IniFile ini;
+    if (!ini.Load(iniPath))
+        return map;
+    const QString section = QStringLiteral("PortMap");
+    for (const QString& key : ini.Keys(section)) {
+        if (!key.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+            continue;
+        bool ok = false;
+        const int number = key.mid(3).toInt(&ok, 10);
+        if (!ok || number < 1 || number > 255)
+            continue;
+        const QString path = ini.ReadString(section, key, QString()).trimmed();
+        if (!path.isEmpty())
+            map.insert(number, path);
+    }
+    return map;
+}
+
+namespace {
+QString TableDevice(int number)
+{
+    if (number >= 1 && number <= 32)
+        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    if (number >= 33 && number <= 96)
+        return QStringLiteral("/dev/ttyUSB%1").arg(number - 33);
+    if (number >= 97 && number <= 160)
+        return QStringLiteral("/dev/ttyACM%1").arg(number - 97);
+    return {};
+}
+} // namespace
+
+QString DeviceOfComName(const QString& comName, const QString& iniPath)
+{
+    if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return {};
+    bool ok = false;
+    const int number = comName.mid(3).toInt(&ok, 10);
+    if (!ok)
+        return {};
+    const QMap<int, QString> pins = ReadPortMap(iniPath);
+    if (pins.contains(number))
+        return pins.value(number);
+    return TableDevice(number);
+}
+
+QList<SerialDevice> PresentSerialDevices(const QString& iniPath)
+{
+    const QMap<int, QString> pins = ReadPortMap(iniPath);
+    QMap<QString, int> pinnedByPath;
+    for (auto it = pins.cbegin(); it != pins.cend(); ++it)
+        pinnedByPath.insert(QFileInfo(it.value()).absoluteFilePath(), it.key());
+
+    QList<SerialDevice> devices;
+    QMap<int, bool> seen;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        SerialDevice d;
+        d.device = info.systemLocation();
+        const QString canonical = QFileInfo(d.device).absoluteFilePath();
+        if (pinnedByPath.contains(canonical))
+            d.number = pinnedByPath.value(canonical);
+        else
+            d.number = ComNumberOfDevice(d.device);
+        // A table number that a pin has taken for another device stays with the pin.
+        if (d.number == 0 || (pins.contains(d.number) && !pinnedByPath.contains(canonical)))
+            continue;
+        d.description = info.description();
+        d.manufacturer = info.manufacturer();
+        d.serialNumber = info.serialNumber();
+        d.vendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : -1;
+        d.productId = info.hasProductIdentifier() ? info.productIdentifier() : -1;
+        seen.insert(d.number, true);
+        devices.append(d);
+    }
+    for (auto it = pins.cbegin(); it != pins.cend(); ++it) {
+        if (seen.contains(it.key()) || !QFileInfo::exists(it.value()))
+            continue;
+        SerialDevice d;
+        d.number = it.key();
+        d.device = it.value();
+        devices.append(d);
+    }
+    return devices;
+}
+
+} // namespace nx7

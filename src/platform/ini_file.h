@@ -1,0 +1,58 @@
+#pragma once
+// Windows INI file semantics, in memory: section and key names matched without regard to case,
+// original spelling and order kept; read whole and written back whole in the encoding it was
+// read in (byte-order mark UTF-8 / UTF-16 LE / UTF-16 BE, else CP932).
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace nx7 {
+
+class IniFile {
+public:
+    enum class Encoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
+
+    IniFile() = default;
+    static IniFile Parse(const QByteArray& bytes);
+    QByteArray Serialize() const;
+
+    // Reads the whole file. A missing file gives an empty document and true; false when the
+    // file exists but cannot be read.
+    bool Load(const QString& path);
+    // Writes the whole document to a temporary file beside `path`, then renames it over `path`,
+    // so a crash or a full disk never leaves a truncated file. False on any failure (the old file
+    // is then untouched).
+    bool Save(const QString& path) const;
+
+    Encoding encoding() const { return m_encoding; }
+
+    bool HasSection(const QString& section) const;
+    QStringList Sections() const;
+    QStringList Keys(const QString& section) const; // in file order, original spelling
+    std::optional<QString> Value(const QString& section, const QString& key) const;
+
+    // Integer keys: "0x"/"0X" or "$" prefix is hexadecimal, else decimal; missing, empty or not a
+    // number gives `def`. Values are signed 32-bit.
+    int ReadInteger(const QString& section, const QString& key, int def) const;
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+
+    // A key already present keeps its place; a new key is added at the end of its section; a new
+    // section is added at the end of the file.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+
+private:
+    struct Line {
+        QString text; // the raw line, kept for everything that is not a key we changed
+    };
+    QStringList m_lines;
+    Encoding m_encoding = Encoding::Ansi;
+    QString m_newline = QStringLiteral("\r\n");
+    bool m_trailingNewline = true;
+};
+
+// Parses an integer the way the settings file reads it; std::nullopt when it is no number.
+std::optional<int> ParseIniInteger(const QString& text);
+
+} // namespace nx7

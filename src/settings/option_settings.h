@@ -1,0 +1,57 @@
+#pragma once
+// Section "Option" of the settings file: one field per key, loaded once at start and saved at
+// every close of the main window.
+#include <QString>
+#include <cstdint>
+
+namespace nx7 {
+
+class UserInteraction;
+
+struct TOptionSettings {
+    int ComPort = 1;
+    int ComSpeed = 4;
+    int Parity = 0;
+    int UseUSB = 0;
+    int TCPPort = 3335;
+    int fTCPServer = 1;
+    int TCPServPort = 10777;
+    QString TCPServAddr = QStringLiteral("192.168.0.10");
+    int fNoVerCheck = 1;
+    int SPISpeed = 1;
+    int SPIMode = 1;
+    int ProgMode = 0;
+    int UploadSpeed = 5;
+    int fProgFile2 = 0;
+    int fWrSpiffs = 0;
+    QString App_ESPTool;
+    QString App_ESPOta;
+    QString PartitionTables;
+    QString ProgFile1;
+    QString ProgFile2;
+    QString SpiffsFile;
+    int ProgAddr1 = 65536;
+    int ProgAddr2 = 32768;
+    int SpiffSOffset = 0;
+    int CONECT_WAIT_TIME = 15000;
+    int Prog_WAIT_TIME = 60000;
+    int fBoot = 0;
+    int CHK_IFB_TIME = 10000;
+    int SelectModel = 1;
+    int binPath_Mode = 1;
+    int USBWait_Mode = 1;
+    int USBchange = 1;
+};
+
+// Fills every field from section "Option" (defaults for missing keys, empty values and texts that
+// are no number). A missing or unreadable file gives all defaults; nothing is written.
+void LoadOptionSettings(const QString& path, TOptionSettings& settings);
+
+// Writes the 26 saved keys in their order (OldDousaMode = low three bits of `savedOperationMode`),
+// keeping every other key and section and the file's encoding. A read-only file or one that cannot
+// be created shows the "例外エラー" message through `ui` and is left untouched. Returns whether the
+// file was written.
+bool SaveOptionSettings(const QString& path, const TOptionSettings& settings, std::uint16_t savedOperationMode,
+                        UserInteraction* ui);
+
+} // namespace nx7
