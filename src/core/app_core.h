@@ -14,20 +14,22 @@
 #include <functional>
 #include <memory>
 
-namespace nx7 {
+namespace nx7
+{
 
 class LogPane;
 class UserInteraction;
 
 struct ViewHooks {
-    std::function<void(bool)> setMainEnabled;           // enable/disable the main window
-    std::function<void(bool)> setWriteCommandAvailable; // ToolButton2 enabled + FileSaveItem visible
+    std::function<void(bool)> setMainEnabled;             // enable/disable the main window
+    std::function<void(bool)> setWriteCommandAvailable;   // ToolButton2 enabled + FileSaveItem visible
     std::function<void(const QString&)> showUploaderPath; // Sel_espota
     std::function<void(const QString&)> showFirmware;     // Sel_firm
-    std::function<void()> closeMainWindow;               // close (the shutdown runs)
+    std::function<void()> closeMainWindow;                // close (the shutdown runs)
 };
 
-class AppCore : public QObject {
+class AppCore : public QObject
+{
     Q_OBJECT
 public:
     AppCore(UserInteraction& ui, LogPane& log, QObject* parent = nullptr);
