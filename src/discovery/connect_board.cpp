@@ -1,1 +1,283 @@
-// placeholder: filled in by the subsystem that owns this file
+#include "discovery/connect_board.h"
+
+#include "core/app_core.h"
+#include "discovery/enum_com.h"
+#include "platform/event_wait.h"
+#include "platform/helpers.h"
+#include "platform/ui_seam.h"
+
+namespace nx7
+{
+
+int SpeedItemOfCode(int comSpeed)
+{
+    switch (comSpeed) {
+    case 1:
+        return 0;
+    case 0:
+        return 1;
+    case 2:
+        return 2;
+    case 3:
+        return 3;
+    case 4:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+int SpeedCodeOfItem(int item)
+{
+    switch (item) {
+    case 0:
+        return 1;
+    case 2:
+        return 2;
+    case 3:
+        return 3;
+    case 4:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+int ParityItemOfCode(int parity)
+{
+    if (parity == 0)
+        return 0;
+    if (parity == 1)
+        return 1;
+    return 2;
+}
+
+QString UsbOfferText(int usbWaitMode)
+{
+    if (usbWaitMode == 0)
+        return QStringLiteral(
+            "I/Fボードに接続できませんでした。\n\n動作モードをUSBモードに変更して再接続しますか。\n"
+            "(ソフト終了時に手動で動作モードを再選択する必要があります。)");
+    return QStringLiteral(
+        "I/Fボードに接続できませんでした。\n\n動作モードをUSBモードに変更して再接続しますか。\n"
+        "※ ソフト終了時に手動で動作モードを再選択する必要があります。\n"
+        "※ 接続検証に最長2分程かかる場合があります。");
+}
+
+namespace
+{
+
+// The port name of a list line: the text before its first "(".
+QString PortNameOfLine(const QString& line)
+{
+    const qsizetype paren = line.indexOf(QLatin1Char('('));
+    return paren < 0 ? line : line.left(paren);
+}
+
+void ShowConnectProblem(AppCore& app, const QString& text)
+{
+    MessageRequest m;
+    m.text = text;
+    m.icon = MsgIcon::Error;
+    m.buttons = MsgButtons::Ok;
+    app.Ui.Message(m);
+}
+
+} // namespace
+
+bool ConnectBoard(AppCore& app)
+{
+    PortDialogRequest request;
+    request.caption = QStringLiteral("シリアルポートのオープン");
+    request.lines = PortListLines(app.SettingsPath);
+    const QString wanted = PortNameOfNumber(app.Settings.ComPort);
+    request.selected = request.lines.isEmpty() ? -1 : 0;
+    for (int i = 0; i < request.lines.size(); ++i) {
+        if (PortNameOfLine(request.lines.at(i)) == wanted) {
+            request.selected = i;
+            break;
+        }
+    }
+    request.speedItem = SpeedItemOfCode(app.Settings.ComSpeed);
+    request.parityItem = ParityItemOfCode(app.Settings.Parity);
+    const QString settingsPath = app.SettingsPath;
+    request.enumerate = [settingsPath] { return PortListLines(settingsPath); };
+
+    bool mustClose = false;
+    bool okChosen = false;
+    const bool serialLink = app.Settings.UseUSB == 0;
+    for (;;) {
+        const PortDialogResult answer = app.Ui.PortDialog(request);
+        if (!answer.ok) {
+            mustClose = true;
+            break;
+        }
+        request.lines = answer.lines;
+        request.speedItem = answer.speedItem;
+        int selected = answer.selected;
+        if (selected < 0 && !answer.lines.isEmpty())
+            selected = 0;
+        if (selected >= 0 && selected < answer.lines.size()) {
+            const QString name = PortNameOfLine(answer.lines.at(selected));
+            const std::optional<int> number = PortNumberOfName(name);
+            if (!number) {
+                // A port whose name carries no number cannot be opened as COM<n>: let the user
+                // pick another one instead of failing later.
+                ShowConnectProblem(app, QStringLiteral("ポート名「") + name +
+                                            QStringLiteral("」からポート番号を読み取れません。\n\n"
+                                                           "別のポートを選択してください。"));
+                request.selected = selected;
+                continue;
+            }
+            app.Settings.ComPort = *number;
+        } else if (serialLink) {
+            // Open with an empty list: nothing could be opened; say so and keep the dialog, which
+            // refreshes itself when an adapter is plugged in.
+            ShowConnectProblem(app,
+                               QStringLiteral("シリアルポートが見つかりません。\n\n"
+                                              "I/Fボードとの接続を確認してから、ポートを選択してください。"));
+            request.selected = -1;
+            continue;
+        }
+        // Over TCP or no link the serial port is not used: an empty list keeps ComPort as it is.
+        app.Settings.ComSpeed = SpeedCodeOfItem(answer.speedItem);
+        app.Settings.Parity = answer.parityItem;
+        app.CreateEngine();
+        okChosen = true;
+        break;
+    }
+
+    app.SetMainEnabled(false);
+    QString resultText;
+    bool result = false;
+
+    if (okChosen) {
+        app.Timer1.start();
+        TTComXDlg* engine = app.Engine();
+        // A TCP link only starts connecting or listening; give the peer the same time the link's
+        // own open gives it before testing the connection.
+        if (engine->LinkMode == 2 && !engine->IsConnected())
+            engine->WaitConnected(true);
+        if (!engine->IsConnected()) {
+            resultText = QStringLiteral("NG: Port Open");
+            mustClose = true;
+        } else {
+            app.Settings.fNoVerCheck = 0;
+            bool useUsbOta = false;
+            app.UsbModeSelected = useUsbOta;
+            if (CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta)) {
+                result = true;
+                resultText = QStringLiteral("Find NX7 IFB");
+            } else {
+                MessageRequest offer;
+                offer.caption = QStringLiteral("USBモードでの実行");
+                offer.text = UsbOfferText(app.Settings.USBWait_Mode);
+                offer.icon = MsgIcon::Exclamation;
+                offer.buttons = MsgButtons::YesNo;
+                if (app.Ui.Message(offer) == MsgResult::Yes) {
+                    useUsbOta = true;
+                    app.UsbModeSelected = true;
+                    PumpSleep(1000);
+                    bool passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta);
+                    if (!passed) {
+                        PumpSleep(1000);
+                        passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta);
+                    }
+                    if (passed) {
+                        result = true;
+                        resultText = QStringLiteral("Find NX7 IFB");
+                    } else {
+                        resultText = QStringLiteral("Not Find NX7 IFB");
+                        app.UsbModeSelected = false;
+                    }
+                }
+            }
+        }
+    }
+
+    app.SetMainEnabled(true);
+    app.AddLog(resultText, false);
+    if (mustClose)
+        app.CloseMainWindow();
+    return result;
+}
+
+bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
+{
+    const QString title = QStringLiteral("------- Check IFB ----------");
+    ProgressRequest progress;
+    progress.caption = QStringLiteral("しばらくお待ちください");
+    progress.label = title;
+    progress.marquee = true;
+    app.Ui.SetStatusText(title);
+    ProcessPendingEvents();
+    app.Ui.ProgressBegin(progress);
+    ProcessPendingEvents();
+    app.SetMainEnabled(false);
+
+    BoardCommands cmd = app.Commands();
+    TTComXDlg& engine = *app.Engine();
+    bool passed = false;
+
+    if (useUsbOta) {
+        passed = cmd.DousaModeSet(0, timeoutMs);
+        app.SavedOperationMode = 0;
+        if (!passed && app.Settings.USBWait_Mode == 1) {
+            PumpSleep(1000);
+            if (engine.WaitReply(2, 45000)) {
+                std::uint16_t word = 0;
+                passed = cmd.GetIFBMode(timeoutMs, word) && (word & 7) == 0;
+            } else {
+                passed = cmd.DousaModeSet(0, timeoutMs);
+            }
+        }
+    } else {
+        std::uint16_t word = 0;
+        bool got = cmd.GetIFBMode(timeoutMs, word);
+        if (!got)
+            got = cmd.GetIFBMode(timeoutMs, word);
+        if (got) {
+            app.SavedOperationMode = word;
+            app.AddLog(QStringLiteral("OK: GetIFBMode"), false);
+            const bool acknowledged = app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs)
+                                                                  : cmd.ESP32_RestartCmd(timeoutMs);
+            if (acknowledged) {
+                cmd.ESP32_RestartCmd(timeoutMs);
+                app.AddLog(QStringLiteral("OK: ESP32_RestartCmd"), false);
+                PumpSleep(1000);
+                passed = true;
+            } else {
+                cmd.ESP32_RestartCmd(timeoutMs);
+                PumpSleep(1000);
+                cmd.DousaModeSet(0, timeoutMs);
+            }
+        }
+    }
+
+    bool result = false;
+    if (passed) {
+        PumpSleep(1000);
+        result = ReadBoardNetParams(app, 2000);
+    } else if (app.Settings.USBWait_Mode == 0) {
+        cmd.ESP32_RestartCmd(timeoutMs);
+    }
+
+    app.Ui.ProgressEnd();
+    return result;
+}
+
+bool ReadBoardNetParams(AppCore& app, int timeoutMs)
+{
+    BoardCommands cmd = app.Commands();
+    if (!cmd.ReadWifiSettings(timeoutMs, app.NetParams))
+        return false;
+    if (!cmd.GetNetParams(timeoutMs, app.NetParams))
+        return false;
+    app.Settings.TCPPort = app.NetParams.Port;
+    app.Settings.fTCPServer = static_cast<int>(app.NetParams.IPAddr);
+    app.Settings.TCPServPort = app.NetParams.ServPort;
+    app.Settings.TCPServAddr = QString::number(app.NetParams.ServAddr);
+    return true;
+}
+
+} // namespace nx7

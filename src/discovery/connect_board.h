@@ -1,1 +1,26 @@
 #pragma once
+// The connection to the board at start: port dialog, engine creation, board check and the offer
+// to drive a silent board into USB mode.
+#include <QString>
+
+namespace nx7
+{
+
+class AppCore;
+
+// True when the link is up and the board passed the check. May ask the main window to close.
+bool ConnectBoard(AppCore& app);
+// The board check; `useUsbOta` is the dialog's USE_USBOTA box (the USB route).
+bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta);
+// Wi-Fi name and password, then the network block; on success refreshes the TCP settings.
+bool ReadBoardNetParams(AppCore& app, int timeoutMs);
+
+// Speed item of the port dialog for a ComSpeed code and back; parity item likewise.
+int SpeedItemOfCode(int comSpeed);
+int SpeedCodeOfItem(int item);
+int ParityItemOfCode(int parity);
+
+// Texts of the USB-mode offer.
+QString UsbOfferText(int usbWaitMode);
+
+} // namespace nx7
