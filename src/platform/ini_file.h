@@ -3,13 +3,16 @@
 // original spelling and order kept; read whole and written back whole in the encoding it was
 // read in (byte-order mark UTF-8 / UTF-16 LE / UTF-16 BE, else CP932).
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-namespace nx7 {
+namespace nx7
+{
 
-class IniFile {
+class IniFile
+{
 public:
     enum class Encoding { Ansi, Utf8Bom, Utf16LE, Utf16BE };
 
@@ -44,12 +47,36 @@ public:
 
 private:
     struct Line {
-        QString text; // the raw line, kept for everything that is not a key we changed
+        QByteArray raw;     // the line's bytes as read, without its line break
+        QByteArray eol;     // its line break as read (empty for a last line without one)
+        QString text;       // decoded text
+        bool dirty = false; // rewritten: serialised from `text` instead of `raw`
     };
-    QStringList m_lines;
+    struct Entry {
+        int line = -1;
+        QString key;   // trimmed, original spelling
+        QString value; // trimmed, one surrounding pair of quotes removed
+    };
+
+    QByteArray Encode(const QString& text) const;
+    QString Decode(const QByteArray& raw) const;
+    void Index();
+    int FindSection(const QString& section) const; // index into m_sections, -1 none
+    const Entry* Find(const QString& section, const QString& key) const;
+    void InsertLine(int at, const QString& text);
+
+    struct Section {
+        QString name;
+        int header = -1;      // line of the header
+        QList<Entry> entries; // key lines in file order
+    };
+
+    QList<Line> m_lines;
+    QList<Section> m_sections;
     Encoding m_encoding = Encoding::Ansi;
+    QByteArray m_bom;
+    QByteArray m_tail; // a dangling odd byte of a UTF-16 file, kept as it was
     QString m_newline = QStringLiteral("\r\n");
-    bool m_trailingNewline = true;
 };
 
 // Parses an integer the way the settings file reads it; std::nullopt when it is no number.

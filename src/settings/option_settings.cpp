@@ -1,1 +1,131 @@
-// placeholder: filled in by the subsystem that owns this file
+#include "settings/option_settings.h"
+
+#include "platform/ini_file.h"
+#include "platform/ui_seam.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace nx7
+{
+
+namespace
+{
+const QString kSection = QStringLiteral("Option");
+}
+
+void LoadOptionSettings(const QString& path, TOptionSettings& settings)
+{
+    const TOptionSettings d;
+    IniFile ini;
+    // An unreadable file reads as an empty one: every field takes its default.
+    if (!ini.Load(path))
+        ini = IniFile();
+    auto integer = [&](const char* key, int def) {
+        return ini.ReadInteger(kSection, QLatin1String(key), def);
+    };
+    auto text = [&](const char* key, const QString& def) {
+        return ini.ReadString(kSection, QLatin1String(key), def);
+    };
+
+    settings.ComPort = integer("ComPort", d.ComPort);
+    settings.ComSpeed = integer("ComSpeed", d.ComSpeed);
+    settings.Parity = integer("Parity", d.Parity);
+    settings.UseUSB = integer("UseUSB", d.UseUSB);
+    settings.TCPPort = integer("TCPPort", d.TCPPort);
+    settings.fTCPServer = integer("fTCPServer", d.fTCPServer);
+    settings.TCPServPort = integer("TCPServPort", d.TCPServPort);
+    settings.TCPServAddr = text("TCPServAddr", d.TCPServAddr);
+    settings.fNoVerCheck = integer("fNoVerCheck", d.fNoVerCheck);
+    settings.SPISpeed = integer("SPISpeed", d.SPISpeed);
+    settings.SPIMode = integer("SPIMode", d.SPIMode);
+    settings.ProgMode = integer("ProgMode", d.ProgMode);
+    settings.UploadSpeed = integer("UploadSpeed", d.UploadSpeed);
+    settings.fProgFile2 = integer("fProgFile2", d.fProgFile2);
+    settings.fWrSpiffs = integer("fWrSpiffs", d.fWrSpiffs);
+    settings.App_ESPTool = text("App_ESPTool", d.App_ESPTool);
+    settings.App_ESPOta = text("App_ESPOta", d.App_ESPOta);
+    settings.PartitionTables = text("PartitionTables", d.PartitionTables);
+    settings.ProgFile1 = text("ProgFile1", d.ProgFile1);
+    settings.ProgFile2 = text("ProgFile2", d.ProgFile2);
+    settings.SpiffsFile = text("SpiffsFile", d.SpiffsFile);
+    settings.ProgAddr1 = integer("ProgAddr1", d.ProgAddr1);
+    settings.ProgAddr2 = integer("ProgAddr2", d.ProgAddr2);
+    settings.SpiffSOffset = integer("SpiffSOffset", d.SpiffSOffset);
+    settings.CONECT_WAIT_TIME = integer("CONECT_WAIT_TIME", d.CONECT_WAIT_TIME);
+    settings.Prog_WAIT_TIME = integer("Prog_WAIT_TIME", d.Prog_WAIT_TIME);
+    settings.fBoot = integer("fBoot", d.fBoot);
+    settings.CHK_IFB_TIME = integer("CHK_IFB_TIME", d.CHK_IFB_TIME);
+    settings.SelectModel = integer("SelectModel", d.SelectModel);
+    settings.binPath_Mode = integer("binPath_Mode", d.binPath_Mode);
+    settings.USBWait_Mode = integer("USBWait_Mode", d.USBWait_Mode);
+    settings.USBchange = integer("USBchange", d.USBchange);
+}
+
+bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint16_t savedOperationMode,
+                        UserInteraction* ui)
+{
+    auto fail = [&]() {
+        if (ui) {
+            MessageRequest request;
+            request.caption = QStringLiteral("例外エラー");
+            request.text =
+                QStringLiteral("iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。");
+            request.icon = MsgIcon::Error;
+            request.buttons = MsgButtons::Ok;
+            request.ownedByMainWindow = false;
+            ui->Message(request);
+        }
+        return false;
+    };
+
+    const QFileInfo info(path);
+    const bool existed = info.exists();
+    if (existed && (info.isDir() || !(info.permissions() & QFileDevice::WriteOwner)))
+        return fail();
+
+    IniFile ini;
+    // A file that exists but cannot be read is left alone: writing our keys into an empty document
+    // would replace everything else it holds, and nothing tells us what that is.
+    if (!ini.Load(path))
+        return false;
+
+    auto integer = [&](const char* key, int value) { ini.WriteInteger(kSection, QLatin1String(key), value); };
+    auto text = [&](const char* key, const QString& value) {
+        ini.WriteString(kSection, QLatin1String(key), value);
+    };
+    integer("ComPort", s.ComPort);
+    integer("ComSpeed", s.ComSpeed);
+    integer("Parity", s.Parity);
+    integer("UseUSB", s.UseUSB);
+    integer("TCPPort", s.TCPPort);
+    integer("fTCPServer", s.fTCPServer);
+    integer("TCPServPort", s.TCPServPort);
+    text("TCPServAddr", s.TCPServAddr);
+    integer("fNoVerCheck", s.fNoVerCheck);
+    integer("SPISpeed", s.SPISpeed);
+    integer("SPIMode", s.SPIMode);
+    integer("ProgMode", s.ProgMode);
+    integer("UploadSpeed", s.UploadSpeed);
+    text("App_ESPOta", s.App_ESPOta);
+    integer("ProgAddr1", s.ProgAddr1);
+    integer("ProgAddr2", s.ProgAddr2);
+    integer("SpiffSOffset", s.SpiffSOffset);
+    integer("CONECT_WAIT_TIME", s.CONECT_WAIT_TIME);
+    integer("Prog_WAIT_TIME", s.Prog_WAIT_TIME);
+    integer("fBoot", s.fBoot);
+    integer("CHK_IFB_TIME", s.CHK_IFB_TIME);
+    integer("OldDousaMode", savedOperationMode & 7);
+    integer("SelectModel", s.SelectModel);
+    integer("binPath_Mode", s.binPath_Mode);
+    integer("USBWait_Mode", s.USBWait_Mode);
+    integer("USBchange", s.USBchange);
+
+    // The file is replaced in one piece, so a failed write leaves the old one as it was. A file
+    // that was missing and cannot be made is the access problem the message describes.
+    if (!ini.Save(path))
+        return existed ? false : fail();
+    return true;
+}
+
+} // namespace nx7
