@@ -1,0 +1,143 @@
+#include "app/headless.h"
+
+#include "app/startup_flow.h"
+#include "core/app_core.h"
+#include "platform/app_paths.h"
+#include "update/ota_update.h"
+
+namespace nx7 {
+
+namespace {
+void WriteLine(std::FILE* f, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
+    std::fputc('\n', f);
+    std::fflush(f);
+}
+} // namespace
+
+void StreamLog::AppendLine(const QString& line)
+{
+    ++m_lines;
+    WriteLine(m_out, line);
+}
+
+void StreamLog::AppendRaw(const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    WriteLine(m_out, t);
+}
+
+void HeadlessUi::Print(const QString& caption, const QString& text)
+{
+    WriteLine(m_err, QLatin1Char('[') + caption + QStringLiteral("] ") + text);
+}
+
+MsgResult HeadlessUi::Message(const MessageRequest& request)
+{
+    Print(request.caption.isEmpty() ? DefaultErrorCaption() : request.caption, request.text);
+    switch (request.buttons) {
+    case MsgButtons::Ok: return MsgResult::Ok;
+    case MsgButtons::Yes: return MsgResult::Yes;
+    case MsgButtons::YesNo:
+        // Where No would only bring the same dialog back, give up instead of looping.
+        return (m_options.yes || request.negativeRepeats) ? MsgResult::Yes : MsgResult::No;
+    }
+    return MsgResult::Ok;
+}
+
+void HeadlessUi::ProgressBegin(const ProgressRequest& request)
+{
+    m_lastPercent = -1;
+    Print(request.caption, request.label);
+}
+
+void HeadlessUi::ProgressSetLabel(const QString& label)
+{
+    WriteLine(m_err, label);
+}
+
+void HeadlessUi::ProgressSetPercent(int percent)
+{
+    if (percent == m_lastPercent)
+        return;
+    m_lastPercent = percent;
+    WriteLine(m_err, QStringLiteral("書き込み中 %1%").arg(percent));
+}
+
+int HeadlessUi::MessageDialog(const MessageDialogRequest& request)
+{
+    QString text = request.message1 + QLatin1Char('\n') + request.message2;
+    for (const QString& line : request.memoLines)
+        text += QLatin1Char('\n') + line;
+    Print(request.caption, text);
+    return m_options.yes ? 1 : 2;
+}
+
+void HeadlessUi::ResultDialog(const ResultDialogRequest& request)
+{
+    Print(request.caption, request.verdict + request.detail);
+}
+
+PortDialogResult HeadlessUi::PortDialog(const PortDialogRequest& request)
+{
+    Print(request.caption, request.lines.join(QLatin1Char('\n')));
+    PortDialogResult result;
+    result.lines = request.lines;
+    result.speedItem = request.speedItem;
+    result.parityItem = request.parityItem;
+    result.selected = request.selected;
+    if (!m_options.port.isEmpty()) {
+        result.selected = -1;
+        for (int i = 0; i < request.lines.size(); ++i) {
+            const QString& line = request.lines.at(i);
+            if (line == m_options.port || line.startsWith(m_options.port + QLatin1Char('('))) {
+                result.selected = i;
+                break;
+            }
+        }
+    }
+    // Nothing to accept: give up, as a person facing an empty list would.
+    result.ok = result.selected >= 0;
+    if (!result.ok)
+        WriteLine(m_err, QStringLiteral("キャンセル"));
+    return result;
+}
+
+UploaderDialogResult HeadlessUi::UploaderDialog(const UploaderDialogRequest& request)
+{
+    // Nothing can be typed here: cancel (the path is set in the settings file instead).
+    Print(request.caption, request.prompt + QLatin1Char('\n') + request.downloadNote + QLatin1Char('\n') + request.url);
+    return {2, request.path};
+}
+
+int RunHeadless(const HeadlessOptions& options)
+{
+    StreamLog log(stdout);
+    HeadlessUi ui(options, stderr);
+    AppCore app(ui, log);
+    bool closed = false;
+    app.View.closeMainWindow = [&] {
+        // The window's close runs the shutdown each time it is asked for.
+        FormCloseQuery(app);
+        closed = true;
+    };
+    app.Initialise(SettingsFilePath());
+    if (options.verbose)
+        app.SwitchDiagnosticsOn();
+
+    const bool ready = FormShow(app);
+    bool ok = ready && !closed;
+    if (ok && options.write)
+        ok = RunOtaUpdate(app);
+    if (!closed)
+        FormCloseQuery(app);
+    return ok ? 0 : 1;
+}
+
+} // namespace nx7

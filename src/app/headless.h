@@ -1,0 +1,67 @@
+#pragma once
+// The headless front-end: the same flows as the window, with log lines on standard output and
+// dialogs printed on standard error and answered from the command line.
+#include "platform/log_pane.h"
+#include "platform/ui_seam.h"
+
+#include <QString>
+#include <cstdio>
+
+namespace nx7 {
+
+struct HeadlessOptions {
+    bool write = false;
+    bool yes = false;
+    bool verbose = false;
+    QString port; // "COM<n>" to accept in the port dialog; empty: the preselected line
+};
+
+// Log-pane lines go to `out`, one line each, as the pane would show them.
+class StreamLog : public LogPane {
+public:
+    explicit StreamLog(std::FILE* out)
+        : m_out(out)
+    {
+    }
+    int LineCount() const override { return m_lines; }
+    void Clear() override { m_lines = 0; }
+    void AppendLine(const QString& line) override;
+    void AppendRaw(const QString& text) override;
+
+private:
+    std::FILE* m_out;
+    int m_lines = 0;
+};
+
+class HeadlessUi : public UserInteraction {
+public:
+    HeadlessUi(HeadlessOptions options, std::FILE* err)
+        : m_options(std::move(options))
+        , m_err(err)
+    {
+    }
+    MsgResult Message(const MessageRequest& request) override;
+    void ProgressBegin(const ProgressRequest& request) override;
+    void ProgressSetLabel(const QString& label) override;
+    void ProgressSetDots(const QString&) override {}
+    void ProgressSetPercent(int percent) override;
+    void ProgressEnd() override { m_lastPercent = -1; }
+    int MessageDialog(const MessageDialogRequest& request) override;
+    void ResultDialog(const ResultDialogRequest& request) override;
+    PortDialogResult PortDialog(const PortDialogRequest& request) override;
+    UploaderDialogResult UploaderDialog(const UploaderDialogRequest& request) override;
+    void SetStatusText(const QString&) override {}
+    void Beep() override {}
+
+private:
+    void Print(const QString& caption, const QString& text);
+    HeadlessOptions m_options;
+    std::FILE* m_err;
+    int m_lastPercent = -1;
+};
+
+// Runs first show, optionally the write command once, then the close. Returns the exit status:
+// 0 when the start ended ready and (with --write) the write ended with verdict OK, else 1.
+int RunHeadless(const HeadlessOptions& options);
+
+} // namespace nx7

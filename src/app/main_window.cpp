@@ -1,0 +1,378 @@
+#include "app/main_window.h"
+
+#include "app/qt_ui.h"
+#include "app/startup_flow.h"
+#include "dialogs/about_box.h"
+#include "platform/app_paths.h"
+#include "settings/config_dialog.h"
+#include "update/ota_update.h"
+#include "update/uploader_selection.h"
+#include "update/wifi_check.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace nx7 {
+
+namespace {
+const char* const kCream = "#FFFBF0";
+
+QFont NamedFont(const QString& family, const QString& fallback, int pixelSize)
+{
+    QFont font(family);
+    font.setFamilies({family, fallback});
+    font.setPixelSize(pixelSize);
+    return font;
+}
+} // namespace
+
+int MemoLogPane::LineCount() const
+{
+    const QTextDocument* doc = m_memo->document();
+    if (doc->isEmpty())
+        return 0;
+    return doc->blockCount();
+}
+
+void MemoLogPane::Clear()
+{
+    m_memo->clear();
+}
+
+void MemoLogPane::AppendLine(const QString& line)
+{
+    m_memo->appendPlainText(line);
+}
+
+void MemoLogPane::AppendRaw(const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    m_memo->appendPlainText(t);
+}
+
+TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("NX7IFBProgAppForm"));
+    // 1. The window and its controls.
+    BuildControls();
+    BuildMenus();
+
+    m_log = std::make_unique<MemoLogPane>(Memo1);
+    m_ui = std::make_unique<QtUserInteraction>(this, [this](const QString& text) { statusBar()->showMessage(text); });
+    m_core = std::make_unique<AppCore>(*m_ui, *m_log);
+    m_core->Timer1.setObjectName(QStringLiteral("Timer1"));
+    m_core->View.setMainEnabled = [this](bool enabled) {
+        // Dialogs owned by the window must stay usable while a flow runs, so only the window's
+        // own controls and the write shortcut are disabled.
+        centralWidget()->setEnabled(enabled);
+        menuBar()->setEnabled(enabled);
+        ToolBar1->setEnabled(enabled);
+        FileSave1->setEnabled(enabled);
+    };
+    m_core->View.setWriteCommandAvailable = [this](bool available) {
+        ToolButton2->setEnabled(available);
+        FileSaveItem->setVisible(available);
+    };
+    m_core->View.showUploaderPath = [this](const QString& path) { Sel_espota->setText(path); };
+    m_core->View.showFirmware = [this](const QString& text) { Sel_firm->setText(text); };
+    m_core->View.closeMainWindow = [this] {
+        m_closeByFlow = true;
+        close();
+        m_closeByFlow = false;
+    };
+
+    // 2.-7. Verbose log off, settings, access point, upload password, FirmwareId.
+    m_core->Initialise(SettingsFilePath());
+    // 8. Caption.
+    setWindowTitle(MainWindowCaption(m_core->FirmwareId));
+
+    if (const QScreen* screen = QApplication::primaryScreen()) {
+        QRect frame = geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+TNX7IFBProgAppForm::~TNX7IFBProgAppForm()
+{
+    // The core refers to the log pane and the seam: take it down first.
+    m_core.reset();
+}
+
+void TNX7IFBProgAppForm::BuildControls()
+{
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFixedHeight(30);
+    ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: %1; }").arg(QLatin1String(kCream)));
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    const auto makeButton = [this](const char* name, const QString& caption, const QString& hint) {
+        auto* button = new QToolButton(ToolBar1);
+        button->setObjectName(QLatin1String(name));
+        button->setText(caption);
+        button->setToolTip(hint);
+        button->setStatusTip(hint);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        return button;
+    };
+    ToolButton2 = makeButton("ToolButton2", QStringLiteral("書き込み開始"), QStringLiteral("書き込み開始"));
+    connect(ToolButton2, &QToolButton::clicked, this, &TNX7IFBProgAppForm::FileSave1Execute);
+    ToolBar1->addWidget(ToolButton2);
+    ToolBar1->addSeparator()->setVisible(false);
+
+    TBSetConfig = makeButton("TBSetConfig", QString(), QStringLiteral("パラメータ設定"));
+    TBSetConfig->setEnabled(false);
+    connect(TBSetConfig, &QToolButton::clicked, this, &TNX7IFBProgAppForm::MnSetConfigClick);
+    ToolBar1->addWidget(TBSetConfig)->setVisible(false);
+
+    ToolButton4 = makeButton("ToolButton4", QStringLiteral("再設定"), QStringLiteral("読み込みファイル再設定"));
+    connect(ToolButton4, &QToolButton::clicked, this, &TNX7IFBProgAppForm::N7Click);
+    ToolBar1->addWidget(ToolButton4)->setVisible(false);
+
+    auto* gap = new QWidget(ToolBar1);
+    gap->setObjectName(QStringLiteral("ToolButton3"));
+    gap->setFixedWidth(38);
+    ToolBar1->addWidget(gap);
+
+    TBExit = makeButton("TBExit", QStringLiteral("Exit"), QStringLiteral("アプリケーションの終了"));
+    connect(TBExit, &QToolButton::clicked, this, &TNX7IFBProgAppForm::FileExit1Execute);
+    ToolBar1->addWidget(TBExit);
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* panel = new QFrame(central);
+    panel->setObjectName(QStringLiteral("Panel4"));
+    panel->setFixedHeight(147);
+    panel->setAutoFillBackground(true);
+    panel->setStyleSheet(QStringLiteral("QFrame#Panel4 { background: %1; }").arg(QLatin1String(kCream)));
+    auto* panelLayout = new QVBoxLayout(panel);
+
+    auto* uploaderLabel = new QLabel(QStringLiteral("実行ファイル(espota.exe)"), panel);
+    uploaderLabel->setObjectName(QStringLiteral("Label1"));
+    uploaderLabel->setAlignment(Qt::AlignCenter);
+    uploaderLabel->setStyleSheet(QStringLiteral("color: blue;"));
+    panelLayout->addWidget(uploaderLabel);
+
+    Sel_espota = new QLineEdit(panel);
+    Sel_espota->setObjectName(QStringLiteral("Sel_espota"));
+    Sel_espota->setReadOnly(true);
+    Sel_espota->setFrame(true);
+    Sel_espota->setFont(NamedFont(QStringLiteral("ＭＳ 明朝"), QStringLiteral("Noto Serif CJK JP"), 19));
+    Sel_espota->setStyleSheet(QStringLiteral("color: blue;"));
+    panelLayout->addWidget(Sel_espota);
+
+    auto* firmwareRow = new QHBoxLayout();
+    auto* firmwareLabel = new QLabel(QStringLiteral("書き込むファームウェアバージョン"), panel);
+    firmwareLabel->setObjectName(QStringLiteral("Label2"));
+    firmwareLabel->setAlignment(Qt::AlignCenter);
+    firmwareRow->addWidget(firmwareLabel, 1);
+    Sel_firm = new QLineEdit(panel);
+    Sel_firm->setObjectName(QStringLiteral("Sel_firm"));
+    Sel_firm->setReadOnly(true);
+    Sel_firm->setFixedWidth(220);
+    firmwareRow->addWidget(Sel_firm);
+    panelLayout->addLayout(firmwareRow);
+    layout->addWidget(panel);
+
+    Memo1 = new QPlainTextEdit(central);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(NamedFont(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans CJK JP"), 18));
+    Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; }").arg(QLatin1String(kCream)));
+    Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto* popup = new QMenu(Memo1);
+    popup->setObjectName(QStringLiteral("PopupMenu1"));
+    QAction* clear = popup->addAction(QStringLiteral("クリア"));
+    clear->setObjectName(QStringLiteral("MnClear"));
+    connect(clear, &QAction::triggered, this, &TNX7IFBProgAppForm::MnClearClick);
+    connect(Memo1, &QWidget::customContextMenuRequested, this,
+            [this, popup](const QPoint& pos) { popup->popup(Memo1->mapToGlobal(pos)); });
+    layout->addWidget(Memo1, 1);
+    setCentralWidget(central);
+
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+    resize(851, 406 + 30 + 24 + 22);
+}
+
+void TNX7IFBProgAppForm::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+
+    const auto item = [this](QMenu* menu, const char* name, const QString& caption, const QString& shortHint,
+                             const QString& longHint, bool visible, auto handler) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        if (!shortHint.isEmpty())
+            action->setToolTip(shortHint);
+        if (!longHint.isEmpty())
+            action->setStatusTip(longHint);
+        action->setVisible(visible);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+
+    QMenu* file = bar->addMenu(QStringLiteral("ファイル(&F)"));
+    file->setObjectName(QStringLiteral("File1"));
+    file->menuAction()->setStatusTip(QStringLiteral("ファイル関連のコマンド"));
+    FileSaveItem = item(file, "FileSaveItem", QStringLiteral("書き込み開始"), QString(), QString(), true,
+                        &TNX7IFBProgAppForm::FileSave1Execute);
+    file->addSeparator();
+    FileExitItem = item(file, "FileExitItem", QStringLiteral("終了(&X)"), QStringLiteral("終了"),
+                        QStringLiteral("アプリケーションの終了"), true, &TNX7IFBProgAppForm::FileExit1Execute);
+
+    QMenu* settings = bar->addMenu(QStringLiteral("設定"));
+    settings->setObjectName(QStringLiteral("MnSettings"));
+    item(settings, "MnSetConfig", QStringLiteral("パラメータ設定..."), QString(), QString(), false,
+         &TNX7IFBProgAppForm::MnSetConfigClick);
+    settings->addSeparator();
+    item(settings, "ESP32_Restart", QStringLiteral("リスタート "), QString(), QString(), false,
+         &TNX7IFBProgAppForm::ESP32_RestartClick);
+    item(settings, "MnESP32Reset", QStringLiteral("リセット"), QString(), QString(), false,
+         &TNX7IFBProgAppForm::MnESP32ResetClick);
+    settings->addSeparator();
+    item(settings, "N5", QStringLiteral("テスト"), QString(), QString(), false, &TNX7IFBProgAppForm::N5Click);
+    settings->addSeparator();
+    item(settings, "N7", QStringLiteral("実行ファイル再設定"), QString(), QStringLiteral("espota.exeの再設定"), true,
+         &TNX7IFBProgAppForm::N7Click);
+    item(settings, "N8", QStringLiteral("書き込みファームウェア再設定"), QString(),
+         QStringLiteral("書き込むファームウェアの再設定"), false, &TNX7IFBProgAppForm::N8Click);
+
+    QMenu* help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    help->setObjectName(QStringLiteral("Help1"));
+    help->menuAction()->setStatusTip(QStringLiteral("ヘルプトピック"));
+    item(help, "HelpAboutItem", QStringLiteral("バージョン情報(&A)..."), QStringLiteral("バージョン情報"),
+         QStringLiteral("プログラム情報，バージョン番号，著作権の表示"), true, &TNX7IFBProgAppForm::HelpAbout1Execute);
+
+    // The write command's action carries Ctrl+S although no menu item shows it.
+    FileSave1 = new QAction(QStringLiteral("書き込み開始"), this);
+    FileSave1->setObjectName(QStringLiteral("FileSave1"));
+    FileSave1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    FileSave1->setShortcutContext(Qt::WindowShortcut);
+    connect(FileSave1, &QAction::triggered, this, &TNX7IFBProgAppForm::FileSave1Execute);
+    addAction(FileSave1);
+}
+
+template <typename F> void TNX7IFBProgAppForm::RunFlow(F&& flow)
+{
+    ++m_busy;
+    flow();
+    --m_busy;
+    if (m_busy == 0 && m_closePending) {
+        m_closePending = false;
+        close();
+    }
+    if (m_busy == 0 && m_shutdownDone && !isVisible())
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TNX7IFBProgAppForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_firstShowDone && m_busy == 0) {
+        ++m_busy; // holds closes from the title bar until the verification ran
+        QTimer::singleShot(0, this, [this] {
+            --m_busy;
+            FormShow();
+        });
+    }
+}
+
+void TNX7IFBProgAppForm::FormShow()
+{
+    if (m_firstShowDone)
+        return;
+    RunFlow([this] { m_ready = nx7::FormShow(*m_core); });
+    m_firstShowDone = true;
+    Q_EMIT firstShowFinished(m_ready);
+}
+
+void TNX7IFBProgAppForm::closeEvent(QCloseEvent* event)
+{
+    if (m_busy > 0 && !m_closeByFlow) {
+        // A flow is talking to the board: close right after it ends.
+        m_closePending = true;
+        event->ignore();
+        return;
+    }
+    FormCloseQuery(*m_core);
+    m_shutdownDone = true;
+    event->accept();
+    if (m_busy == 0)
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+}
+
+void TNX7IFBProgAppForm::FileSave1Execute()
+{
+    if (m_busy > 0 || !m_core->Engine())
+        return;
+    RunFlow([this] { nx7::FileSave1Execute(*m_core); });
+}
+
+void TNX7IFBProgAppForm::FileExit1Execute()
+{
+    close();
+}
+
+void TNX7IFBProgAppForm::HelpAbout1Execute()
+{
+    if (m_aboutBox)
+        m_aboutBox->exec();
+}
+
+void TNX7IFBProgAppForm::MnClearClick()
+{
+    Memo1->clear();
+}
+
+void TNX7IFBProgAppForm::N7Click()
+{
+    RunFlow([this] { nx7::N7Click(*m_core); });
+}
+
+void TNX7IFBProgAppForm::MnSetConfigClick()
+{
+    RunFlow([this] { nx7::MnSetConfigClick(*m_core, this); });
+}
+
+void TNX7IFBProgAppForm::N5Click()
+{
+    RunFlow([this] { nx7::N5Click(*m_core); });
+}
+
+void TNX7IFBProgAppForm::ESP32_RestartClick()
+{
+    RunFlow([this] { nx7::ESP32_RestartClick(*m_core); });
+}
+
+void TNX7IFBProgAppForm::MnESP32ResetClick()
+{
+    if (TTComXDlg* engine = m_core->Engine(); engine && engine->SerialOpen())
+        engine->ResetPulse();
+}
+
+} // namespace nx7

@@ -1,0 +1,104 @@
+#pragma once
+// The main window: toolbar, uploader/firmware panel, log pane, status bar and menus. Its state and
+// operations live in AppCore; this class is the thin view around it.
+#include "core/app_core.h"
+#include "platform/log_pane.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QToolBar;
+class QToolButton;
+
+namespace nx7 {
+
+class QtUserInteraction;
+class TAboutBox;
+
+// Memo1 as the flows' log pane.
+class MemoLogPane : public LogPane {
+public:
+    explicit MemoLogPane(QPlainTextEdit* memo)
+        : m_memo(memo)
+    {
+    }
+    int LineCount() const override;
+    void Clear() override;
+    void AppendLine(const QString& line) override;
+    void AppendRaw(const QString& text) override;
+
+private:
+    QPlainTextEdit* m_memo;
+};
+
+class TNX7IFBProgAppForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TNX7IFBProgAppForm(QWidget* parent = nullptr);
+    ~TNX7IFBProgAppForm() override;
+
+    AppCore& Core() { return *m_core; }
+    QtUserInteraction& Ui() { return *m_ui; }
+    void SetAboutBox(TAboutBox* box) { m_aboutBox = box; }
+    // Whether the start-up verification ended with the window ready.
+    bool Ready() const { return m_ready; }
+    bool FirstShowDone() const { return m_firstShowDone; }
+
+    void AddLog(const QString& text, bool force) { m_core->AddLog(text, force); }
+
+    // Handlers.
+    void FileSave1Execute();
+    void FileExit1Execute();
+    void HelpAbout1Execute();
+    void MnClearClick();
+    void N7Click();
+    void N8Click() {}
+    void MnSetConfigClick();
+    void N5Click();
+    void ESP32_RestartClick();
+    void MnESP32ResetClick();
+    void FormShow();
+
+Q_SIGNALS:
+    void firstShowFinished(bool ready);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    // Runs a flow with the busy mark set, so a close request from the title bar waits for it.
+    template <typename F> void RunFlow(F&& flow);
+
+    QPlainTextEdit* Memo1 = nullptr;
+    std::unique_ptr<MemoLogPane> m_log;
+    std::unique_ptr<QtUserInteraction> m_ui;
+    std::unique_ptr<AppCore> m_core;
+    TAboutBox* m_aboutBox = nullptr;
+
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton2 = nullptr;
+    QToolButton* TBSetConfig = nullptr;
+    QToolButton* ToolButton4 = nullptr;
+    QToolButton* TBExit = nullptr;
+    QLineEdit* Sel_espota = nullptr;
+    QLineEdit* Sel_firm = nullptr;
+    QAction* FileSave1 = nullptr; // carries Ctrl+S; never withdrawn
+    QAction* FileSaveItem = nullptr;
+    QAction* FileExitItem = nullptr;
+
+    bool m_firstShowDone = false;
+    bool m_ready = false;
+    int m_busy = 0;
+    bool m_closeByFlow = false;
+    bool m_closePending = false;
+    bool m_shutdownDone = false;
+};
+
+} // namespace nx7

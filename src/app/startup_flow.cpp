@@ -1,0 +1,146 @@
+#include "app/startup_flow.h"
+
+#include "core/app_core.h"
+#include "discovery/connect_board.h"
+#include "platform/app_paths.h"
+#include "platform/helpers.h"
+#include "platform/ui_seam.h"
+#include "update/uploader_selection.h"
+
+#include <QFileInfo>
+
+namespace nx7 {
+
+namespace {
+
+void Refuse(AppCore& app, const QString& text, const QString& caption)
+{
+    MessageRequest m;
+    m.text = text;
+    m.caption = caption;
+    m.icon = MsgIcon::Error;
+    m.buttons = MsgButtons::Ok;
+    app.Ui.Message(m);
+}
+
+const QString kUnsupportedBoard = QStringLiteral("対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。");
+const QString kFirmwareFault =
+    QStringLiteral("ファームウェアの異常を検出しました。\n\n接続の確認およびソフトと接続製品を再起動してください。");
+
+bool ModelAccepted(int selectModel, const QString& modelName)
+{
+    if (selectModel == 0)
+        return modelName.contains(QStringLiteral("PB-RL12"));
+    if (selectModel == 1)
+        return modelName.contains(QStringLiteral("PB-RL11"));
+    return true;
+}
+
+bool Verify(AppCore& app)
+{
+    const QString exe = ExecutablePath();
+    if (!IsPlainAnsiPath(exe)) {
+        Refuse(app,
+               exe + QStringLiteral("\n\n上記のアップデートツール実行パスに\n半角英数字以外の文字が含まれています。\n"
+                                    "有効なパスにツールを移動してから再度実行してください。"),
+               QStringLiteral("実行パスのエラー"));
+        return false;
+    }
+
+    if (!ConnectBoard(app)) {
+        Refuse(app,
+               QStringLiteral("I/Fボードの接続を確認できませんでした。\n\n"
+                              "接続と設定の確認およびソフトと接続製品を再起動してください。"),
+               QString());
+        return false;
+    }
+    TTComXDlg* engine = app.Engine();
+    app.AddLog(QStringLiteral("COM Port : ") + engine->PortName(), false);
+    app.AddLog(QStringLiteral("COM Speed: ") + QString::number(engine->BaudRate()) + QStringLiteral("bps"), false);
+
+    BoardCommands cmd = app.Commands();
+    app.RomVersion.clear();
+    if (cmd.ReadRomVersion(app.RomVersion)) {
+        app.AddLog(QStringLiteral("IFB-ROMVer : ") + app.RomVersion, true);
+        if (SubText(app.FirmwareId, 5, 5) != SubText(app.RomVersion, 5, 5)) {
+            Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
+            return false;
+        }
+    } else {
+        app.AddLog(QStringLiteral("IFB-ROMVer : 取得失敗"), true);
+        Refuse(app, kFirmwareFault, QString());
+        return false;
+    }
+
+    if (cmd.ReadModelName(app.ModelName)) {
+        app.AddLog(QStringLiteral("IFB-ModelName : ") + app.ModelName, true);
+        if (!ModelAccepted(app.Settings.SelectModel, app.ModelName)) {
+            Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
+            return false;
+        }
+    } else {
+        app.AddLog(QStringLiteral("IFB-ModelName : 取得失敗"), true);
+        Refuse(app,
+               QStringLiteral("モデル名を認識できませんでした。\n\n接続の確認およびソフトと接続製品を再起動してください。"),
+               QString());
+        return false;
+    }
+
+    if (!cmd.GetTargetId()) {
+        Refuse(app, kFirmwareFault, QString());
+        return false;
+    }
+
+    if (!QFileInfo(app.Settings.App_ESPOta).isFile())
+        return SelectUploader(app, true);
+    return true;
+}
+
+} // namespace
+
+bool FormShow(AppCore& app)
+{
+    if (Verify(app)) {
+        if (app.View.showUploaderPath)
+            app.View.showUploaderPath(app.Settings.App_ESPOta);
+        if (app.View.showFirmware)
+            app.View.showFirmware(QStringLiteral("Ver : ") + app.FirmwareId);
+        return true;
+    }
+    app.CloseMainWindow();
+    return false;
+}
+
+void FormCloseQuery(AppCore& app)
+{
+    SaveOptionSettings(app.SettingsPath, app.Settings, app.SavedOperationMode, &app.Ui);
+    if (!app.Engine())
+        return;
+
+    BoardCommands cmd = app.Commands();
+    if (app.UsbModeSelected) {
+        if (cmd.ESP32_RestartCmd(2000)) {
+            MessageRequest m;
+            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n設定ツールで任意のモードに切り替えてください。");
+            m.caption = QStringLiteral("動作モードの再設定");
+            m.icon = MsgIcon::Information;
+            m.buttons = MsgButtons::Ok;
+            app.Ui.Message(m);
+        }
+    } else if (cmd.DousaModeSet(app.SavedOperationMode, 2000)) {
+        cmd.ESP32_RestartCmd(2000);
+    }
+
+    app.Engine()->SaveComDebug();
+    app.DestroyEngine();
+}
+
+void ESP32_RestartClick(AppCore& app)
+{
+    if (!app.Engine())
+        return;
+    const bool ok = app.Commands().ESP32_RestartCmd(2000);
+    app.AddLog(ok ? QStringLiteral("OK") : QStringLiteral("NG"), true);
+}
+
+} // namespace nx7
