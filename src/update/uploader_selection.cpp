@@ -1,1 +1,94 @@
-// placeholder: filled in by the subsystem that owns this file
+#include "update/uploader_selection.h"
+
+#include "core/app_core.h"
+
+#include <QFileInfo>
+
+namespace nx7
+{
+
+QString UploaderDownloadUrl()
+{
+    return QStringLiteral("https://github.com/espressif/arduino-esp32/tree/master/tools");
+}
+
+bool IsUploaderFileName(const QString& fileName)
+{
+#ifdef Q_OS_WIN
+    static const QLatin1String names[] = {QLatin1String("espota.exe")};
+#else
+    static const QLatin1String names[] = {QLatin1String("espota.exe"), QLatin1String("espota.py"),
+                                          QLatin1String("espota")};
+#endif
+    for (const QLatin1String& name : names) {
+        if (fileName.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool IsAcceptableUploaderPath(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    return info.isFile() && IsUploaderFileName(info.fileName());
+}
+
+UploaderDialogRequest UploaderSelectionRequest(const QString& path)
+{
+    UploaderDialogRequest r;
+    r.caption = QStringLiteral("OTA書換ツールの選択");
+    r.prompt = QStringLiteral("OTA書換ツール「espota.exe」を選択してください。");
+    r.path = path;
+#ifdef Q_OS_WIN
+    r.browseFilter = QStringLiteral("espota実行ファイル|*.exe");
+#else
+    // The uploader may also be the script or a file without extension here.
+    r.browseFilter = QStringLiteral("espota実行ファイル|*.exe;*.py;espota");
+#endif
+    r.dropExt = QStringLiteral("exe");
+    r.downloadNote = QStringLiteral("espota.exeは下記URLよりダウンロードしてください。");
+    r.url = UploaderDownloadUrl();
+    return r;
+}
+
+bool SelectUploader(AppCore& app, bool askOnCancel)
+{
+    UploaderDialogRequest request = UploaderSelectionRequest(app.Settings.App_ESPOta);
+    for (;;) {
+        const UploaderDialogResult result = app.Ui.UploaderDialog(request);
+        if (result.result == 1) {
+            if (IsAcceptableUploaderPath(result.path)) {
+                app.Settings.App_ESPOta = result.path;
+                return true;
+            }
+            request.path.clear();
+            MessageRequest m;
+            m.text =
+                QStringLiteral("有効なファイルパスではありません。\n\n「espota.exe」を再選択してください。");
+            m.buttons = MsgButtons::Ok;
+            app.Ui.Message(m);
+            continue;
+        }
+        if (!askOnCancel)
+            return false;
+        request.path = result.path;
+        MessageRequest question;
+        question.text = QStringLiteral("ファームウェア書き込みは完了していません。\n中止しますか。");
+        question.caption = QStringLiteral("ファームウェア書き込みの中止");
+        question.buttons = MsgButtons::YesNo;
+        question.negativeRepeats = true;
+        if (app.Ui.Message(question) == MsgResult::Yes)
+            return false;
+    }
+}
+
+void N7Click(AppCore& app)
+{
+    SelectUploader(app, false);
+    if (app.View.showUploaderPath)
+        app.View.showUploaderPath(app.Settings.App_ESPOta);
+}
+
+} // namespace nx7

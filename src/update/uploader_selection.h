@@ -1,1 +1,31 @@
 #pragma once
+// The choice of the OTA uploader executable (App_ESPOta): a dialog loop that accepts only an
+// existing file with one of the uploader's names.
+#include "platform/ui_seam.h"
+
+#include <QString>
+
+namespace nx7
+{
+
+class AppCore;
+
+// The page the uploader can be downloaded from.
+QString UploaderDownloadUrl();
+
+// True when `fileName` is one of the uploader's file names on this platform (case-insensitive).
+bool IsUploaderFileName(const QString& fileName);
+// True when a file (not a folder) exists at `path` and its name is an uploader's name.
+bool IsAcceptableUploaderPath(const QString& path);
+
+// The dialog's texts, with `path` in the path field.
+UploaderDialogRequest UploaderSelectionRequest(const QString& path);
+
+// True when the user confirmed an acceptable file (then App_ESPOta holds it). With `askOnCancel`
+// a cancel asks whether to give up the write; without it a cancel gives up at once.
+bool SelectUploader(AppCore& app, bool askOnCancel);
+
+// The menu item "実行ファイル再設定" (and the hidden toolbar button): selection, then the path shown.
+void N7Click(AppCore& app);
+
+} // namespace nx7
