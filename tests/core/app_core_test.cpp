@@ -1,0 +1,75 @@
+#include "core/app_core.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace nx7
+{
+namespace
+{
+
+class AppCoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        app.Initialise(dir.filePath(QStringLiteral("nx7ifbprog.ini")));
+    }
+    QTemporaryDir dir;
+    test::ScriptedUi ui;
+    test::MemoryLog log;
+    AppCore app{ui, log};
+};
+
+TEST_F(AppCoreTest, StartsWithDefaultsAndTheBuiltInIdentity)
+{
+    EXPECT_FALSE(app.VerboseLog);
+    EXPECT_EQ(app.FirmwareId, QStringLiteral("3030KMT27"));
+    EXPECT_EQ(app.ApRecord.Password, QStringLiteral("MervoxTqLu"));
+    EXPECT_EQ(app.UploadPassword, QStringLiteral("KW5GDH4072"));
+    EXPECT_EQ(app.Settings.ComSpeed, 4);
+    EXPECT_EQ(app.Timer1.interval(), 50);
+    EXPECT_FALSE(app.Timer1.isActive());
+    EXPECT_EQ(app.Engine(), nullptr);
+    EXPECT_EQ(MainWindowCaption(app.FirmwareId),
+              QStringLiteral("I/Fボード ファームウェアアップデート for PB-RL11 (3030KMT27)"));
+}
+
+TEST_F(AppCoreTest, UnforcedLinesOnlyWithVerboseLog)
+{
+    app.AddLog(QStringLiteral("quiet"), false);
+    app.AddLog(QStringLiteral("forced"), true);
+    EXPECT_EQ(log.lines, QStringList({"forced"}));
+    app.VerboseLog = true;
+    app.AddLog(QStringLiteral("verbose"), false);
+    EXPECT_EQ(log.lines, QStringList({"forced", "verbose"}));
+}
+
+TEST_F(AppCoreTest, PaneHoldingTwoThousandLinesIsEmptiedBeforeTheNextLine)
+{
+    for (int i = 0; i < 1999; ++i)
+        app.AddLog(QString::number(i), true);
+    app.AddLog(QStringLiteral("2000th"), true);
+    EXPECT_EQ(log.LineCount(), 2000);
+    app.AddLog(QStringLiteral("next"), true);
+    EXPECT_EQ(log.lines, QStringList({"next"}));
+}
+
+TEST_F(AppCoreTest, DiagnosticSwitchTurnsOnVerboseLogAndLaterEngineTraces)
+{
+    app.SwitchDiagnosticsOn();
+    EXPECT_TRUE(app.VerboseLog);
+    app.Settings.UseUSB = 1; // no link: nothing is opened
+    app.CreateEngine();
+    ASSERT_NE(app.Engine(), nullptr);
+    EXPECT_TRUE(app.Engine()->TxTrace);
+    EXPECT_TRUE(app.Engine()->RxTrace);
+    app.DestroyEngine();
+    EXPECT_EQ(app.Engine(), nullptr);
+}
+
+} // namespace
+} // namespace nx7
