@@ -1,0 +1,232 @@
+#include "board.h"
+
+#include <algorithm>
+
+namespace ifbsim
+{
+
+namespace
+{
+
+void AppendText(std::vector<std::uint8_t>& data, const std::string& text)
+{
+    // A reply carries at most 255 data bytes; longer texts are cut rather than corrupting LEN.
+    const std::size_t room = data.size() < 255 ? 255 - data.size() : 0;
+    const std::size_t n = std::min(room, text.size());
+    data.insert(data.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void AppendLe16(std::vector<std::uint8_t>& data, std::uint16_t v)
+{
+    data.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+Answer Ack(std::vector<std::uint8_t> data)
+{
+    Answer a;
+    a.reply = true;
+    a.code = kAck;
+    a.data = std::move(data);
+    return a;
+}
+
+Answer Nack(std::uint8_t code, std::uint8_t detail = 0)
+{
+    Answer a;
+    a.reply = true;
+    a.code = kNack;
+    a.data = {code, detail};
+    return a;
+}
+
+} // namespace
+
+BoardConfig::BoardConfig()
+{
+    // Access-point mode, mask 255.255.255.0, OTA port 3232, address 192.168.4.1.
+    netBlock = {0x40, 0xFF, 0xFF, 0xFF, 0x00, 0xA0, 0x0C, 0xC0, 0xA8, 0x04, 0x01, 0, 0,
+                0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+}
+
+Board::Board(const BoardConfig& config)
+    : m_config(config)
+    , m_mode(config.modeWord)
+    , m_rom(config.romVersion)
+    , m_ssid(config.ssid)
+    , m_wifiPassword(config.wifiPassword)
+    , m_netBlock(config.netBlock)
+{
+}
+
+std::vector<std::uint8_t> RequestKey(std::span<const std::uint8_t> data)
+{
+    if (data.empty())
+        return {};
+    if ((data[0] == 0x03 || data[0] == 0x04) && data.size() >= 2)
+        return {data[0], data[1]};
+    return {data[0]};
+}
+
+Answer Board::ChecksumError()
+{
+    return Nack(kNackBadSum);
+}
+
+void Board::NoteUpdateResult(bool ok)
+{
+    if (ok)
+        m_updatedOk = true;
+}
+
+void Board::Restart(std::int64_t nowMs)
+{
+    m_silentUntil = nowMs + m_config.restartMs;
+    m_inOta = false;
+    m_polls = 0;
+    m_joined = false;
+    if (m_updatedOk) {
+        m_updatedOk = false;
+        m_rom = m_config.romAfterUpdate.value_or(m_rom);
+    }
+}
+
+Answer Board::StatusOrMode(std::int64_t nowMs)
+{
+    if (!m_inOta) {
+        // The mode form: a 32-bit value whose low half is the operation-mode word.
+        std::vector<std::uint8_t> d{0x00};
+        AppendLe16(d, m_mode);
+        AppendLe16(d, 0);
+        return Ack(d);
+    }
+    ++m_polls;
+    Answer a;
+    if (!m_joined && !m_config.noStation && m_polls >= m_config.stationAfterPolls &&
+        (m_config.stationAfterMs < 0 || nowMs - m_otaSince >= m_config.stationAfterMs)) {
+        m_joined = true;
+        a.stationJoined = true;
+    }
+    // The status form: frame byte 7 tells whether a station has joined, then port and address.
+    std::vector<std::uint8_t> d{0x00, m_otaValue, 0x00, static_cast<std::uint8_t>(m_joined ? 1 : 0),
+                                static_cast<std::uint8_t>(m_joined ? 1 : 0)};
+    AppendLe16(d, m_config.otaPort);
+    d.insert(d.end(), m_config.otaAddress.begin(), m_config.otaAddress.end());
+    a.reply = true;
+    a.code = kAck;
+    a.data = std::move(d);
+    return a;
+}
+
+Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, std::int64_t nowMs)
+{
+    if (command != 0x45)
+        return Nack(kNackBadCommand);
+    if (data.empty())
+        return Nack(kNackDataCount);
+    const std::size_t len = data.size();
+    switch (data[0]) {
+    case 0x00:
+        if (len != 1)
+            return Nack(kNackDataCount);
+        return StatusOrMode(nowMs);
+    case 0x01:
+        if (len != 3)
+            return Nack(kNackDataCount);
+        m_mode = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
+        return Ack({0x01});
+    case 0x05: {
+        if (len != 1)
+            return Nack(kNackDataCount);
+        std::vector<std::uint8_t> d{0x05, 0x00, 0x00, 0x00, 0x00};
+        AppendLe16(d, m_config.targetId);
+        return Ack(d);
+    }
+    case 0x0A: {
+        if (len != 1)
+            return Nack(kNackDataCount);
+        Restart(nowMs);
+        Answer a = Ack({0x0A});
+        a.restarting = true;
+        return a;
+    }
+    case 0x0B: {
+        if (len != 2 && len != 3)
+            return Nack(kNackDataCount);
+        Answer a = Ack({0x0B});
+        if (!m_inOta) {
+            m_inOta = true;
+            m_otaSince = nowMs;
+            m_polls = 0;
+            m_joined = false;
+            a.enteredOta = true;
+        }
+        m_otaValue = data[1];
+        return a;
+    }
+    case 0x90: {
+        if (len != 1)
+            return Nack(kNackDataCount);
+        std::vector<std::uint8_t> d{0x90};
+        AppendText(d, m_rom);
+        return Ack(d);
+    }
+    case 0x93: {
+        if (len != 1)
+            return Nack(kNackDataCount);
+        std::vector<std::uint8_t> d{0x93};
+        AppendText(d, m_config.modelName);
+        return Ack(d);
+    }
+    case 0x03: {
+        if (len != 2)
+            return Nack(kNackDataCount);
+        std::vector<std::uint8_t> d{0x03, data[1]};
+        switch (data[1]) {
+        case 0x02:
+            AppendText(d, m_ssid);
+            return Ack(d);
+        case 0x03:
+            AppendText(d, m_wifiPassword);
+            return Ack(d);
+        case 0x04:
+            d.insert(d.end(), m_netBlock.begin(), m_netBlock.end());
+            return Ack(d);
+        case 0x71: {
+            // The address as a 32-bit number whose most significant byte is the first dotted number.
+            d.insert(d.end(), m_config.apAddress.rbegin(), m_config.apAddress.rend());
+            AppendLe16(d, m_config.apPort);
+            AppendText(d, m_config.apName);
+            return Ack(d);
+        }
+        default:
+            return Nack(kNackBadCommand);
+        }
+    }
+    case 0x04: {
+        if (len < 2)
+            return Nack(kNackDataCount);
+        const std::string text(data.begin() + 2, data.end());
+        switch (data[1]) {
+        case 0x02:
+            m_ssid = text;
+            break;
+        case 0x03:
+            m_wifiPassword = text;
+            break;
+        case 0x04:
+            if (len != 27)
+                return Nack(kNackDataCount);
+            std::copy(data.begin() + 2, data.end(), m_netBlock.begin());
+            break;
+        default:
+            return Nack(kNackBadCommand);
+        }
+        return Ack({0x04, data[1]});
+    }
+    default:
+        return Nack(kNackBadCommand);
+    }
+}
+
+} // namespace ifbsim

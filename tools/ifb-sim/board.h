@@ -1,0 +1,93 @@
+#pragma once
+// The interface board's state and its answers to requests. Pure: no Qt, no I/O; time is passed in
+// as a millisecond count so the caller decides what "now" is.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace ifbsim
+{
+
+constexpr std::uint8_t kAck = 0x30;
+constexpr std::uint8_t kNack = 0x31;
+constexpr std::uint8_t kNackDataCount = 0x41;
+constexpr std::uint8_t kNackBadSum = 0x42;
+constexpr std::uint8_t kNackBadCommand = 0x44;
+
+struct BoardConfig {
+    std::uint16_t modeWord = 0x0001;
+    std::string romVersion = "3030KMT27";
+    std::optional<std::string> romAfterUpdate; // empty: the ROM version stays as it is
+    std::string modelName = "PB-RL11";
+    std::uint16_t targetId = 0x1234;
+    std::string ssid = "IFB-SIM";
+    std::string wifiPassword = "simpass01";
+    std::array<std::uint8_t, 25> netBlock{};
+    std::array<std::uint8_t, 4> apAddress{192, 168, 4, 1}; // dotted order, first number first
+    std::uint16_t apPort = 3232;
+    std::string apName = "IFB-SIM-OTA";
+    std::array<std::uint8_t, 4> otaAddress{192, 168, 4, 1};
+    std::uint16_t otaPort = 3232;
+    int stationAfterPolls = 1; // the poll (counted in OTA mode) from which a station has joined
+    int stationAfterMs = -1;   // additionally this long after entering OTA mode; -1: no delay
+    bool noStation = false;
+    int restartMs = 300;
+
+    BoardConfig();
+};
+
+// What a request leads to.
+struct Answer {
+    bool reply = false; // false: the board stays silent
+    std::uint8_t code = kAck;
+    std::vector<std::uint8_t> data;
+    bool restarting = false;    // an acknowledged restart: silent for restartMs from now
+    bool enteredOta = false;    // OTA mode was entered by this request
+    bool stationJoined = false; // this poll is the first one reporting a joined station
+};
+
+class Board
+{
+public:
+    explicit Board(const BoardConfig& config);
+
+    // `data` is the request's DATA; `command` its command byte.
+    Answer Handle(std::uint8_t command, std::span<const std::uint8_t> data, std::int64_t nowMs);
+    // A checksum-damaged request: the board refuses it.
+    static Answer ChecksumError();
+
+    // Whether the board is still restarting (answers nothing) at `nowMs`.
+    bool Restarting(std::int64_t nowMs) const { return nowMs < m_silentUntil; }
+    // The update result was announced; "OK" makes the next restart report the new ROM version.
+    void NoteUpdateResult(bool ok);
+
+    bool InOta() const { return m_inOta; }
+    std::uint16_t ModeWord() const { return m_mode; }
+    bool InUsbMode() const { return (m_mode & 0x7) == 0; }
+
+private:
+    Answer StatusOrMode(std::int64_t nowMs);
+    void Restart(std::int64_t nowMs);
+
+    BoardConfig m_config;
+    std::uint16_t m_mode;
+    std::string m_rom;
+    std::string m_ssid;
+    std::string m_wifiPassword;
+    std::array<std::uint8_t, 25> m_netBlock;
+    bool m_inOta = false;
+    std::uint8_t m_otaValue = 0;
+    std::int64_t m_otaSince = 0;
+    int m_polls = 0;
+    bool m_joined = false;
+    bool m_updatedOk = false;
+    std::int64_t m_silentUntil = 0;
+};
+
+// Names a request for logs and selectors: its sub-code, and the second one for 03/04.
+std::vector<std::uint8_t> RequestKey(std::span<const std::uint8_t> data);
+
+} // namespace ifbsim

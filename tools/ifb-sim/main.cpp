@@ -1,0 +1,306 @@
+// ifb-sim: plays the interface board for the tool and its tests (options in docs/ifb-sim.md).
+#include "board.h"
+#include "links.h"
+#include "ota_result.h"
+#include "port_pin.h"
+#include "scenario.h"
+#include "simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QStringEncoder>
+#include <QTimer>
+
+#include <array>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
+}
+
+[[noreturn]] void Fail(const QString& message, int code = 2)
+{
+    std::fprintf(stderr, "ifb-sim: %s\n", message.toLocal8Bit().constData());
+    std::exit(code);
+}
+
+// Decimal, or hexadecimal with "0x".
+long ParseNumber(const QString& text, const char* option, long min, long max)
+{
+    bool ok = false;
+    const long v = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? text.mid(2).toLong(&ok, 16)
+                                                                             : text.toLong(&ok, 10);
+    if (!ok || v < min || v > max)
+        Fail(QStringLiteral("--%1: not a number in %2..%3: %4")
+                 .arg(QLatin1String(option))
+                 .arg(min)
+                 .arg(max)
+                 .arg(text));
+    return v;
+}
+
+std::array<std::uint8_t, 4> ParseIpv4(const QString& text, const char* option)
+{
+    QHostAddress a;
+    if (!a.setAddress(text) || a.protocol() != QAbstractSocket::IPv4Protocol)
+        Fail(QStringLiteral("--%1: not an IPv4 address: %2").arg(QLatin1String(option), text));
+    const quint32 v = a.toIPv4Address();
+    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+
+// Texts travel in the board's 8-bit code page.
+std::string BoardText(const QString& text)
+{
+    QStringEncoder encoder("CP932");
+    if (!encoder.isValid())
+        return text.toLocal8Bit().toStdString();
+    const QByteArray bytes = encoder(text);
+    return bytes.toStdString();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ifb-sim"));
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Interface board simulator"));
+    p.addHelpOption();
+    const QCommandLineOption pty(QStringLiteral("pty"),
+                                 QStringLiteral("Offer a pseudo-terminal (default without TCP)."));
+    const QCommandLineOption tcpServer(QStringLiteral("tcp-server"),
+                                       QStringLiteral("Listen on 127.0.0.1:<port>."), QStringLiteral("port"));
+    const QCommandLineOption tcpClient(
+        QStringLiteral("tcp-client"), QStringLiteral("Connect to <host:port>."), QStringLiteral("host:port"));
+    const QCommandLineOption pin(QStringLiteral("pin"), QStringLiteral("Settings file to pin the pty in."),
+                                 QStringLiteral("settings.ini"));
+    const QCommandLineOption com(QStringLiteral("com"), QStringLiteral("COM number for --pin."),
+                                 QStringLiteral("n"));
+    const QCommandLineOption mode(QStringLiteral("mode"), QStringLiteral("Operation-mode word."),
+                                  QStringLiteral("word"));
+    const QCommandLineOption rom(QStringLiteral("rom-version"), QStringLiteral("ROM version text."),
+                                 QStringLiteral("text"));
+    const QCommandLineOption romAfter(QStringLiteral("rom-after-update"),
+                                      QStringLiteral("ROM version after a restart that follows an OK."),
+                                      QStringLiteral("text"));
+    const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("Model name."),
+                                   QStringLiteral("text"));
+    const QCommandLineOption targetId(QStringLiteral("target-id"), QStringLiteral("Target identifier."),
+                                      QStringLiteral("n"));
+    const QCommandLineOption ssid(QStringLiteral("ssid"), QStringLiteral("Wi-Fi network name."),
+                                  QStringLiteral("text"));
+    const QCommandLineOption wifiPassword(QStringLiteral("wifi-password"), QStringLiteral("Wi-Fi password."),
+                                          QStringLiteral("text"));
+    const QCommandLineOption netParams(
+        QStringLiteral("net-params"), QStringLiteral("25-byte parameter block, hex."), QStringLiteral("hex"));
+    const QCommandLineOption apIp(QStringLiteral("ap-ip"), QStringLiteral("Access-point address."),
+                                  QStringLiteral("ip"));
+    const QCommandLineOption apPort(QStringLiteral("ap-port"), QStringLiteral("Access-point port."),
+                                    QStringLiteral("n"));
+    const QCommandLineOption apName(QStringLiteral("ap-name"), QStringLiteral("Access-point name."),
+                                    QStringLiteral("text"));
+    const QCommandLineOption otaIp(QStringLiteral("ota-ip"), QStringLiteral("Address in the OTA status."),
+                                   QStringLiteral("ip"));
+    const QCommandLineOption otaPort(QStringLiteral("ota-port"), QStringLiteral("Port in the OTA status."),
+                                     QStringLiteral("n"));
+    const QCommandLineOption afterPolls(QStringLiteral("station-after-polls"),
+                                        QStringLiteral("A station has joined from this status poll on."),
+                                        QStringLiteral("n"));
+    const QCommandLineOption afterMs(QStringLiteral("station-after-ms"),
+                                     QStringLiteral("A station joins this long after OTA mode began."),
+                                     QStringLiteral("ms"));
+    const QCommandLineOption noStation(QStringLiteral("no-station"),
+                                       QStringLiteral("No station ever joins."));
+    const QCommandLineOption otaResult(QStringLiteral("ota-result"),
+                                       QStringLiteral("Update verdict: OK, BR or none."),
+                                       QStringLiteral("verdict"));
+    const QCommandLineOption otaResultDelay(QStringLiteral("ota-result-delay-ms"),
+                                            QStringLiteral("Verdict delay after the first joined poll."),
+                                            QStringLiteral("ms"));
+    const QCommandLineOption restartMs(QStringLiteral("restart-ms"),
+                                       QStringLiteral("Silence after a restart."), QStringLiteral("ms"));
+    const QCommandLineOption scenarioFile(QStringLiteral("scenario"), QStringLiteral("Scenario file."),
+                                          QStringLiteral("file"));
+    const QCommandLineOption fault(QStringLiteral("fault"),
+                                   QStringLiteral("One scenario directive (repeatable)."),
+                                   QStringLiteral("directive"));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Append every request frame, as hex."),
+                                    QStringLiteral("file"));
+    const QCommandLineOption verbose({QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("Log to standard error."));
+    const QCommandLineOption exitAfter(QStringLiteral("exit-after-ms"),
+                                       QStringLiteral("End after this long."), QStringLiteral("ms"));
+    p.addOptions({pty,       tcpServer,      tcpClient, pin,          com,          mode,      rom,
+                  romAfter,  model,          targetId,  ssid,         wifiPassword, netParams, apIp,
+                  apPort,    apName,         otaIp,     otaPort,      afterPolls,   afterMs,   noStation,
+                  otaResult, otaResultDelay, restartMs, scenarioFile, fault,        record,    verbose,
+                  exitAfter});
+    p.process(app);
+    if (!p.positionalArguments().isEmpty())
+        Fail(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
+
+    ifbsim::BoardConfig config;
+    if (p.isSet(mode))
+        config.modeWord = static_cast<std::uint16_t>(ParseNumber(p.value(mode), "mode", 0, 0xFFFF));
+    if (p.isSet(rom))
+        config.romVersion = BoardText(p.value(rom));
+    if (p.isSet(romAfter))
+        config.romAfterUpdate = BoardText(p.value(romAfter));
+    if (p.isSet(model))
+        config.modelName = BoardText(p.value(model));
+    if (p.isSet(targetId))
+        config.targetId = static_cast<std::uint16_t>(ParseNumber(p.value(targetId), "target-id", 0, 0xFFFF));
+    if (p.isSet(ssid))
+        config.ssid = BoardText(p.value(ssid));
+    if (p.isSet(wifiPassword))
+        config.wifiPassword = BoardText(p.value(wifiPassword));
+    if (p.isSet(netParams)) {
+        const auto block = ifbsim::ParseHexBytes(p.value(netParams).toStdString());
+        if (!block || block->size() != config.netBlock.size())
+            Fail(QStringLiteral("--net-params: 25 bytes in hex expected"));
+        std::copy(block->begin(), block->end(), config.netBlock.begin());
+    }
+    if (p.isSet(apIp))
+        config.apAddress = ParseIpv4(p.value(apIp), "ap-ip");
+    if (p.isSet(apPort))
+        config.apPort = static_cast<std::uint16_t>(ParseNumber(p.value(apPort), "ap-port", 0, 0xFFFF));
+    if (p.isSet(apName))
+        config.apName = BoardText(p.value(apName));
+    config.otaAddress = p.isSet(otaIp) ? ParseIpv4(p.value(otaIp), "ota-ip") : config.apAddress;
+    config.otaPort = p.isSet(otaPort)
+                         ? static_cast<std::uint16_t>(ParseNumber(p.value(otaPort), "ota-port", 0, 0xFFFF))
+                         : config.apPort;
+    if (p.isSet(afterPolls))
+        config.stationAfterPolls =
+            static_cast<int>(ParseNumber(p.value(afterPolls), "station-after-polls", 0, 1000000));
+    if (p.isSet(afterMs))
+        config.stationAfterMs =
+            static_cast<int>(ParseNumber(p.value(afterMs), "station-after-ms", 0, 100000000));
+    config.noStation = p.isSet(noStation);
+    if (p.isSet(restartMs))
+        config.restartMs = static_cast<int>(ParseNumber(p.value(restartMs), "restart-ms", 0, 100000000));
+
+    QByteArray verdict = "OK";
+    if (p.isSet(otaResult)) {
+        const QString v = p.value(otaResult);
+        if (v == QLatin1String("none"))
+            verdict.clear();
+        else if (v == QLatin1String("OK") || v == QLatin1String("BR"))
+            verdict = v.toLatin1();
+        else
+            Fail(QStringLiteral("--ota-result: OK, BR or none expected"));
+    }
+    const int verdictDelay =
+        p.isSet(otaResultDelay)
+            ? static_cast<int>(ParseNumber(p.value(otaResultDelay), "ota-result-delay-ms", 0, 100000000))
+            : 0;
+
+    ifbsim::Scenario scenario;
+    if (p.isSet(scenarioFile)) {
+        QFile f(p.value(scenarioFile));
+        if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+            Fail(QStringLiteral("cannot read %1: %2").arg(f.fileName(), f.errorString()));
+        int lineNo = 0;
+        while (!f.atEnd()) {
+            ++lineNo;
+            const QByteArray line = f.readLine();
+            if (const auto err = scenario.AddLine(line.toStdString()))
+                Fail(QStringLiteral("%1:%2: %3")
+                         .arg(f.fileName())
+                         .arg(lineNo)
+                         .arg(QString::fromStdString(*err)));
+        }
+    }
+    for (const QString& d : p.values(fault)) {
+        if (const auto err = scenario.AddLine(d.toStdString()))
+            Fail(QString::fromStdString(*err));
+    }
+
+    const bool wantTcpServer = p.isSet(tcpServer);
+    const bool wantTcpClient = p.isSet(tcpClient);
+    const bool wantPty = p.isSet(pty) || (!wantTcpServer && !wantTcpClient);
+    if (p.isSet(pin) != p.isSet(com))
+        Fail(QStringLiteral("--pin and --com go together"));
+    if (p.isSet(pin) && !wantPty)
+        Fail(QStringLiteral("--pin needs the pseudo-terminal"));
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        Fail(QStringLiteral("socketpair failed"), 1);
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        char b;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &b, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {
+    };
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    auto* trigger = new ifbsim::TimedOtaResult(verdict, verdictDelay);
+    ifbsim::Simulator sim(config, std::move(scenario), trigger);
+    sim.SetVerbose(p.isSet(verbose));
+    QString error;
+    if (p.isSet(record) && !sim.OpenRecord(p.value(record), &error))
+        Fail(QStringLiteral("--record: %1").arg(error), 1);
+
+    if (wantPty) {
+        auto* channel = new ifbsim::PtyChannel(&sim);
+        if (!channel->Open(&error))
+            Fail(error, 1);
+        if (p.isSet(pin)) {
+            const int number = static_cast<int>(ParseNumber(p.value(com), "com", 1, 255));
+            if (!ifbsim::PinPortFile(p.value(pin), number, channel->SlavePath(), &error))
+                Fail(QStringLiteral("--pin: %1").arg(error), 1);
+        }
+        sim.AttachPty(channel);
+        std::printf("PTY %s\n", channel->SlavePath().toLocal8Bit().constData());
+        std::fflush(stdout);
+    }
+    if (wantTcpServer) {
+        auto* server = new ifbsim::TcpServerLink(&sim);
+        sim.AttachServer(server);
+        if (!server->Listen(static_cast<quint16>(ParseNumber(p.value(tcpServer), "tcp-server", 0, 65535)),
+                            &error))
+            Fail(QStringLiteral("--tcp-server: %1").arg(error), 1);
+        std::printf("TCP %u\n", static_cast<unsigned>(server->Port()));
+        std::fflush(stdout);
+    }
+    if (wantTcpClient) {
+        const QString target = p.value(tcpClient);
+        const qsizetype colon = target.lastIndexOf(QLatin1Char(':'));
+        if (colon <= 0)
+            Fail(QStringLiteral("--tcp-client: host:port expected"));
+        const auto port = static_cast<quint16>(ParseNumber(target.mid(colon + 1), "tcp-client", 1, 65535));
+        auto* client = new ifbsim::TcpClientLink(target.left(colon), port, &sim);
+        sim.AttachClient(client);
+        client->Start();
+    }
+
+    if (p.isSet(exitAfter))
+        QTimer::singleShot(static_cast<int>(ParseNumber(p.value(exitAfter), "exit-after-ms", 0, 2000000000)),
+                           &app, &QCoreApplication::quit);
+    return QCoreApplication::exec();
+}
