@@ -1,0 +1,290 @@
+#include "platform/code_page.h"
+#include "platform/ini_file.h"
+#include "settings/option_settings.h"
+#include "support/scripted_ui.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using nx7::IniFile;
+using nx7::LoadOptionSettings;
+using nx7::SaveOptionSettings;
+using nx7::TOptionSettings;
+
+namespace
+{
+
+const QStringList kSavedKeys = {
+    "ComPort",        "ComSpeed",    "Parity",       "UseUSB",       "TCPPort",      "fTCPServer",
+    "TCPServPort",    "TCPServAddr", "fNoVerCheck",  "SPISpeed",     "SPIMode",      "ProgMode",
+    "UploadSpeed",    "App_ESPOta",  "ProgAddr1",    "ProgAddr2",    "SpiffSOffset", "CONECT_WAIT_TIME",
+    "Prog_WAIT_TIME", "fBoot",       "CHK_IFB_TIME", "OldDousaMode", "SelectModel",  "binPath_Mode",
+    "USBWait_Mode",   "USBchange"};
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Every field, so a test can compare two records and name the field that differs.
+QStringList Fields(const TOptionSettings& s)
+{
+    QStringList out;
+    for (int v : {s.ComPort,      s.ComSpeed,     s.Parity,           s.UseUSB,         s.TCPPort,
+                  s.fTCPServer,   s.TCPServPort,  s.fNoVerCheck,      s.SPISpeed,       s.SPIMode,
+                  s.ProgMode,     s.UploadSpeed,  s.fProgFile2,       s.fWrSpiffs,      s.ProgAddr1,
+                  s.ProgAddr2,    s.SpiffSOffset, s.CONECT_WAIT_TIME, s.Prog_WAIT_TIME, s.fBoot,
+                  s.CHK_IFB_TIME, s.SelectModel,  s.binPath_Mode,     s.USBWait_Mode,   s.USBchange})
+        out.append(QString::number(v));
+    out << s.TCPServAddr << s.App_ESPTool << s.App_ESPOta << s.PartitionTables << s.ProgFile1 << s.ProgFile2
+        << s.SpiffsFile;
+    return out;
+}
+
+class OptionSettings : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    nx7::test::ScriptedUi ui;
+    QString path = dir.filePath("Orvanta/nx7ifbprog.ini");
+
+    void SetUp() override { ASSERT_TRUE(QDir(dir.path()).mkdir("Orvanta")); }
+
+    void ExpectAccessMessage()
+    {
+        ASSERT_EQ(ui.messages.size(), 1);
+        const nx7::MessageRequest& m = ui.messages.front();
+        EXPECT_EQ(m.caption, QStringLiteral("例外エラー"));
+        EXPECT_EQ(m.text, QStringLiteral(
+                              "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。"));
+        EXPECT_EQ(m.icon, nx7::MsgIcon::Error);
+        EXPECT_EQ(m.buttons, nx7::MsgButtons::Ok);
+        EXPECT_FALSE(m.ownedByMainWindow);
+    }
+};
+
+TEST_F(OptionSettings, MissingFileGivesEveryDefault)
+{
+    TOptionSettings s;
+    s.ComPort = 99;
+    s.App_ESPOta = "stale";
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(Fields(s), Fields(TOptionSettings{}));
+    const TOptionSettings d;
+    EXPECT_EQ(d.ComSpeed, 4);
+    EXPECT_EQ(d.ProgAddr1, 65536);
+    EXPECT_EQ(d.ProgAddr2, 32768);
+    EXPECT_EQ(d.CONECT_WAIT_TIME, 15000);
+    EXPECT_EQ(d.Prog_WAIT_TIME, 60000);
+    EXPECT_EQ(d.CHK_IFB_TIME, 10000);
+    EXPECT_FALSE(QFile::exists(path)); // the load creates nothing
+}
+
+TEST_F(OptionSettings, LoadReadsEveryKeyWithItsForms)
+{
+    ASSERT_TRUE(WriteAll(
+        path, nx7::ToAnsi(QStringLiteral("[option]\r\n"
+                                         "comport=3\r\nComSpeed=abc\r\nParity=\r\nUseUSB=2\r\n"
+                                         "TCPPort=$D07\r\nfTCPServer=0\r\nTCPServPort=0X2A19\r\n"
+                                         "TCPServAddr=10.0.0.5\r\nfNoVerCheck=0\r\nSPISpeed=0\r\n"
+                                         "SPIMode=3\r\nProgMode=1\r\nUploadSpeed=9\r\nfProgFile2=1\r\n"
+                                         "fWrSpiffs=1\r\nApp_ESPTool=C:\\道具\\esptool.exe\r\n"
+                                         "App_ESPOta=C:\\espota.exe\r\nPartitionTables=p.csv\r\n"
+                                         "ProgFile1=f1.bin\r\nProgFile2=f2.bin\r\nSpiffsFile=s.bin\r\n"
+                                         "ProgAddr1=0x20000\r\nProgAddr2=12x\r\n"
+                                         "SpiffSOffset=0x290000\r\nCONECT_WAIT_TIME=100\r\n"
+                                         "Prog_WAIT_TIME=200\r\nfBoot=1\r\nCHK_IFB_TIME=300\r\n"
+                                         "SelectModel=-1\r\nbinPath_Mode=0\r\nUSBWait_Mode=0\r\n"
+                                         "USBchange=2\r\n"))));
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(s.ComPort, 3);
+    EXPECT_EQ(s.ComSpeed, 4); // letters: default
+    EXPECT_EQ(s.Parity, 0);   // nothing after '=': default
+    EXPECT_EQ(s.UseUSB, 2);
+    EXPECT_EQ(s.TCPPort, 3335);
+    EXPECT_EQ(s.fTCPServer, 0);
+    EXPECT_EQ(s.TCPServPort, 10777);
+    EXPECT_EQ(s.TCPServAddr, QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(s.fNoVerCheck, 0);
+    EXPECT_EQ(s.SPISpeed, 0);
+    EXPECT_EQ(s.SPIMode, 3);
+    EXPECT_EQ(s.ProgMode, 1);
+    EXPECT_EQ(s.UploadSpeed, 9);
+    EXPECT_EQ(s.fProgFile2, 1);
+    EXPECT_EQ(s.fWrSpiffs, 1);
+    EXPECT_EQ(s.App_ESPTool, QStringLiteral("C:\\道具\\esptool.exe"));
+    EXPECT_EQ(s.App_ESPOta, QStringLiteral("C:\\espota.exe"));
+    EXPECT_EQ(s.PartitionTables, QStringLiteral("p.csv"));
+    EXPECT_EQ(s.ProgFile1, QStringLiteral("f1.bin"));
+    EXPECT_EQ(s.ProgFile2, QStringLiteral("f2.bin"));
+    EXPECT_EQ(s.SpiffsFile, QStringLiteral("s.bin"));
+    EXPECT_EQ(s.ProgAddr1, 131072);
+    EXPECT_EQ(s.ProgAddr2, 32768);
+    EXPECT_EQ(s.SpiffSOffset, 0x290000);
+    EXPECT_EQ(s.CONECT_WAIT_TIME, 100);
+    EXPECT_EQ(s.Prog_WAIT_TIME, 200);
+    EXPECT_EQ(s.fBoot, 1);
+    EXPECT_EQ(s.CHK_IFB_TIME, 300);
+    EXPECT_EQ(s.SelectModel, -1);
+    EXPECT_EQ(s.binPath_Mode, 0);
+    EXPECT_EQ(s.USBWait_Mode, 0);
+    EXPECT_EQ(s.USBchange, 2);
+}
+
+TEST_F(OptionSettings, FreshFileHoldsExactlyTheSavedKeysInOrder)
+{
+    TOptionSettings s;
+    s.ComPort = 12;
+    s.TCPServAddr = "3232235530";
+    s.App_ESPOta = QStringLiteral("C:\\ツール\\espota.exe");
+    s.SelectModel = -7;
+    // Fields that are only read must not reach a fresh file.
+    s.App_ESPTool = "tool";
+    s.fWrSpiffs = 1;
+    s.PartitionTables = "p.csv";
+    s.ProgFile1 = "f.bin";
+    ASSERT_TRUE(SaveOptionSettings(path, s, 0xFFF5, &ui));
+    EXPECT_TRUE(ui.messages.isEmpty());
+
+    const QByteArray bytes = ReadAll(path);
+    IniFile ini = IniFile::Parse(bytes);
+    EXPECT_EQ(ini.encoding(), IniFile::Encoding::Ansi);
+    EXPECT_EQ(ini.Sections(), QStringList({"Option"}));
+    EXPECT_EQ(ini.Keys("Option"), kSavedKeys);
+    EXPECT_EQ(ini.Value("Option", "OldDousaMode"), QStringLiteral("5"));
+    EXPECT_EQ(ini.Value("Option", "SelectModel"), QStringLiteral("-7"));
+    EXPECT_EQ(ini.Value("Option", "TCPServAddr"), QStringLiteral("3232235530"));
+    EXPECT_EQ(ini.Value("Option", "App_ESPOta"), QStringLiteral("C:\\ツール\\espota.exe"));
+    EXPECT_TRUE(bytes.startsWith("[Option]\r\nComPort=12\r\nComSpeed=4\r\n"));
+    EXPECT_EQ(QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList({"nx7ifbprog.ini"}));
+
+    TOptionSettings back;
+    LoadOptionSettings(path, back);
+    s.App_ESPTool = back.App_ESPTool;
+    s.fWrSpiffs = back.fWrSpiffs;
+    s.PartitionTables = back.PartitionTables;
+    s.ProgFile1 = back.ProgFile1;
+    EXPECT_EQ(Fields(back), Fields(s));
+}
+
+TEST_F(OptionSettings, SaveKeepsEverythingElseOfAnExistingFile)
+{
+    const QString before = QStringLiteral("; ローカル設定\r\n"
+                                          "[ComDebug]\r\n"
+                                          "BaudRate=0x4B00\r\n"
+                                          "\r\n"
+                                          "[Option]\r\n"
+                                          "ProgAddr1=0x20000\r\n"
+                                          "ComPort = 5\r\n"
+                                          "App_ESPTool=C:\\old\\esptool.exe\r\n"
+                                          "Custom=x\r\n"
+                                          "\r\n"
+                                          "[PortMap]\r\n"
+                                          "COM9=/dev/pts/4\r\n");
+    QStringEncoder utf16(QStringConverter::Utf16LE);
+    ASSERT_TRUE(WriteAll(path, QByteArray("\xFF\xFE") + utf16.encode(before)));
+
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    ASSERT_EQ(s.ProgAddr1, 131072);
+    ASSERT_EQ(s.ComPort, 5);
+    s.App_ESPTool = "C:\\new\\esptool.exe"; // only read: the change is not saved
+    ASSERT_TRUE(SaveOptionSettings(path, s, 1, &ui));
+
+    const QByteArray bytes = ReadAll(path);
+    const IniFile ini = IniFile::Parse(bytes);
+    EXPECT_EQ(ini.encoding(), IniFile::Encoding::Utf16LE);
+    EXPECT_EQ(ini.Sections(), QStringList({"ComDebug", "Option", "PortMap"}));
+    EXPECT_EQ(ini.Value("Option", "ProgAddr1"), QStringLiteral("131072"));
+    EXPECT_EQ(ini.Value("Option", "App_ESPTool"), QStringLiteral("C:\\old\\esptool.exe"));
+    EXPECT_EQ(ini.Value("ComDebug", "BaudRate"), QStringLiteral("0x4B00"));
+    QStringList expectedKeys = {"ProgAddr1", "ComPort", "App_ESPTool", "Custom"};
+    for (const QString& k : kSavedKeys) {
+        if (k != "ProgAddr1" && k != "ComPort")
+            expectedKeys.append(k);
+    }
+    EXPECT_EQ(ini.Keys("Option"), expectedKeys);
+    // The untouched lines before and after the section are byte-exact; the present ComPort value
+    // is unchanged, so its line keeps its blanks.
+    const QString text = QStringDecoder(QStringConverter::Utf16LE).decode(bytes.mid(2));
+    EXPECT_TRUE(
+        text.startsWith(QStringLiteral("; ローカル設定\r\n[ComDebug]\r\nBaudRate=0x4B00\r\n\r\n[Option]\r\n"
+                                       "ProgAddr1=131072\r\nComPort = 5\r\n"
+                                       "App_ESPTool=C:\\old\\esptool.exe\r\nCustom=x\r\nComSpeed=4\r\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("USBchange=1\r\n\r\n[PortMap]\r\nCOM9=/dev/pts/4\r\n")));
+}
+
+TEST_F(OptionSettings, ReadOnlyFileIsLeftByteForByteAndTheUserIsTold)
+{
+    const QByteArray bytes("[Option]\r\nComPort=3\r\n");
+    ASSERT_TRUE(WriteAll(path, bytes));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+    TOptionSettings s;
+    s.ComPort = 4;
+    EXPECT_FALSE(SaveOptionSettings(path, s, 0, &ui));
+    ExpectAccessMessage();
+    EXPECT_EQ(ReadAll(path), bytes);
+    EXPECT_EQ(QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList({"nx7ifbprog.ini"}));
+}
+
+TEST_F(OptionSettings, FileThatCannotBeCreatedIsReported)
+{
+    const QString inMissingFolder = dir.filePath("NoSuchFolder/x.ini");
+    EXPECT_FALSE(SaveOptionSettings(inMissingFolder, TOptionSettings{}, 0, &ui));
+    ExpectAccessMessage();
+    EXPECT_FALSE(QFile::exists(dir.filePath("NoSuchFolder")));
+}
+
+TEST_F(OptionSettings, UnreadableFileIsNeitherLoadedNorOverwritten)
+{
+    // A file that exists and opens but fails every read, whatever the rights of the test runner.
+    ASSERT_TRUE(QFile::link("/proc/self/mem", path));
+    TOptionSettings s;
+    s.ComPort = 9;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(Fields(s), Fields(TOptionSettings{}));
+    EXPECT_FALSE(SaveOptionSettings(path, s, 0, &ui));
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(QFileInfo(path).symLinkTarget(), QStringLiteral("/proc/self/mem"));
+}
+
+TEST_F(OptionSettings, GarbageFileGivesDefaultsAndSurvivesTheSave)
+{
+    QByteArray garbage;
+    for (int i = 0; i < 512; ++i)
+        garbage.append(static_cast<char>((i * 37 + 11) & 0xFF));
+    garbage.replace('[', '('); // no section header by accident
+    ASSERT_TRUE(WriteAll(path, garbage));
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(Fields(s), Fields(TOptionSettings{}));
+    ASSERT_TRUE(SaveOptionSettings(path, s, 0, &ui));
+    const QByteArray after = ReadAll(path);
+    EXPECT_TRUE(after.startsWith(garbage));
+    EXPECT_EQ(IniFile::Parse(after).Keys("Option"), kSavedKeys);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
