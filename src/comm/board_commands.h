@@ -6,12 +6,20 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
-namespace nx7 {
+namespace nx7::codec
+{
+struct FrameView;
+}
+
+namespace nx7
+{
 
 class TTComXDlg;
 
-class BoardCommands {
+class BoardCommands
+{
 public:
     using LogFn = std::function<void(const QString& text, bool force)>;
 
@@ -23,7 +31,8 @@ public:
     bool ESP32_RestartCmd(int timeoutMs);
     // Reopens the link on `comPort` first when it is down and then calls `linkReopened` (which
     // starts Timer1).
-    bool SetOtaMode(std::uint8_t value, bool withFlag, int comPort, const std::function<void()>& linkReopened);
+    bool SetOtaMode(std::uint8_t value, bool withFlag, int comPort,
+                    const std::function<void()>& linkReopened);
     bool GetTargetId();
     bool GetWifiSsid(int timeoutMs, TCPIPPARAM& record);
     bool GetWifiPassword(int timeoutMs, TCPIPPARAM& record);
@@ -41,6 +50,13 @@ public:
     bool ReadModelName(QString& modelName);
 
 private:
+    void Log(const QString& text, bool force);
+    // Builds the request, writes its bytes to the log when the transmit trace is on, sends it.
+    void Send(const std::vector<std::uint8_t>& data);
+    codec::FrameView Reply() const;
+    bool GetWifiText(std::uint8_t sub, int timeoutMs, QString& field);
+    bool TextFits(const QByteArray& bytes, const QString& what);
+
     TTComXDlg& m_engine;
     LogFn m_addLog;
 };
