@@ -1,0 +1,268 @@
+// The external tool runner over real /bin/sh children.
+#include "core/app_core.h"
+#include "platform/adapters.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+#include "update/tool_runner.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/types.h>
+
+using namespace nx7;
+using nx7::test::MemoryLog;
+using nx7::test::ScriptedUi;
+
+namespace
+{
+
+const QString kLine1 = QStringLiteral("PC側IPアドレスの自動割付に失敗しました。");
+const QString kLine2 = QStringLiteral("PCのセキュリティ設定などを確認してください。");
+
+QList<AdapterInfo> Adapters(const QString& spec)
+{
+    return ParseAdapterList(spec);
+}
+
+class ToolRunnerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        UseAdapters(QString());
+    }
+    void TearDown() override
+    {
+        SetAdapterProvider({});
+        SetToolInterpreter(QString());
+    }
+
+    void UseAdapters(const QString& spec)
+    {
+        const QList<AdapterInfo> list = Adapters(spec);
+        SetAdapterProvider([list] { return std::optional<QList<AdapterInfo>>(list); });
+    }
+
+    // An executable sh script in the temporary folder.
+    QString Script(const QString& name, const QByteArray& body)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n" + body);
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+        return path;
+    }
+
+    bool Run(const QString& command, const std::function<bool()>& abort = {})
+    {
+        return RunTool(app, command, &log, abort);
+    }
+
+    QString RawText() const { return log.raw.join(QString()); }
+
+    QTemporaryDir dir;
+    ScriptedUi ui;
+    MemoryLog log;
+    AppCore app{ui, log};
+};
+
+TEST_F(ToolRunnerTest, NothingPrintedIsACleanCompletedRun)
+{
+    EXPECT_TRUE(Run(QStringLiteral("true")));
+    EXPECT_TRUE(log.raw.isEmpty());
+    EXPECT_TRUE(app.ToolOutputClean);
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_FALSE(ui.dots.isEmpty());
+}
+
+TEST_F(ToolRunnerTest, ErrorWordsInTheOutput)
+{
+    struct Case {
+        const char* name;
+        QByteArray output;
+        QString adapters;
+        bool result;
+        bool clean;
+        bool forcedLines;
+    };
+    const Case cases[] = {
+        {"plain output", "Sending invitation\nUploading done\n", QString(), true, true, false},
+        {"Error inside a line", "12:00:01 [Uploading] Error while sending\n", QString(), true, false, false},
+        {"lower case error", "error: nothing to worry\n", QString(), true, true, false},
+        {"ERROR with Wi-Fi on the board network", "12:00:01 [ERROR]: No response\n",
+         QStringLiteral("Ethernet=10.0.0.2;Wi-Fi=192.168.0.23"), true, false, false},
+        {"ERROR with the board network only on a wired adapter", "[ERROR]: No response\n",
+         QStringLiteral("Ethernet=192.168.0.5;Wi-Fi=192.168.1.3"), false, false, true},
+        {"ERROR with a self-assigned Wi-Fi address last", "[ERROR]: No response\n",
+         QStringLiteral("Wi-Fi=192.168.0.5,169.254.7.9"), false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        log.raw.clear();
+        app.ToolOutputClean = true;
+        UseAdapters(c.adapters);
+        // The child goes on sleeping after its output: a refusal must not wait for it.
+        const QString tool =
+            Script(QStringLiteral("tool.sh"), "printf '" + c.output + "'\nsleep 5\necho late\n");
+        QElapsedTimer t;
+        t.start();
+        // A run that goes on is ended after a while; the refusal must come before that.
+        const bool result = Run(QuoteForInterpreter(tool), [&t] { return t.elapsed() > 700; });
+        EXPECT_EQ(result, c.result);
+        if (c.forcedLines) {
+            EXPECT_LT(t.elapsed(), 700);
+        } else {
+            EXPECT_GE(t.elapsed(), 700);
+        }
+        EXPECT_EQ(app.ToolOutputClean, c.clean);
+        EXPECT_TRUE(RawText().startsWith(QString::fromLatin1(c.output)));
+        const bool hasLines = log.lines.size() >= 3 && log.lines.at(log.lines.size() - 3) == kLine1 &&
+                              log.lines.at(log.lines.size() - 2) == kLine2 && log.lines.last().isEmpty();
+        EXPECT_EQ(hasLines, c.forcedLines);
+        EXPECT_EQ(log.lines.contains(kLine1), c.forcedLines);
+        if (c.forcedLines) {
+            EXPECT_FALSE(RawText().contains(QStringLiteral("late")));
+        }
+    }
+}
+
+TEST_F(ToolRunnerTest, SelfAssignedAddressIsLoggedWhileCheckingAnError)
+{
+    UseAdapters(QStringLiteral("Wi-Fi=169.254.7.9,192.168.0.5"));
+    EXPECT_TRUE(Run(QStringLiteral("echo ERROR")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("IPv4:169.254.7.9")));
+    EXPECT_FALSE(log.Contains(kLine1));
+}
+
+TEST_F(ToolRunnerTest, ALoneByteIsDroppedAndOutputConvertedFromTheCodePage)
+{
+    // "書込" in CP932, then a lone CR, then the rest.
+    EXPECT_TRUE(Run(QStringLiteral("printf '\\217\\221\\215\\236 A\\n'; sleep 0.3; printf '\\r'; sleep 0.3; "
+                                   "printf 'ok\\n'")));
+    EXPECT_EQ(log.raw, (QStringList{QStringLiteral("書込 A\n"), QStringLiteral("ok\n")}));
+}
+
+TEST_F(ToolRunnerTest, LargeOutputLeftInThePipeIsReadCompletelyInPieces)
+{
+    EXPECT_TRUE(Run(QStringLiteral("head -c 5000 /dev/zero | tr '\\0' x")));
+    EXPECT_EQ(RawText(), QString(5000, QLatin1Char('x')));
+    EXPECT_GE(log.raw.size(), 3);
+    for (const QString& piece : log.raw)
+        EXPECT_LE(piece.size(), 2049);
+}
+
+TEST_F(ToolRunnerTest, DotsAdvanceOnePerPassAlongTheTable)
+{
+    EXPECT_TRUE(Run(QStringLiteral("sleep 0.6")));
+    ASSERT_GE(ui.dots.size(), 6);
+    for (int i = 0; i < ui.dots.size(); ++i)
+        EXPECT_EQ(ui.dots.at(i), ProgressDots(i)) << i;
+}
+
+TEST_F(ToolRunnerTest, CommandNotFoundIsShownAndCountsAsCompleted)
+{
+    EXPECT_TRUE(Run(QStringLiteral("/nonexistent/espota -i 1.2.3.4")));
+    EXPECT_TRUE(RawText().contains(QStringLiteral("/nonexistent/espota"))) << RawText().toStdString();
+    EXPECT_TRUE(ui.messages.isEmpty());
+}
+
+TEST_F(ToolRunnerTest, InterpreterThatCannotStart)
+{
+    SetToolInterpreter(dir.filePath(QStringLiteral("no-such-shell")));
+    EXPECT_FALSE(Run(QStringLiteral("true")));
+    ASSERT_EQ(ui.messages.size(), 1);
+    const MessageRequest& m = ui.messages.first();
+    EXPECT_EQ(m.text, QStringLiteral("プロセスの作成に失敗しました"));
+    EXPECT_EQ(m.caption, QStringLiteral("エラー"));
+    EXPECT_FALSE(m.ownedByMainWindow);
+    EXPECT_EQ(m.buttons, MsgButtons::Ok);
+    EXPECT_EQ(m.icon, MsgIcon::None);
+}
+
+TEST_F(ToolRunnerTest, AbortEndsTheShellAndItsChildQuickly)
+{
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    QElapsedTimer t;
+    t.start();
+    EXPECT_TRUE(
+        Run(QStringLiteral("sleep 30 & echo $! > %1; wait; echo finished").arg(QuoteForInterpreter(pidFile)),
+            [&t] { return t.elapsed() > 300; }));
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_FALSE(RawText().contains(QStringLiteral("finished")));
+
+    QFile f(pidFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const pid_t pid = f.readAll().trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    // The orphaned sleep is gone (or only a zombie waiting to be reaped) shortly after.
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        gone = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        if (!gone)
+            ::usleep(20000);
+    }
+    EXPECT_TRUE(gone);
+}
+
+TEST_F(ToolRunnerTest, PercentagesReachTheProgressDialog)
+{
+    EXPECT_TRUE(Run(
+        QStringLiteral("printf 'Uploading: [=     ] 10%% '; sleep 0.2; printf '\\rUploading: [===   ] 3'; "
+                       "sleep 0.2; printf '7%% '; sleep 0.2; printf '\\rUploading: [======] 100%% "
+                       "Done...\\r\\n'")));
+    EXPECT_EQ(ui.percents, (QList<int>{10, 37, 100}));
+    // The dots keep going alongside.
+    EXPECT_FALSE(ui.dots.isEmpty());
+}
+
+TEST_F(ToolRunnerTest, WithoutLogPaneOutputIsDrainedAndNotSearched)
+{
+    EXPECT_TRUE(RunTool(app, QStringLiteral("echo ERROR; echo Error"), nullptr));
+    EXPECT_TRUE(app.ToolOutputClean);
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+TEST_F(ToolRunnerTest, NastyPathReachesTheToolAsOneArgumentAndRunsNothingElse)
+{
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    const QString nasty =
+        QStringLiteral("it's a \"dir\" $HOME `touch PWNED1` $(touch PWNED2); touch PWNED3 \\");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(nasty));
+    const QString tool = dir.filePath(nasty + QStringLiteral("/espota"));
+    const QString argvFile = dir.filePath(QStringLiteral("argv"));
+    {
+        QFile f(tool);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nprintf '%s\\0' \"$0\" \"$@\" > " + QuoteForInterpreter(argvFile).toUtf8() + "\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    }
+    const QString image = dir.filePath(nasty + QStringLiteral("/UOf.bin"));
+    EXPECT_TRUE(Run(QuoteForInterpreter(tool) + QStringLiteral(" -f ") + QuoteForInterpreter(image)));
+    QDir::setCurrent(oldCwd);
+
+    QFile f(argvFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QList<QByteArray> args = f.readAll().split('\0');
+    ASSERT_FALSE(args.isEmpty());
+    args.removeLast(); // after the last terminator
+    ASSERT_EQ(args.size(), 3);
+    EXPECT_EQ(QString::fromUtf8(args.at(0)), tool);
+    EXPECT_EQ(args.at(1), QByteArray("-f"));
+    EXPECT_EQ(QString::fromUtf8(args.at(2)), image);
+    for (const char* name : {"PWNED1", "PWNED2", "PWNED3"})
+        EXPECT_FALSE(QFile::exists(dir.filePath(QString::fromLatin1(name)))) << name;
+}
+
+} // namespace
