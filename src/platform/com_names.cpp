@@ -82,19 +82,31 @@ QString DeviceOfComName(const QString& comName, const QString& iniPath)
     return TableDevice(number);
 }
 
+namespace
+{
+// Pins are often links (/dev/serial/by-id/...): compare the devices they lead to, or the system's
+// device would be listed twice, under its table number and under the pin.
+QString DeviceIdentity(const QString& path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
+}
+} // namespace
+
 QList<SerialDevice> PresentSerialDevices(const QString& iniPath)
 {
     const QMap<int, QString> pins = ReadPortMap(iniPath);
     QMap<QString, int> pinnedByPath;
     for (auto it = pins.cbegin(); it != pins.cend(); ++it)
-        pinnedByPath.insert(QFileInfo(it.value()).absoluteFilePath(), it.key());
+        pinnedByPath.insert(DeviceIdentity(it.value()), it.key());
 
     QList<SerialDevice> devices;
     QMap<int, bool> seen;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         SerialDevice d;
         d.device = info.systemLocation();
-        const QString canonical = QFileInfo(d.device).absoluteFilePath();
+        const QString canonical = DeviceIdentity(d.device);
         if (pinnedByPath.contains(canonical))
             d.number = pinnedByPath.value(canonical);
         else
