@@ -421,10 +421,19 @@ TEST(SimTcp, ServerKeepsStateAcrossConnectionsAndDropsOnCue)
     refused.connectToHost(QHostAddress::LocalHost, port);
     EXPECT_FALSE(refused.waitForConnected(150));
 
-    QThread::msleep(400);
+    // It listens again once the drop time is over.
     QTcpSocket again;
-    again.connectToHost(QHostAddress::LocalHost, port);
-    ASSERT_TRUE(again.waitForConnected(2000));
+    QElapsedTimer sinceDrop;
+    sinceDrop.start();
+    for (;;) {
+        again.connectToHost(QHostAddress::LocalHost, port);
+        if (again.waitForConnected(2000) || sinceDrop.elapsed() > 3000)
+            break;
+        again.abort();
+        QThread::msleep(50);
+    }
+    ASSERT_EQ(again.state(), QAbstractSocket::ConnectedState);
+    EXPECT_GE(sinceDrop.elapsed(), 200);
     SocketPeer peer2(&again);
     Conversation t2(peer2);
     EXPECT_EQ(Hex(t2.Ask(Request({0x00}))), Hex(Ack("00 05 00 00 00")));
