@@ -1,0 +1,155 @@
+#pragma once
+// An engine on a real pseudo-terminal, pinned as COM9 in a temporary settings file, with its own
+// 50 ms Timer1, and a board on the other end that answers each request from a script.
+#include "comm/engine.h"
+#include "comm/frame_codec.h"
+#include "support/memory_log.h"
+#include "support/pty_pair.h"
+#include "support/scripted_ui.h"
+
+#include <QByteArray>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace nx7::test
+{
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline Bytes FromHex(const std::string& hex)
+{
+    Bytes out;
+    std::istringstream in(hex);
+    std::string piece;
+    while (in >> piece)
+        out.push_back(static_cast<std::uint8_t>(std::stoul(piece, nullptr, 16)));
+    return out;
+}
+
+inline std::string ToHex(const Bytes& bytes)
+{
+    return codec::HexBytes(bytes.data(), bytes.size());
+}
+
+inline QByteArray Qb(const Bytes& bytes)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+}
+
+inline QByteArray Ack(const std::string& dataHex)
+{
+    return Qb(codec::BuildFrame(0, 0x30, FromHex(dataHex)));
+}
+
+inline QByteArray Reply(std::uint8_t code, const Bytes& data)
+{
+    return Qb(codec::BuildFrame(0, code, data));
+}
+
+// The board: reads the master side as bytes arrive (on the test's event loop, like the engine),
+// assembles request frames and writes whatever the script answers.
+class PtyBoard : public codec::FrameAssembler::Sink
+{
+public:
+    using Script = std::function<QByteArray(const Bytes& request)>;
+
+    explicit PtyBoard(PtyPair& pty)
+        : m_pty(pty)
+        , m_notifier(pty.masterFd(), QSocketNotifier::Read)
+    {
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { OnReadable(); });
+    }
+
+    void OnValidFrame(const std::uint8_t* frame, int length) override
+    {
+        requests.emplace_back(frame, frame + length);
+        if (script) {
+            const QByteArray reply = script(requests.back());
+            if (!reply.isEmpty())
+                m_pty.Write(reply);
+        }
+    }
+    void OnChecksumError(const std::uint8_t*, int) override {}
+    void OnRxTrace(const std::string&) override {}
+
+    Script script;
+    std::vector<Bytes> requests;
+    QByteArray raw;
+
+private:
+    void OnReadable()
+    {
+        char buf[4096];
+        const ssize_t n = ::read(m_pty.masterFd(), buf, sizeof buf);
+        if (n <= 0)
+            return;
+        raw.append(buf, n);
+        m_assembler.AppendReceived(reinterpret_cast<const std::uint8_t*>(buf), static_cast<std::size_t>(n));
+        m_assembler.Assemble(*this, false);
+    }
+
+    PtyPair& m_pty;
+    QSocketNotifier m_notifier;
+    codec::FrameAssembler m_assembler;
+};
+
+constexpr int kPinnedPort = 9;
+
+class EngineOnPty : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(pty.ok());
+        iniPath = dir.filePath(QStringLiteral("nx7.ini"));
+        ASSERT_TRUE(PinPort(iniPath, kPinnedPort, pty.slavePath()));
+        timer1.setTimerType(Qt::PreciseTimer);
+        timer1.setInterval(50);
+        QObject::connect(&timer1, &QTimer::timeout, [this] {
+            if (engine)
+                engine->AssembleFrames();
+        });
+        timer1.start();
+    }
+    void TearDown() override
+    {
+        timer1.stop();
+        engine.reset();
+    }
+
+    // Serial link on the pinned pty, 115200 bit/s, no parity.
+    void CreateSerial(int speedCode = 4, int parityCode = 0)
+    {
+        engine = std::make_unique<TTComXDlg>(0, 0, 0, QString(), 0, kPinnedPort, speedCode, parityCode, &log,
+                                             &ui, iniPath);
+        ASSERT_TRUE(engine->IsConnected());
+    }
+
+    QTemporaryDir dir;
+    QString iniPath;
+    PtyPair pty;
+    PtyBoard board{pty};
+    MemoryLog log;
+    ScriptedUi ui;
+    QTimer timer1;
+    std::unique_ptr<TTComXDlg> engine;
+};
+
+} // namespace nx7::test
