@@ -1,0 +1,134 @@
+// espota: uploads an application or file-system image to an ESP32 board over its OTA service.
+#include "console_log.h"
+#include "uploader.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+using nx7::espota::ConsoleLog;
+using nx7::espota::UploadOptions;
+
+namespace
+{
+
+constexpr int kExitBadOptions = 2;
+
+int BadOptions(ConsoleLog& log, const QCommandLineParser& parser, const QString& why)
+{
+    log.Error(why);
+    const QByteArray usage = parser.helpText().toLocal8Bit();
+    std::fwrite(usage.constData(), 1, static_cast<size_t>(usage.size()), stderr);
+    return kExitBadOptions;
+}
+
+bool ParsePort(const QString& text, quint16* port)
+{
+    bool ok = false;
+    const uint v = text.toUInt(&ok);
+    if (!ok || v == 0 || v > 65535)
+        return false;
+    *port = static_cast<quint16>(v);
+    return true;
+}
+
+bool IsMd5Hex(const QString& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (QChar c : text) {
+        if (!c.isDigit() && !(c >= QLatin1Char('a') && c <= QLatin1Char('f')) &&
+            !(c >= QLatin1Char('A') && c <= QLatin1Char('F')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // A board that resets the connection must end in an error message, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Uploads a firmware image to an ESP32 board over OTA."));
+    parser.addHelpOption();
+    const QCommandLineOption ipOpt({QStringLiteral("i"), QStringLiteral("ip")},
+                                   QStringLiteral("ESP32 IP address (required)."), QStringLiteral("ip"));
+    const QCommandLineOption hostIpOpt({QStringLiteral("I"), QStringLiteral("host_ip")},
+                                       QStringLiteral("Host IP address (default: all addresses)."),
+                                       QStringLiteral("host_ip"));
+    const QCommandLineOption portOpt({QStringLiteral("p"), QStringLiteral("port")},
+                                     QStringLiteral("ESP32 OTA port (default 3232)."), QStringLiteral("port"),
+                                     QStringLiteral("3232"));
+    const QCommandLineOption hostPortOpt({QStringLiteral("P"), QStringLiteral("host_port")},
+                                         QStringLiteral("Host server port (default: random 10000-60000)."),
+                                         QStringLiteral("host_port"));
+    const QCommandLineOption authOpt({QStringLiteral("a"), QStringLiteral("auth")},
+                                     QStringLiteral("Password for the board (default: none)."),
+                                     QStringLiteral("password"));
+    const QCommandLineOption fileOpt({QStringLiteral("f"), QStringLiteral("file")},
+                                     QStringLiteral("Image file to upload (required)."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption spiffsOpt({QStringLiteral("s"), QStringLiteral("spiffs")},
+                                       QStringLiteral("The file is a file-system image."));
+    const QCommandLineOption debugOpt({QStringLiteral("d"), QStringLiteral("debug")},
+                                      QStringLiteral("Show debug output."));
+    const QCommandLineOption progressOpt({QStringLiteral("r"), QStringLiteral("progress")},
+                                         QStringLiteral("Show a progress bar."));
+    const QCommandLineOption timeoutOpt({QStringLiteral("t"), QStringLiteral("timeout")},
+                                        QStringLiteral("Seconds to wait for each answer (default 10)."),
+                                        QStringLiteral("seconds"), QStringLiteral("10"));
+    const QCommandLineOption md5Opt({QStringLiteral("m"), QStringLiteral("md5-target")},
+                                    QStringLiteral("MD5 to announce instead of the file's own."),
+                                    QStringLiteral("md5"));
+    parser.addOptions({ipOpt, hostIpOpt, portOpt, hostPortOpt, authOpt, fileOpt, spiffsOpt, debugOpt,
+                       progressOpt, timeoutOpt, md5Opt});
+
+    // The debug flag is needed before the rest is known, for the log of option errors.
+    ConsoleLog log(QCoreApplication::arguments().contains(QStringLiteral("-d")) ||
+                   QCoreApplication::arguments().contains(QStringLiteral("--debug")));
+    if (!parser.parse(QCoreApplication::arguments()))
+        return BadOptions(log, parser, parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return BadOptions(
+            log, parser,
+            QStringLiteral("Unrecognized arguments: %1").arg(parser.positionalArguments().join(' ')));
+    if (!parser.isSet(ipOpt) || parser.value(ipOpt).isEmpty())
+        return BadOptions(log, parser, QStringLiteral("The board's address (-i) is required"));
+    if (!parser.isSet(fileOpt) || parser.value(fileOpt).isEmpty())
+        return BadOptions(log, parser, QStringLiteral("The image file (-f) is required"));
+
+    UploadOptions opt;
+    opt.ip = parser.value(ipOpt);
+    opt.hostIp = parser.value(hostIpOpt);
+    opt.file = parser.value(fileOpt);
+    opt.password = parser.value(authOpt).toUtf8();
+    opt.spiffs = parser.isSet(spiffsOpt);
+    opt.progressBar = parser.isSet(progressOpt);
+    if (!ParsePort(parser.value(portOpt), &opt.port))
+        return BadOptions(log, parser, QStringLiteral("Bad port: %1").arg(parser.value(portOpt)));
+    if (parser.isSet(hostPortOpt) && !ParsePort(parser.value(hostPortOpt), &opt.hostPort))
+        return BadOptions(log, parser, QStringLiteral("Bad host port: %1").arg(parser.value(hostPortOpt)));
+    bool ok = false;
+    const double seconds = parser.value(timeoutOpt).toDouble(&ok);
+    if (!ok || !(seconds > 0) || seconds > 3600)
+        return BadOptions(log, parser, QStringLiteral("Bad timeout: %1").arg(parser.value(timeoutOpt)));
+    opt.timeoutMs = qMax(1, static_cast<int>(seconds * 1000 + 0.5));
+    if (parser.isSet(md5Opt)) {
+        if (!IsMd5Hex(parser.value(md5Opt)))
+            return BadOptions(log, parser, QStringLiteral("Bad MD5: %1").arg(parser.value(md5Opt)));
+        opt.md5Target = parser.value(md5Opt).toLower().toLatin1();
+    }
+
+    nx7::espota::Uploader uploader(opt, log);
+    return uploader.Run();
+}
