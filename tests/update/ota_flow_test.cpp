@@ -1,0 +1,460 @@
+// The whole write against the board simulator over a pseudo-terminal, with a stand-in uploader.
+#include "comm/frame_codec.h"
+#include "core/app_core.h"
+#include "platform/adapters.h"
+#include "platform/app_paths.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+#include "update/firmware_image.h"
+#include "update/ota_update.h"
+#include "update/tool_runner.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace nx7;
+using nx7::test::MemoryLog;
+using nx7::test::ScriptedUi;
+
+namespace
+{
+
+// Request frames as the simulator records them ("02 00 45 01 00 03 4B 0D").
+QString Frame(std::initializer_list<std::uint8_t> data)
+{
+    const std::vector<std::uint8_t> bytes(data);
+    const std::vector<std::uint8_t> f = codec::BuildFrame(0, codec::kIfbCommand, bytes);
+    return QString::fromStdString(codec::HexBytes(f.data(), f.size())).trimmed();
+}
+
+const QString kApInfo = Frame({0x03, 0x71});
+const QString kOtaMode = Frame({0x0B, 0x02, 0x01});
+const QString kStatus = Frame({0x00});
+const QString kRestart = Frame({0x0A});
+const QString kModel = Frame({0x93});
+const QString kRom = Frame({0x90});
+const QString kRestoreMode1 = Frame({0x01, 0x01, 0x00});
+
+const QString kImageWriteError = QStringLiteral("ファームウェアを一時ファイルに書き込めませんでした。\n\n");
+
+struct Uploader {
+    QByteArray output =
+        "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n"
+        "Uploading: [============================================================] 100% Done...\n";
+    QByteArray after; // printed after the sleep
+    double sleepSeconds = 0;
+};
+
+class OtaFlowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        // Blanks and a quote in every path the command line carries.
+        root = dir.filePath(QStringLiteral("it's a tool"));
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/bin/Orvanta")));
+        ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/fw")));
+        SetExecutablePathOverride(root + QStringLiteral("/bin/nx7ifbprog"));
+        ini = root + QStringLiteral("/bin/Orvanta/nx7ifbprog.ini");
+        record = dir.filePath(QStringLiteral("requests.txt"));
+
+        image = QByteArray(3000, 'i');
+        image[0] = static_cast<char>(0xE9);
+        QFile fw(root + QStringLiteral("/fw/3030KMT27"));
+        ASSERT_TRUE(fw.open(QIODevice::WriteOnly));
+        fw.write(image);
+        fw.close();
+        SetFirmwareResourceRoot(root + QStringLiteral("/fw"));
+
+        UseAdapters(QStringLiteral("Wi-Fi=192.168.0.10"));
+        app.View.setMainEnabled = [this](bool on) { mainEnabled.append(on); };
+        app.View.setWriteCommandAvailable = [this](bool on) { writeAvailable.append(on); };
+    }
+
+    void TearDown() override
+    {
+        app.DestroyEngine();
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate();
+            if (!sim.waitForFinished(3000))
+                sim.kill();
+        }
+        SetAdapterProvider({});
+        SetFirmwareResourceRoot(QString());
+        SetExecutablePathOverride(QString());
+    }
+
+    void UseAdapters(const QString& spec)
+    {
+        const QList<AdapterInfo> list = ParseAdapterList(spec);
+        SetAdapterProvider([list] { return std::optional<QList<AdapterInfo>>(list); });
+    }
+
+    void WriteUploader(const Uploader& u)
+    {
+        uploader = root + QStringLiteral("/bin/espota");
+        const QByteArray q = [](const QString& s) { return QuoteForInterpreter(s).toUtf8(); }(dir.path());
+        QFile f(uploader);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n"
+                "printf '%s\\0' \"$0\" \"$@\" > " +
+                q +
+                "/argv\n"
+                "for a in \"$@\"; do last=\"$a\"; done\n"
+                "cp \"$last\" " +
+                q +
+                "/image-copy\n"
+                "printf '%s' '" +
+                u.output +
+                "'\n"
+                "sleep " +
+                QByteArray::number(u.sleepSeconds) +
+                "\n"
+                "printf '%s' '" +
+                u.after + "'\n");
+        f.close();
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    }
+
+    // Starts the simulated board, pinned as COM9, and the tool's side of the link.
+    void Start(const QStringList& simArgs, const Uploader& u = Uploader())
+    {
+        WriteUploader(u);
+        const QString simPath = QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim");
+        ASSERT_TRUE(QFile::exists(simPath)) << "build the ifb-sim target";
+        sim.setProgram(simPath);
+        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
+                                     QStringLiteral("--com"), QStringLiteral("9"), QStringLiteral("--record"),
+                                     record, QStringLiteral("--restart-ms"), QStringLiteral("0")} +
+                         simArgs);
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start();
+        ASSERT_TRUE(sim.waitForStarted(5000));
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            sim.waitForReadyRead(100);
+            out += sim.readAll();
+        }
+        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
+
+        app.Initialise(ini);
+        app.Settings.UseUSB = 0;
+        app.Settings.ComPort = 9;
+        app.Settings.CONECT_WAIT_TIME = 1000;
+        app.Settings.Prog_WAIT_TIME = 1500;
+        app.Settings.CHK_IFB_TIME = 1000;
+        app.Settings.binPath_Mode = 1;
+        app.Settings.App_ESPOta = uploader;
+        // As the start-up left it: the board's mode word saved, verbose log on to see every line.
+        app.SavedOperationMode = 0x0001;
+        app.VerboseLog = true;
+        app.CreateEngine();
+        app.Timer1.start();
+        ASSERT_TRUE(app.Engine()->IsConnected());
+    }
+
+    QStringList Frames() const
+    {
+        QFile f(record);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    // The frames after the polls, which vary in number.
+    QStringList FramesAfterPolls() const
+    {
+        QStringList frames = Frames();
+        EXPECT_GE(frames.size(), 3);
+        if (frames.size() < 3)
+            return {};
+        EXPECT_EQ(frames.mid(0, 2), (QStringList{kApInfo, kOtaMode}));
+        frames = frames.mid(2);
+        EXPECT_FALSE(frames.isEmpty() || frames.first() != kStatus) << "no status poll";
+        while (!frames.isEmpty() && frames.first() == kStatus)
+            frames.removeFirst();
+        return frames;
+    }
+
+    QStringList UploaderArgs() const
+    {
+        QFile f(dir.filePath(QStringLiteral("argv")));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList args;
+        const QList<QByteArray> parts = f.readAll().split('\0');
+        for (qsizetype i = 0; i + 1 < parts.size(); ++i)
+            args.append(QString::fromUtf8(parts.at(i)));
+        return args;
+    }
+
+    QString TempPath() const { return root + QStringLiteral("/bin/Orvanta/UOf.bin"); }
+
+    void ExpectResult(int outcome)
+    {
+        const WriteResultTexts texts = WriteResultFor(outcome);
+        ASSERT_EQ(ui.results.size(), 1);
+        EXPECT_EQ(ui.results.first().caption, QStringLiteral("書き込み結果"));
+        EXPECT_EQ(ui.results.first().verdict, texts.verdict);
+        EXPECT_EQ(ui.results.first().verdictRgb, texts.verdictRgb);
+        EXPECT_EQ(ui.results.first().detail, texts.detail);
+        // The closing lines end the log, right after the elapsed time.
+        ASSERT_GE(log.lines.size(), texts.closingLines.size() + 1);
+        EXPECT_EQ(log.lines.mid(log.lines.size() - texts.closingLines.size()), texts.closingLines);
+        const QString timeLine = log.lines.at(log.lines.size() - texts.closingLines.size() - 1);
+        EXPECT_TRUE(timeLine.startsWith(QStringLiteral("実行時間: ")) &&
+                    timeLine.endsWith(QStringLiteral("ms")))
+            << timeLine.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(TempPath()));
+        EXPECT_EQ(ui.progressOpen, 0);
+    }
+
+    QTemporaryDir dir;
+    QString root;
+    QString ini;
+    QString record;
+    QString uploader;
+    QByteArray image;
+    QProcess sim;
+    ScriptedUi ui;
+    MemoryLog log;
+    AppCore app{ui, log};
+    QList<bool> mainEnabled;
+    QList<bool> writeAvailable;
+};
+
+TEST_F(OtaFlowTest, SuccessfulWrite)
+{
+    Start({});
+    FileSave1Execute(app);
+    EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+
+    ASSERT_EQ(ui.messageDialogs.size(), 1);
+    const MessageDialogRequest& join = ui.messageDialogs.first();
+    EXPECT_EQ(join.caption, QStringLiteral("OTA経由のアップデート開始"));
+    EXPECT_EQ(join.message1, QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。"));
+    EXPECT_EQ(join.message2, QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。"));
+    EXPECT_EQ(join.memoLines, (QStringList{QStringLiteral("SSID      : IFB-SIM-OTA"),
+                                           QStringLiteral("Password  : MervoxTqLu")}));
+
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "--auth=KW5GDH4072",
+                                           "-f", TempPath()}));
+    QFile copy(dir.filePath(QStringLiteral("image-copy")));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.readAll(), image);
+
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeSuccess);
+    EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("OK: Program Update")));
+    EXPECT_TRUE(log.raw.join(QString()).contains(QStringLiteral("100% Done...")));
+    EXPECT_EQ(ui.percents.last(), 100);
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(), [](const QString& l) {
+        return l.startsWith(QStringLiteral("Connection: ")) && l.endsWith(QStringLiteral("ms"));
+    }));
+
+    // The progress dialogs: the link wait, then the write with its banner.
+    ASSERT_EQ(ui.progress.size(), 2);
+    EXPECT_EQ(ui.progress.at(0).label, QStringLiteral("------- Check WiFi AP Connection ----------"));
+    EXPECT_EQ(ui.progress.at(1).label, QStringLiteral("------- WiFi OTA Mode ----------"));
+    EXPECT_TRUE(ui.progress.at(1).banner);
+    EXPECT_EQ(ui.progress.at(1).caption, QStringLiteral("しばらくお待ちください"));
+
+    EXPECT_EQ(writeAvailable, QList<bool>{false});
+    EXPECT_FALSE(app.WriteCommandAvailable);
+    EXPECT_EQ(app.Settings.ProgMode, 1);
+    EXPECT_EQ(app.ApRecord.OtaPort, 3232);
+    EXPECT_EQ(app.NetParams.Port, 3232);
+    EXPECT_EQ(app.NetParams.IPAddr, 192u | (168u << 8) | (4u << 16) | (1u << 24));
+    EXPECT_EQ(app.RomVersion, QStringLiteral("3030KMT27"));
+    EXPECT_EQ(app.ModelName, QStringLiteral("PB-RL11"));
+}
+
+TEST_F(OtaFlowTest, BoardReportsFailure)
+{
+    Start({QStringLiteral("--ota-result"), QStringLiteral("BR")});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
+    ExpectResult(OutcomeAborted);
+    EXPECT_FALSE(app.WriteCommandAvailable);
+}
+
+TEST_F(OtaFlowTest, NoNotificationTimesOutAndOffersTheWriteAgain)
+{
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeTimeout);
+    EXPECT_EQ(writeAvailable, (QList<bool>{false, true}));
+    EXPECT_TRUE(app.WriteCommandAvailable);
+}
+
+TEST_F(OtaFlowTest, HungUploaderIsEndedAtTheTimeLimit)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    u.after = "uploader went on\n";
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_FALSE(log.raw.join(QString()).contains(QStringLiteral("uploader went on")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeTimeout);
+}
+
+TEST_F(OtaFlowTest, SuccessReportedDuringAHungUploadIsHonouredAfterTheLimit)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    Start({}, u);
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, ErrorWordWhileTheBoardSaysOk)
+{
+    Uploader u;
+    u.output = "Uploading....\n12:00:03 [Uploading] Error: transient\n";
+    Start({}, u);
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_FALSE(app.ToolOutputClean);
+    // The restarted board is still asked, but the unclean output decides.
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_FALSE(std::any_of(log.lines.begin(), log.lines.end(),
+                             [](const QString& l) { return l.startsWith(QStringLiteral("IFB-ROMVer")); }));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, RomVersionOneCharacterLongerAfterTheRestart)
+{
+    Start({QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27X")});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27X")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
+    EXPECT_EQ(app.RomVersion, QStringLiteral("3030KMT27X"));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, UpperCaseErrorWithAWifiAddressOnTheBoardNetworkGoesOn)
+{
+    Uploader u;
+    u.output = "12:00:01 [ERROR]: No response from the ESP\n";
+    Start({}, u);
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_FALSE(log.Contains(QStringLiteral("PC側IPアドレスの自動割付に失敗しました。")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, UpperCaseErrorWithoutAWifiAddressIsAnUploaderError)
+{
+    UseAdapters(QStringLiteral("Ethernet=192.168.0.3;Wi-Fi=192.168.1.20"));
+    Uploader u;
+    u.output = "12:00:01 [ERROR]: No response from the ESP\n";
+    u.sleepSeconds = 30;
+    u.after = "uploader went on\n";
+    Start({}, u);
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    const qsizetype at = log.lines.indexOf(QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"));
+    ASSERT_GE(at, 0);
+    EXPECT_EQ(log.lines.mid(at, 4),
+              (QStringList{QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"),
+                           QStringLiteral("PCのセキュリティ設定などを確認してください。"), QString(),
+                           QStringLiteral("NG: ERROR espota.exe")}));
+    // No verdict is awaited: the board is restored at once.
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeUploaderError);
+    EXPECT_FALSE(app.WriteCommandAvailable);
+}
+
+TEST_F(OtaFlowTest, DecliningTheJoinDialogRestartsTheBoardWithoutAResult)
+{
+    ui.messageDialogAnswer = 2;
+    Start({});
+    QElapsedTimer t;
+    t.start();
+    FileSave1Execute(app);
+    EXPECT_GE(t.elapsed(), 2000);
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kRestart}));
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    EXPECT_TRUE(ui.results.isEmpty());
+    EXPECT_TRUE(writeAvailable.isEmpty());
+    EXPECT_TRUE(app.WriteCommandAvailable);
+    EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+}
+
+TEST_F(OtaFlowTest, NoStationJoinsIsATimeOutAndTheWriteCanBeRetried)
+{
+    Start({QStringLiteral("--no-station")});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_TRUE(log.Contains(QStringLiteral("Not Connection")));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    ExpectResult(OutcomeTimeout);
+    EXPECT_TRUE(app.WriteCommandAvailable);
+    EXPECT_EQ(app.Settings.ProgMode, 0);
+}
+
+TEST_F(OtaFlowTest, ZeroConnectionTimeMakesExactlyOneStatusRequest)
+{
+    Start({QStringLiteral("--no-station")});
+    app.Settings.CONECT_WAIT_TIME = 0;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kStatus, kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeTimeout);
+}
+
+TEST_F(OtaFlowTest, MissingImageLeavesOtaModeWithoutAResult)
+{
+    Start({});
+    SetFirmwareResourceRoot(dir.filePath(QStringLiteral("empty-folder")));
+    FileSave1Execute(app);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
+    EXPECT_TRUE(ui.messages.first().text.contains(FirmwareResourcePath(QStringLiteral("3030KMT27"))));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    EXPECT_TRUE(ui.results.isEmpty());
+    EXPECT_TRUE(app.WriteCommandAvailable);
+    EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+    EXPECT_EQ(ui.progressOpen, 0);
+}
+
+TEST_F(OtaFlowTest, UnwritableTemporaryFileIsReportedAndTheBoardRestored)
+{
+    Start({});
+    // A folder where the file should go: no write succeeds there, whoever runs the test.
+    ASSERT_TRUE(QDir().mkpath(TempPath()));
+    FileSave1Execute(app);
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
+    EXPECT_EQ(ui.messages.first().text, kImageWriteError + TempPath());
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    EXPECT_TRUE(ui.results.isEmpty());
+    EXPECT_TRUE(app.WriteCommandAvailable);
+    EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+}
+
+TEST_F(OtaFlowTest, WriteCommandRefusesWithoutAnEngine)
+{
+    FileSave1Execute(app);
+    EXPECT_TRUE(mainEnabled.isEmpty());
+    EXPECT_TRUE(ui.messageDialogs.isEmpty());
+    EXPECT_FALSE(RunOtaUpdate(app));
+}
+
+} // namespace
