@@ -237,6 +237,11 @@ TEST_F(SimTest, ScriptedFaults)
              EXPECT_EQ(Hex(t.Ask(Request({0x90}))), Hex(Reply(0x30, "\x90"
                                                                     "3030KMT27")));
          }},
+        {"silent to everything without a selector", "silent",
+         [](Conversation& t) {
+             EXPECT_TRUE(t.Ask(Request({0x00}), 150).isEmpty());
+             EXPECT_TRUE(t.Ask(Request({0x01, 0x00, 0x00}), 150).isEmpty());
+         }},
         {"nack with code and detail", "nack 93 05 02",
          [](Conversation& t) { EXPECT_EQ(Hex(t.Ask(Request({0x93}))), Hex(Reply(0x31, FromHex("05 02")))); }},
         {"nack leaves the state alone", "nack 01 44",

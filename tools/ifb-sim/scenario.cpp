@@ -195,14 +195,19 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         return "unknown directive: " + line;
 
     const auto times = TakeTrailing(t, "times", bad);
-    if (bad || t.size() < 2)
+    if (bad)
         return err;
     f.times = times.value_or(-1);
-    const auto sel = ParseSelector(t[1]);
-    if (!sel)
-        return err;
-    f.selector = *sel;
-    const std::vector<std::string> args(t.begin() + 2, t.end());
+    if (t.size() == 1) {
+        // Without a selector the directive applies to every request.
+        f.selector.any = true;
+    } else {
+        const auto sel = ParseSelector(t[1]);
+        if (!sel)
+            return err;
+        f.selector = *sel;
+    }
+    const std::vector<std::string> args(t.size() > 2 ? t.begin() + 2 : t.end(), t.end());
 
     switch (f.kind) {
     case Fault::Kind::Nack: {
