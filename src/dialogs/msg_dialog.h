@@ -1,1 +1,37 @@
 #pragma once
+// TMsg1Dlg: a modal question with two lines of explanation and a read-only detail pane.
+// Result 1 for OK (or Enter), 2 for Cancel, Esc or the close box.
+#include <QDialog>
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace nx7
+{
+
+class TMsg1Dlg : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int ResultOk = 1;
+    static constexpr int ResultCancel = 2;
+
+    explicit TMsg1Dlg(QWidget* parent = nullptr);
+
+    QLabel* lMessage1;
+    QLabel* lMessage2;
+    QPlainTextEdit* Memo1;
+    QLabel* STMessage1;
+    QLabel* STMessage2;
+    QPushButton* OKBtn;
+    QPushButton* CancelBtn;
+
+public slots:
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+};
+
+} // namespace nx7
