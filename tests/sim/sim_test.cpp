@@ -44,7 +44,7 @@ QByteArray ReadFile(const QString& path)
 class SimTest : public ::testing::Test
 {
 protected:
-    void StartPty(QStringList args)
+    void StartPty(const QStringList& args)
     {
         const QString line = sim.Start(args);
         ASSERT_TRUE(line.startsWith(QLatin1String("PTY /")))
