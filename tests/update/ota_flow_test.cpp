@@ -244,6 +244,10 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
 
     EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "--auth=KW5GDH4072",
                                            "-f", TempPath()}));
+    // Verbose log on: the command line is logged as handed to the interpreter.
+    EXPECT_TRUE(log.Contains(QuoteForInterpreter(uploader) +
+                             QStringLiteral(" -i 192.168.4.1 -p 3232 --auth=KW5GDH4072 -f ") +
+                             QuoteForInterpreter(TempPath())));
     QFile copy(dir.filePath(QStringLiteral("image-copy")));
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), image);
