@@ -149,7 +149,9 @@ void ExpectFailure(const EspotaRun& r, const QString& text)
 {
     EXPECT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.output.contains(QLatin1String("[ERROR]"))) << r.output.toStdString();
+    // The error is a log line of its own, not glued to a progress line.
+    static const QRegularExpression errorLine(QStringLiteral("(^|\n)\\d\\d:\\d\\d:\\d\\d \\[ERROR\\]: "));
+    EXPECT_TRUE(r.output.contains(errorLine)) << r.output.toStdString();
     EXPECT_TRUE(r.output.contains(text)) << "missing \"" << text.toStdString() << "\" in\n"
                                          << r.output.toStdString();
 }
@@ -248,6 +250,12 @@ TEST_F(OtaTransfer, BoardFailuresEndInAnErrorLineAndExitOne)
          false},
         {"cut in the middle",
          [](OtaDeviceConfig& c) { c.faults.dropAfterBytes = 700 * 1024 + 17; },
+         {},
+         {},
+         QStringLiteral("Error Uploading"),
+         true},
+        {"cut before the first byte",
+         [](OtaDeviceConfig& c) { c.faults.dropAfterBytes = 0; },
          {},
          {},
          QStringLiteral("Error Uploading"),

@@ -89,9 +89,7 @@ int main(int argc, char* argv[])
     parser.addOptions({ipOpt, hostIpOpt, portOpt, hostPortOpt, authOpt, fileOpt, spiffsOpt, debugOpt,
                        progressOpt, timeoutOpt, md5Opt});
 
-    // The debug flag is needed before the rest is known, for the log of option errors.
-    ConsoleLog log(QCoreApplication::arguments().contains(QStringLiteral("-d")) ||
-                   QCoreApplication::arguments().contains(QStringLiteral("--debug")));
+    ConsoleLog log(false); // option errors need no debug output
     if (!parser.parse(QCoreApplication::arguments()))
         return BadOptions(log, parser, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -129,6 +127,7 @@ int main(int argc, char* argv[])
         opt.md5Target = parser.value(md5Opt).toLower().toLatin1();
     }
 
-    nx7::espota::Uploader uploader(opt, log);
+    ConsoleLog runLog(parser.isSet(debugOpt));
+    nx7::espota::Uploader uploader(opt, runLog);
     return uploader.Run();
 }

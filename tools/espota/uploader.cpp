@@ -117,8 +117,7 @@ int Uploader::Run()
         udp->writeDatagram("200 " + cnonce + ' ' + response + '\n', m_target, m_opt.port);
         QByteArray reply;
         if (!ReceiveDatagram(*udp, &reply)) {
-            m_log.Append(QStringLiteral("FAIL"), false);
-            m_log.EndLine();
+            m_log.Append(QStringLiteral("FAIL\n"), false);
             return Fail(QStringLiteral("No Answer to our Authentication"));
         }
         if (reply.trimmed() == "OK") {
@@ -203,7 +202,10 @@ std::unique_ptr<QUdpSocket> Uploader::Invite(const QByteArray& invitation, QByte
         auto udp = std::make_unique<QUdpSocket>();
         if (!m_opt.hostIp.isEmpty())
             udp->bind(m_local, 0);
-        if (udp->writeDatagram(invitation, m_target, m_opt.port) >= 0 && ReceiveDatagram(*udp, answer)) {
+        const bool sent = udp->writeDatagram(invitation, m_target, m_opt.port) >= 0;
+        if (!sent)
+            m_log.Debug(QStringLiteral("Invitation not sent: %1").arg(udp->errorString()));
+        if (sent && ReceiveDatagram(*udp, answer)) {
             m_log.EndLine();
             return udp;
         }

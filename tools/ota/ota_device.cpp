@@ -20,6 +20,8 @@ constexpr int kCommandAuth = 200;
 // The board's TCP receive window hands over at most one segment per read.
 constexpr qint64 kMaxRead = 1460;
 constexpr int kMd5HexLength = 32;
+// No ESP32 flash holds more, whatever the partition table says.
+constexpr qint64 kLargestFlash = 16 * 1024 * 1024;
 } // namespace
 
 OtaDeviceService::OtaDeviceService(OtaDeviceConfig config, QObject* parent)
@@ -187,7 +189,8 @@ void OtaDeviceService::OnConnected()
     emit TransferStarted(m_command, m_size);
     if (m_state != State::Receiving)
         return;
-    if (m_config.maxImageSize > 0 && m_size > m_config.maxImageSize) {
+    const qint64 room = m_config.maxImageSize > 0 ? m_config.maxImageSize : kLargestFlash;
+    if (m_size > room) {
         Finish(false, QStringLiteral("Not Enough Space"), "Not Enough Space\r\n");
         return;
     }
@@ -198,7 +201,13 @@ void OtaDeviceService::OnConnected()
 void OtaDeviceService::OnReadyRead()
 {
     const OtaDeviceFaults& faults = m_config.faults;
-    while (m_state == State::Receiving && m_tcp && m_tcp->bytesAvailable() > 0) {
+    while (m_state == State::Receiving && m_tcp) {
+        if (faults.dropAfterBytes >= 0 && m_image.size() >= faults.dropAfterBytes) {
+            Finish(false, QStringLiteral("Connection dropped after %1 bytes").arg(m_image.size()), {});
+            return;
+        }
+        if (m_tcp->bytesAvailable() <= 0)
+            break;
         qint64 n = qMin(qMin(kMaxRead, m_tcp->bytesAvailable()), m_size - m_image.size());
         if (faults.dropAfterBytes >= 0)
             n = qMin(n, faults.dropAfterBytes - m_image.size());
@@ -225,10 +234,6 @@ void OtaDeviceService::OnReadyRead()
                 Finish(false, QStringLiteral("MD5 Check Failed"), "MD5 Check Failed\r\n");
             else
                 Finish(true, QStringLiteral("OK"), "OK");
-            return;
-        }
-        if (faults.dropAfterBytes >= 0 && m_image.size() >= faults.dropAfterBytes) {
-            Finish(false, QStringLiteral("Connection dropped after %1 bytes").arg(m_image.size()), {});
             return;
         }
     }
@@ -291,6 +296,9 @@ void OtaDeviceService::DropSocket(bool graceful)
         return;
     }
     // Let the final answer leave before the close; a peer that never reads cannot hold it open.
+    // Unread bytes at the close would turn it into a reset that can destroy the answer in transit.
+    s->readAll();
+    connect(s, &QTcpSocket::readyRead, s, [s] { s->readAll(); });
     connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
     QTimer::singleShot(m_config.connectTimeoutMs, s, [s] {
         s->abort();

@@ -32,7 +32,7 @@ struct OtaDeviceConfig {
     quint16 port = 3232; // 0: any free port, see Port()
     QByteArray password; // empty: the board answers the invitation with "OK"
     DeviceAuth auth = DeviceAuth::Md5;
-    qint64 maxImageSize = 0;      // larger images get "Not Enough Space"; 0: no limit
+    qint64 maxImageSize = 0;      // larger images get "Not Enough Space"; 0: 16 MiB, the largest flash
     int authTimeoutMs = 10000;    // how long a challenge stays open
     int connectTimeoutMs = 10000; // connecting back to the uploader
     int idleMs = 1000;            // silence before the last count is repeated
