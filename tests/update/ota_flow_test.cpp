@@ -89,9 +89,9 @@ protected:
         SetExecutablePathOverride(QString());
     }
 
-    void UseAdapters(const QString& spec)
+    void UseAdapters(const QString& adapterText)
     {
-        const QList<AdapterInfo> list = ParseAdapterList(spec);
+        const QList<AdapterInfo> list = ParseAdapterList(adapterText);
         SetAdapterProvider([list] { return std::optional<QList<AdapterInfo>>(list); });
     }
 

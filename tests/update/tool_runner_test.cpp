@@ -24,9 +24,9 @@ namespace
 const QString kLine1 = QStringLiteral("PC側IPアドレスの自動割付に失敗しました。");
 const QString kLine2 = QStringLiteral("PCのセキュリティ設定などを確認してください。");
 
-QList<AdapterInfo> Adapters(const QString& spec)
+QList<AdapterInfo> Adapters(const QString& adapterText)
 {
-    return ParseAdapterList(spec);
+    return ParseAdapterList(adapterText);
 }
 
 class ToolRunnerTest : public ::testing::Test
@@ -43,9 +43,9 @@ protected:
         SetToolInterpreter(QString());
     }
 
-    void UseAdapters(const QString& spec)
+    void UseAdapters(const QString& adapterText)
     {
-        const QList<AdapterInfo> list = Adapters(spec);
+        const QList<AdapterInfo> list = Adapters(adapterText);
         SetAdapterProvider([list] { return std::optional<QList<AdapterInfo>>(list); });
     }
 
