@@ -194,7 +194,20 @@ TEST_F(OtaTransfer, EveryAuthenticationKindAndTheFileSystemCommandSucceed)
         {"sha256 over md5 hash", "pw", DeviceAuth::Sha256Md5PwHash, {}, {}, "Authenticating...FAIL"},
         {"file system", "", DeviceAuth::Md5, {QStringLiteral("-s")}, QByteArray(5000, 'S'), "Result: OK"},
         {"progress bar", "", DeviceAuth::Md5, {QStringLiteral("-r")}, {}, "100% Done...\r\n"},
-        {"exact chunk multiple", "", DeviceAuth::Md5, {}, {}, "Result: OK"},
+        {"host name and local address",
+         "",
+         DeviceAuth::Md5,
+         {QStringLiteral("-i"), QStringLiteral("localhost"), QStringLiteral("-I"),
+          QStringLiteral("127.0.0.1")},
+         {},
+         "Starting on 127.0.0.1:"},
+        // 64 chunks exactly: the last count and the verdict come together.
+        {"exact chunk multiple",
+         "",
+         DeviceAuth::Md5,
+         {},
+         BuildAppImage(QStringLiteral("V"), QStringLiteral("p"), 65536),
+         "Result: OK"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,8 +219,6 @@ TEST_F(OtaTransfer, EveryAuthenticationKindAndTheFileSystemCommandSucceed)
         QByteArray content = c.content;
         if (content.isEmpty())
             content = BuildAppImage(QStringLiteral("V"), QStringLiteral("p"), 100 * 1024);
-        if (QByteArray(c.name) == "exact chunk multiple")
-            content.resize(64 * 1024);
         const QString file = WriteFile(QStringLiteral("img.bin"), content);
         QStringList args = ToolArgs(port, QString::fromUtf8(c.password), file) + c.extra;
         if (c.password.isEmpty())
