@@ -33,6 +33,8 @@ public:
     bool HasSection(const QString& section) const;
     QStringList Sections() const;
     QStringList Keys(const QString& section) const; // in file order, original spelling
+    // As the profile API reads it: blanks around the value dropped, one pair of enclosing quotes
+    // removed; the first of duplicate sections or keys wins.
     std::optional<QString> Value(const QString& section, const QString& key) const;
 
     // Integer keys: "0x"/"0X" or "$" prefix is hexadecimal, else decimal; missing, empty or not a
@@ -40,8 +42,9 @@ public:
     int ReadInteger(const QString& section, const QString& key, int def) const;
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
 
-    // A key already present keeps its place; a new key is added at the end of its section; a new
-    // section is added at the end of the file.
+    // Line breaks inside a value are dropped. A key already present keeps its place (and its
+    // line stays byte for byte when the value is the same); a new key is added at the end of its section; a
+    // new section is added at the end of the file.
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
 
