@@ -42,9 +42,9 @@ public:
     int ReadInteger(const QString& section, const QString& key, int def) const;
     QString ReadString(const QString& section, const QString& key, const QString& def) const;
 
-    // Line breaks inside a value are dropped. A key already present keeps its place (and its
-    // line stays byte for byte when the value is the same); a new key is added at the end of its section; a
-    // new section is added at the end of the file.
+    // Line breaks inside a value are dropped. A key already present keeps its place, and its line
+    // stays byte for byte when the value is the same; a new key is added after the last key of its
+    // section; a new section is added at the end of the file.
     void WriteString(const QString& section, const QString& key, const QString& value);
     void WriteInteger(const QString& section, const QString& key, int value);
 
