@@ -4,6 +4,8 @@
 #include "comm/reply_decoder.h"
 #include "platform/code_page.h"
 
+#include <algorithm>
+
 namespace nx7
 {
 
@@ -28,8 +30,11 @@ QString DottedBytes(const std::uint8_t* bytes, bool reversed)
 
 std::vector<std::uint8_t> TextRequest(std::uint8_t sub, const QByteArray& text)
 {
-    std::vector<std::uint8_t> data{0x04, sub};
-    data.insert(data.end(), text.begin(), text.end());
+    // Sized up front: growing a vector made from a brace list trips GCC 12's bounds warning.
+    std::vector<std::uint8_t> data(2 + static_cast<std::size_t>(text.size()));
+    data[0] = 0x04;
+    data[1] = sub;
+    std::copy(text.begin(), text.end(), data.begin() + 2);
     return data;
 }
 
@@ -223,8 +228,10 @@ bool BoardCommands::SetWifiPassword(const QString& text, int timeoutMs)
 bool BoardCommands::SetNetParams(const TCPIPPARAM& record, int timeoutMs)
 {
     const auto block = record.ToBlock();
-    std::vector<std::uint8_t> data{0x04, 0x04};
-    data.insert(data.end(), block.begin(), block.end());
+    std::vector<std::uint8_t> data(2 + block.size());
+    data[0] = 0x04;
+    data[1] = 0x04;
+    std::copy(block.begin(), block.end(), data.begin() + 2);
     Send(data);
     const bool ok = m_engine.WaitReply(2, timeoutMs);
     Log(ok ? QStringLiteral("OK") : QStringLiteral("NG"), false);
