@@ -205,28 +205,31 @@ public:
 
     void CommX1Error(QSerialPort::SerialPortError error)
     {
-        if (SuppressSerialErrors)
+        if (SuppressSerialErrors || LossPending)
             return;
-        unsigned flags = 0;
         switch (error) {
-        case QSerialPort::ReadError:
         case QSerialPort::WriteError:
+            q.TraceLine(ComErrorText(ComIo));
+            return;
+        case QSerialPort::ReadError:
         case QSerialPort::ResourceError:
-            flags = ComIo;
             break;
         default:
             return; // open failures are reported by the open; time-outs belong to the waits
         }
-        q.TraceLine(ComErrorText(flags));
-        if (error == QSerialPort::ResourceError) {
-            // The device is gone: close it so the link reads as down and can be reopened.
-            QTimer::singleShot(0, &q, [this] {
-                if (CommX1->isOpen()) {
+        q.TraceLine(ComErrorText(ComIo));
+        // A tty that fails to read is gone (unplugged, hung up) and would report the same error on
+        // every pass of the event loop: close it, so the link reads as down and can be reopened.
+        LossPending = true;
+        QMetaObject::invokeMethod(
+            &q,
+            [this] {
+                LossPending = false;
+                if (CommX1->isOpen())
                     Quietly([this] { CommX1->close(); });
-                    q.Connected = false;
-                }
-            });
-        }
+                q.Connected = false;
+            },
+            Qt::QueuedConnection);
     }
 
     void OpenSerial()
@@ -373,6 +376,7 @@ public:
     QList<QTcpSocket*> Clients; // accepted and still connected, oldest first
     QTimer ReconnectTimer;
     bool SuppressSerialErrors = false;
+    bool LossPending = false;
 };
 
 void TTComXDlg::SetListenAddress(const QString& address)

@@ -625,3 +625,25 @@ TEST_F(EngineTcp, ClientReconnectsAfterErrors)
     engine->OpenLink();
     EXPECT_TRUE(engine->IsConnected());
 }
+
+// The device vanishes under an open port: one line-error trace, the port is closed so the link
+// reads as down (and SetOtaMode would reopen it), and nothing keeps firing.
+TEST(EngineSerialLoss, VanishedDeviceClosesThePort)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("nx7.ini"));
+    auto pty = std::make_unique<PtyPair>();
+    ASSERT_TRUE(PinPort(ini, 9, pty->slavePath()));
+    MemoryLog log;
+    ScriptedUi ui;
+    TTComXDlg e(0, 0, 0, QString(), 0, 9, 4, 0, &log, &ui, ini);
+    ASSERT_TRUE(e.IsConnected());
+    e.TxTrace = true;
+    pty.reset();
+    ASSERT_TRUE(WaitUntil([&] { return !e.IsConnected(); }));
+    EXPECT_FALSE(e.Connected);
+    WaitForEvents(100);
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("<ComError:IO>")});
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(e.SendFrame(reinterpret_cast<const std::uint8_t*>("\x02"), 1), 0);
+}
