@@ -1,0 +1,71 @@
+#pragma once
+// Runs the real executable against the real board simulator over a pseudo-terminal.
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace nx7::e2e
+{
+
+QString ToolPath();
+QString SimPath();
+QString EspotaPath();
+
+// A request frame as recorded by the simulator ("02 00 45 01 00 03 4B 0D"), named:
+// "GetMode", "ModeSet(0005)", "Restart", "SetOtaMode(02 01)", "GetWifiSsid", ... or "?<hex>".
+QString DescribeRequest(const QString& hexLine);
+
+class Simulator
+{
+public:
+    ~Simulator();
+    // Starts ifb-sim on a pseudo-terminal pinned as COM<com> in `ini`, recording into `record`.
+    bool Start(const QString& ini, int com, const QString& record, const QStringList& extra);
+    QStringList Requests() const; // named, in order
+    QStringList RawRequests() const;
+    QString Stderr();
+    void Stop();
+    QString pty;
+
+private:
+    std::unique_ptr<QProcess> m_process;
+    QString m_record;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    bool finished = false;
+    QStringList out; // standard output lines (the log pane)
+    QString err;     // standard error (dialogs)
+};
+
+// A folder with a copy of the executable and its settings file, so every test has its own
+// settings beside "its" executable.
+class ToolFolder
+{
+public:
+    ToolFolder();
+    bool ok() const { return m_ok; }
+    QString Dir() const { return m_dir.path(); }
+    QString Exe() const;
+    QString Ini() const; // <dir>/Orvanta/nx7ifbprog.ini
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+    // Appends text to the settings file (creating it).
+    void AppendIni(const QString& text);
+    QString ReadIni() const;
+    RunResult Run(const QStringList& args, int timeoutMs = 60000, const QStringList& env = {});
+
+private:
+    QTemporaryDir m_dir;
+    bool m_ok = false;
+};
+
+// A stand-in uploader script: records its arguments (one per line) into `argsFile`, prints
+// `output`, sleeps `sleepSec`, exits with `exitCode`.
+QString WriteStandInUploader(const QString& dir, const QString& argsFile, const QString& output,
+                             double sleepSec = 0, int exitCode = 0);
+
+} // namespace nx7::e2e

@@ -1,0 +1,176 @@
+// Start and close of the real tool, headless, against ifb-sim over a pseudo-terminal: the exact
+// requests the board received, in order, and what the person was told.
+#include "e2e/e2e_support.h"
+
+#include <gtest/gtest.h>
+
+namespace nx7::e2e
+{
+namespace
+{
+
+// Fixed waits of the protocol (1000 ms pauses, 2000 ms replies) run four times faster here; the
+// simulated restart is short enough for that.
+const QStringList kFastClock{QStringLiteral("NX7IFBPROG_TIME_SCALE=4")};
+
+class StartupE2E : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.ok());
+        uploader = WriteStandInUploader(folder.Dir(), folder.Path(QStringLiteral("args.txt")), QString());
+    }
+    // Writes section Option (plus `options`, one "key=value" line each) and starts the simulator.
+    void StartSim(const QStringList& extra)
+    {
+        if (!options.contains(QStringLiteral("App_ESPOta")))
+            options += QStringLiteral("App_ESPOta=%1\n").arg(uploader);
+        folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\n") + options);
+        QStringList args{QStringLiteral("--restart-ms"),  QStringLiteral("60"),
+                         QStringLiteral("--mode"),        QStringLiteral("0x0105"),
+                         QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
+                         QStringLiteral("--model"),       QStringLiteral("PB-RL11 IFB"),
+                         QStringLiteral("--target-id"),   QStringLiteral("0x1234")};
+        ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")), args + extra))
+            << qPrintable(sim.Stderr());
+    }
+    RunResult Run(const QStringList& args)
+    {
+        return folder.Run(QStringList{QStringLiteral("--headless")} + args, 60000, kFastClock);
+    }
+
+    ToolFolder folder;
+    Simulator sim;
+    QString uploader;
+    QString options;
+};
+
+const QStringList kNormalCheck{"GetMode",      "ModeSet(0000)", "Restart",   "GetWifiSsid", "GetWifiPassword",
+                               "GetNetParams", "RomVersion",    "ModelName", "TargetId"};
+
+TEST_F(StartupE2E, NormalStartAndCloseRestoresTheModeWord)
+{
+    StartSim({});
+    const RunResult r = Run({QStringLiteral("--verbose")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_EQ(sim.Requests(), kNormalCheck + QStringList({"ModeSet(0105)", "Restart"}));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("OK: GetIFBMode")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Find NX7 IFB")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("COM Port : COM9")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("IFB-ROMVer : 3020KMT27")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("IFB-ModelName : PB-RL11 IFB")));
+    EXPECT_TRUE(r.out.contains(QStringLiteral("ID : 1234")));
+    EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("OldDousaMode=5")));
+    EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("fNoVerCheck=0")));
+}
+
+TEST_F(StartupE2E, WithoutVerboseOnlyForcedLinesAreWritten)
+{
+    StartSim({});
+    const RunResult r = Run({});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_EQ(r.out, (QStringList{"IFB-ROMVer : 3020KMT27", "IFB-ModelName : PB-RL11 IFB", "ID : 1234"}));
+}
+
+TEST_F(StartupE2E, UsbChangeZeroRestartsTwiceInsteadOfSettingTheMode)
+{
+    options = QStringLiteral("USBchange=0\n");
+    StartSim({});
+    const RunResult r = Run({});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    const QStringList requests = sim.Requests();
+    ASSERT_GE(requests.size(), 3);
+    EXPECT_EQ(requests.mid(0, 3), (QStringList{"GetMode", "Restart", "Restart"}));
+    EXPECT_FALSE(requests.mid(0, requests.size() - 2).contains(QStringLiteral("ModeSet(0000)")));
+}
+
+TEST_F(StartupE2E, BoardThatAnswersOnlyInUsbModeIsReachedThroughTheUsbRoute)
+{
+    options = QStringLiteral("USBWait_Mode=0\n");
+    StartSim({QStringLiteral("--fault"), QStringLiteral("usb-only")});
+    const RunResult r = Run({QStringLiteral("--yes"), QStringLiteral("--verbose")});
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[USBモードでの実行] I/Fボードに接続できませんでした。")));
+    EXPECT_TRUE(r.err.contains(
+        QStringLiteral("[動作モードの再設定] 動作モードが「USBモード」に切り替わっています。")));
+    const QStringList requests = sim.Requests();
+    // First check: two unanswered mode reads and, with USBWait_Mode 0, a restart. Then the USB
+    // route: mode 0 set at once; at exit only a restart, the board stays in USB mode.
+    ASSERT_GE(requests.size(), 5);
+    EXPECT_EQ(requests.mid(0, 4), (QStringList{"GetMode", "GetMode", "Restart", "ModeSet(0000)"}));
+    EXPECT_EQ(requests.last(), QStringLiteral("Restart"));
+    EXPECT_EQ(requests.count(QStringLiteral("ModeSet(0000)")), 1);
+    EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("OldDousaMode=0")));
+}
+
+TEST_F(StartupE2E, SilentBoardAndNoToTheOfferEndsWithTheConnectionMessage)
+{
+    StartSim({QStringLiteral("--fault"), QStringLiteral("silent")});
+    const RunResult r = Run({QStringLiteral("--no")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[USBモードでの実行]")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[エラー] I/Fボードの接続を確認できませんでした。")));
+    // The mode word was never read: the exit still sends the mode-set with the word 0.
+    EXPECT_EQ(sim.Requests(), (QStringList{"GetMode", "GetMode", "ModeSet(0000)"}));
+}
+
+struct Refusal {
+    const char* name;
+    QStringList simArgs;
+    QString message;
+    QStringList check; // requests of the check as far as it went
+};
+
+class RefusalE2E : public StartupE2E, public ::testing::WithParamInterface<Refusal>
+{
+};
+
+TEST_P(RefusalE2E, RefusedBoardStillGetsItsModeBack)
+{
+    StartSim(GetParam().simArgs);
+    const RunResult r = Run({});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(GetParam().message)) << qPrintable(r.err);
+    EXPECT_EQ(sim.Requests(), GetParam().check + QStringList({"ModeSet(0105)", "Restart"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, RefusalE2E,
+    ::testing::Values(
+        Refusal{"RomVersion",
+                {"--rom-version", "3030ABC27"},
+                "[エラー] 対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。",
+                kNormalCheck.mid(0, 7)},
+        Refusal{"Model", {"--model", "PB-RL12"}, "[エラー] 対応外のI/Fボードです。", kNormalCheck.mid(0, 8)},
+        Refusal{"TargetId",
+                {"--fault", "silent 05"},
+                "[エラー] ファームウェアの異常を検出しました。",
+                kNormalCheck}),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+TEST_F(StartupE2E, MissingUploaderAndCancelledSelectionCloses)
+{
+    options = QStringLiteral("App_ESPOta=%1\n").arg(folder.Path(QStringLiteral("nowhere/espota")));
+    StartSim({});
+    const RunResult r = Run({});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[OTA書換ツールの選択]")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[ファームウェア書き込みの中止]")));
+    EXPECT_EQ(sim.Requests(), kNormalCheck + QStringList({"ModeSet(0105)", "Restart"}));
+}
+
+TEST_F(StartupE2E, CancelInThePortDialogCreatesNoEngineAndSavesTheSettings)
+{
+    StartSim({});
+    const RunResult r = Run({QStringLiteral("--port"), QStringLiteral("COM200")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[シリアルポートのオープン]")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[エラー] I/Fボードの接続を確認できませんでした。")));
+    EXPECT_TRUE(sim.Requests().isEmpty());
+    EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("USBchange=1")));
+}
+
+} // namespace
+} // namespace nx7::e2e
