@@ -43,11 +43,12 @@ UploaderDialogRequest UploaderSelectionRequest(const QString& path)
     r.path = path;
 #ifdef Q_OS_WIN
     r.browseFilter = QStringLiteral("espota実行ファイル|*.exe");
+    r.dropExt = QStringLiteral("exe");
 #else
     // The uploader may also be the script or a file without extension here.
     r.browseFilter = QStringLiteral("espota実行ファイル|*.exe;*.py;espota");
+    r.dropExt = QStringLiteral("exe;py;");
 #endif
-    r.dropExt = QStringLiteral("exe");
     r.downloadNote = QStringLiteral("espota.exeは下記URLよりダウンロードしてください。");
     r.url = UploaderDownloadUrl();
     return r;

@@ -84,7 +84,12 @@ TEST_F(UploaderSelectionTest, DialogTextsAndAcceptedPathStoredAsTyped)
     EXPECT_EQ(r.prompt, QStringLiteral("OTA書換ツール「espota.exe」を選択してください。"));
     EXPECT_EQ(r.downloadNote, QStringLiteral("espota.exeは下記URLよりダウンロードしてください。"));
     EXPECT_EQ(r.path, QStringLiteral("/old/espota.exe"));
+#ifdef Q_OS_WIN
     EXPECT_EQ(r.dropExt, QStringLiteral("exe"));
+#else
+    // espota.exe, espota.py and a bare espota can all be dropped here.
+    EXPECT_EQ(r.dropExt, QStringLiteral("exe;py;"));
+#endif
     EXPECT_TRUE(r.browseFilter.startsWith(QStringLiteral("espota実行ファイル|*.exe")));
     const QUrl url(r.url);
     EXPECT_TRUE(url.isValid());
