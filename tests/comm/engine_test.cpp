@@ -125,7 +125,7 @@ TEST_F(EngineOnPty, ChecksumErrorShowsTheFrameAndTheWaitTimesOut)
                                    "0D");
     };
     engine->SendRequest({0x00}, false);
-    EXPECT_FALSE(engine->WaitReply(2, 400));
+    EXPECT_FALSE(engine->WaitReply(2, 1000));
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages[0].text, QStringLiteral("SUM EEROR: 02 00 30 01 00 03 99 "));
     EXPECT_EQ(ui.messages[0].buttons, MsgButtons::Yes);
