@@ -1,4 +1,6 @@
 #pragma once
+#include "support/qt_printers.h"
+
 // Runs the real executable against the real board simulator over a pseudo-terminal.
 #include <QByteArray>
 #include <QProcess>

@@ -1,0 +1,190 @@
+// The firmware write of the real tool, headless, against ifb-sim with a stand-in uploader: for
+// every outcome the requests the board received, the uploader's arguments, the log lines and the
+// verdict.
+#include "e2e/e2e_support.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+namespace nx7::e2e
+{
+namespace
+{
+
+const QStringList kStart{"GetMode",      "ModeSet(0000)", "Restart",   "GetWifiSsid", "GetWifiPassword",
+                         "GetNetParams", "RomVersion",    "ModelName", "TargetId"};
+
+struct WriteCase {
+    const char* name;
+    QStringList simArgs;
+    QString uploaderOutput;
+    QStringList env;
+    QStringList toolArgs;
+    int exitCode;
+    QString verdict;      // expected "[書き込み結果] ..." text start; empty: no result dialog
+    QStringList logLines; // lines that must appear on standard output, in this order
+    bool uploaderRuns;
+};
+
+QString Lines(const QStringList& lines)
+{
+    return lines.join(QLatin1Char('\n'));
+}
+
+class WriteE2E : public ::testing::TestWithParam<WriteCase>
+{
+protected:
+    ToolFolder folder;
+    Simulator sim;
+};
+
+TEST_P(WriteE2E, Outcome)
+{
+    const WriteCase& c = GetParam();
+    ASSERT_TRUE(folder.ok());
+    const QString argsFile = folder.Path(QStringLiteral("args.txt"));
+    const QString uploader = WriteStandInUploader(folder.Dir(), argsFile, c.uploaderOutput, 0.2);
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                    "Prog_WAIT_TIME=6000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+    const QStringList simBase{
+        "--restart-ms", "60",          "--mode",    "0x0105",   "--rom-version",         "3020KMT27",
+        "--ap-ip",      "192.168.0.1", "--ap-name", "IFB-AP-7", "--ota-result-delay-ms", "100"};
+    ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")), simBase + c.simArgs));
+
+    const RunResult r = folder.Run(QStringList{"--headless", "--write", "--verbose"} + c.toolArgs, 90000,
+                                   QStringList{"NX7IFBPROG_TIME_SCALE=4"} + c.env);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, c.exitCode) << qPrintable(r.err);
+
+    if (c.verdict.isEmpty())
+        EXPECT_FALSE(r.err.contains(QStringLiteral("[書き込み結果]")));
+    else
+        EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] ") + c.verdict)) << qPrintable(r.err);
+
+    // The lines in order, not necessarily adjacent.
+    qsizetype from = 0;
+    for (const QString& line : c.logLines) {
+        const qsizetype at = r.out.indexOf(line, from);
+        EXPECT_GE(at, 0) << "missing or out of order: " << qPrintable(line) << "\n"
+                         << qPrintable(Lines(r.out));
+        if (at >= 0)
+            from = at + 1;
+    }
+
+    const QStringList requests = sim.Requests();
+    ASSERT_GE(requests.size(), kStart.size() + 2);
+    EXPECT_EQ(requests.mid(0, kStart.size()), kStart);
+    EXPECT_EQ(requests.mid(kStart.size(), 2), (QStringList{"GetApInfo", "SetOtaMode(02 01)"}));
+    // The exit restores the mode word again and restarts the board when it acknowledged; right
+    // after the write's own restart the board may still be silent and miss it.
+    QStringList tail = requests;
+    if (tail.last() == QStringLiteral("Restart"))
+        tail.removeLast();
+    EXPECT_EQ(tail.last(), QStringLiteral("ModeSet(0105)"));
+    if (c.uploaderRuns || !c.verdict.isEmpty()) {
+        // The write's closing steps restored the mode and restarted the board.
+        EXPECT_TRUE(requests.join(QLatin1Char(' ')).contains(QStringLiteral("ModeSet(0105) Restart")));
+    }
+
+    QFile args(argsFile);
+    if (c.uploaderRuns) {
+        ASSERT_TRUE(args.open(QIODevice::ReadOnly));
+        const QString tempFile = folder.Path(QStringLiteral("Orvanta/UOf.bin"));
+        const QStringList argv =
+            QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        EXPECT_EQ(argv,
+                  (QStringList{"-i", "192.168.0.1", "-p", "3232", "--auth=KW5GDH4072", "-f", tempFile}));
+        EXPECT_FALSE(QFileInfo::exists(tempFile)) << "the temporary image is deleted at the end";
+    } else {
+        EXPECT_FALSE(args.exists());
+    }
+}
+
+const QString kOkDetail = QStringLiteral("OK\nファームウェア書き込みが正常に完了しました。");
+const QString kAbortLine = QStringLiteral("NG:ファームウェアの書き込みを中止しました。");
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, WriteE2E,
+    ::testing::Values(
+        WriteCase{"Ok",
+                  {"--ota-result", "OK", "--rom-after-update", "3030KMT27"},
+                  "Uploading: 50%\nUploading: 100%",
+                  {},
+                  {"--yes"},
+                  0,
+                  kOkDetail,
+                  {"AP  : IFB-AP-7", "Uploading: 50%", "OK: Program Update", "IFB-ROMVer : 3030KMT27",
+                   "OK:ファームウェア書き込みが正常に完了しました。"},
+                  true},
+        WriteCase{"BoardReportsBR",
+                  {"--ota-result", "BR"},
+                  "done",
+                  {},
+                  {"--yes"},
+                  1,
+                  "NG",
+                  {"NG: Program Update", kAbortLine, "ソフトを再起動し、もう一度書き込みを行ってください。"},
+                  true},
+        WriteCase{"NoNotificationTimesOut",
+                  {"--ota-result", "none"},
+                  "done",
+                  {},
+                  {"--yes"},
+                  1,
+                  "NG\nタイムアウトしました。",
+                  {"NG: Time Over", "NG:タイムアウトしました。",
+                   "接続を確認し、もう一度書き込みを行ってください。"},
+                  true},
+        WriteCase{"ErrorInOutputWhileBoardSaysOk",
+                  {"--ota-result", "OK", "--rom-after-update", "3030KMT27"},
+                  "Upload Error: something",
+                  {},
+                  {"--yes"},
+                  1,
+                  "NG",
+                  {"Upload Error: something", "OK: Program Update", "NG: Program Update", kAbortLine},
+                  true},
+        WriteCase{"RomVersionNotEqualAfterRestart",
+                  {"--ota-result", "OK", "--rom-after-update", "3030KMT27X"},
+                  "done",
+                  {},
+                  {"--yes"},
+                  1,
+                  "NG",
+                  {"OK: Program Update", "IFB-ROMVer : 3030KMT27X", "NG: Program Update", kAbortLine},
+                  true},
+        WriteCase{"ErrorWordWithWifiOnTheBoardsNetwork",
+                  {"--ota-result", "OK", "--rom-after-update", "3030KMT27"},
+                  "12:00:00 [ERROR]: No response from the ESP",
+                  {"NX7IFBPROG_ADAPTERS=Wi-Fi 2=192.168.0.23"},
+                  {"--yes"},
+                  1,
+                  "NG",
+                  {"12:00:00 [ERROR]: No response from the ESP", "NG: Program Update", kAbortLine},
+                  true},
+        WriteCase{"ErrorWordWithoutWifiOnTheBoardsNetwork",
+                  {"--ota-result", "none"},
+                  "12:00:00 [ERROR]: No response from the ESP",
+                  {"NX7IFBPROG_ADAPTERS=Wi-Fi=169.254.7.9;eth0=192.168.0.5"},
+                  {"--yes"},
+                  1,
+                  "NG\nespota.exeでエラーが発生しました。",
+                  {"IPv4:169.254.7.9", "PC側IPアドレスの自動割付に失敗しました。",
+                   "PCのセキュリティ設定などを確認してください。", "NG: ERROR espota.exe", kAbortLine},
+                  true},
+        WriteCase{"UserDeclinesTheJoinDialog", {}, "", {}, {"--no"}, 1, "", {"AP  : IFB-AP-7"}, false},
+        WriteCase{"NoStationJoins",
+                  {"--no-station"},
+                  "",
+                  {},
+                  {"--yes"},
+                  1,
+                  "NG\nタイムアウトしました。",
+                  {"Not Connection", "NG:タイムアウトしました。"},
+                  false}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace nx7::e2e
