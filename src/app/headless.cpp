@@ -5,9 +5,11 @@
 #include "platform/app_paths.h"
 #include "update/ota_update.h"
 
-namespace nx7 {
+namespace nx7
+{
 
-namespace {
+namespace
+{
 void WriteLine(std::FILE* f, const QString& text)
 {
     const QByteArray bytes = text.toUtf8();
@@ -42,8 +44,10 @@ MsgResult HeadlessUi::Message(const MessageRequest& request)
 {
     Print(request.caption.isEmpty() ? DefaultErrorCaption() : request.caption, request.text);
     switch (request.buttons) {
-    case MsgButtons::Ok: return MsgResult::Ok;
-    case MsgButtons::Yes: return MsgResult::Yes;
+    case MsgButtons::Ok:
+        return MsgResult::Ok;
+    case MsgButtons::Yes:
+        return MsgResult::Yes;
     case MsgButtons::YesNo:
         // Where No would only bring the same dialog back, give up instead of looping.
         return (m_options.yes || request.negativeRepeats) ? MsgResult::Yes : MsgResult::No;
@@ -112,7 +116,8 @@ PortDialogResult HeadlessUi::PortDialog(const PortDialogRequest& request)
 UploaderDialogResult HeadlessUi::UploaderDialog(const UploaderDialogRequest& request)
 {
     // Nothing can be typed here: cancel (the path is set in the settings file instead).
-    Print(request.caption, request.prompt + QLatin1Char('\n') + request.downloadNote + QLatin1Char('\n') + request.url);
+    Print(request.caption,
+          request.prompt + QLatin1Char('\n') + request.downloadNote + QLatin1Char('\n') + request.url);
     return {2, request.path};
 }
 

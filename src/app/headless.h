@@ -7,7 +7,8 @@
 #include <QString>
 #include <cstdio>
 
-namespace nx7 {
+namespace nx7
+{
 
 struct HeadlessOptions {
     bool write = false;
@@ -17,7 +18,8 @@ struct HeadlessOptions {
 };
 
 // Log-pane lines go to `out`, one line each, as the pane would show them.
-class StreamLog : public LogPane {
+class StreamLog : public LogPane
+{
 public:
     explicit StreamLog(std::FILE* out)
         : m_out(out)
@@ -33,7 +35,8 @@ private:
     int m_lines = 0;
 };
 
-class HeadlessUi : public UserInteraction {
+class HeadlessUi : public UserInteraction
+{
 public:
     HeadlessUi(HeadlessOptions options, std::FILE* err)
         : m_options(std::move(options))

@@ -12,7 +12,8 @@
 #include <cstdlib>
 #include <memory>
 
-namespace {
+namespace
+{
 
 const char* const kUsage =
     "Usage: nx7ifbprog [--verbose]\n"

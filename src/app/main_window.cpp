@@ -26,9 +26,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace nx7 {
+namespace nx7
+{
 
-namespace {
+namespace
+{
 const char* const kCream = "#FFFBF0";
 
 QFont NamedFont(const QString& family, const QString& fallback, int pixelSize)
@@ -77,7 +79,8 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     BuildMenus();
 
     m_log = std::make_unique<MemoLogPane>(Memo1);
-    m_ui = std::make_unique<QtUserInteraction>(this, [this](const QString& text) { statusBar()->showMessage(text); });
+    m_ui = std::make_unique<QtUserInteraction>(
+        this, [this](const QString& text) { statusBar()->showMessage(text); });
     m_core = std::make_unique<AppCore>(*m_ui, *m_log);
     m_core->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_core->View.setMainEnabled = [this](bool enabled) {
@@ -146,7 +149,8 @@ void TNX7IFBProgAppForm::BuildControls()
     connect(TBSetConfig, &QToolButton::clicked, this, &TNX7IFBProgAppForm::MnSetConfigClick);
     ToolBar1->addWidget(TBSetConfig)->setVisible(false);
 
-    ToolButton4 = makeButton("ToolButton4", QStringLiteral("再設定"), QStringLiteral("読み込みファイル再設定"));
+    ToolButton4 =
+        makeButton("ToolButton4", QStringLiteral("再設定"), QStringLiteral("読み込みファイル再設定"));
     connect(ToolButton4, &QToolButton::clicked, this, &TNX7IFBProgAppForm::N7Click);
     ToolBar1->addWidget(ToolButton4)->setVisible(false);
 
@@ -242,8 +246,9 @@ void TNX7IFBProgAppForm::BuildMenus()
     FileSaveItem = item(file, "FileSaveItem", QStringLiteral("書き込み開始"), QString(), QString(), true,
                         &TNX7IFBProgAppForm::FileSave1Execute);
     file->addSeparator();
-    FileExitItem = item(file, "FileExitItem", QStringLiteral("終了(&X)"), QStringLiteral("終了"),
-                        QStringLiteral("アプリケーションの終了"), true, &TNX7IFBProgAppForm::FileExit1Execute);
+    FileExitItem =
+        item(file, "FileExitItem", QStringLiteral("終了(&X)"), QStringLiteral("終了"),
+             QStringLiteral("アプリケーションの終了"), true, &TNX7IFBProgAppForm::FileExit1Execute);
 
     QMenu* settings = bar->addMenu(QStringLiteral("設定"));
     settings->setObjectName(QStringLiteral("MnSettings"));
@@ -257,8 +262,8 @@ void TNX7IFBProgAppForm::BuildMenus()
     settings->addSeparator();
     item(settings, "N5", QStringLiteral("テスト"), QString(), QString(), false, &TNX7IFBProgAppForm::N5Click);
     settings->addSeparator();
-    item(settings, "N7", QStringLiteral("実行ファイル再設定"), QString(), QStringLiteral("espota.exeの再設定"), true,
-         &TNX7IFBProgAppForm::N7Click);
+    item(settings, "N7", QStringLiteral("実行ファイル再設定"), QString(),
+         QStringLiteral("espota.exeの再設定"), true, &TNX7IFBProgAppForm::N7Click);
     item(settings, "N8", QStringLiteral("書き込みファームウェア再設定"), QString(),
          QStringLiteral("書き込むファームウェアの再設定"), false, &TNX7IFBProgAppForm::N8Click);
 
@@ -266,7 +271,8 @@ void TNX7IFBProgAppForm::BuildMenus()
     help->setObjectName(QStringLiteral("Help1"));
     help->menuAction()->setStatusTip(QStringLiteral("ヘルプトピック"));
     item(help, "HelpAboutItem", QStringLiteral("バージョン情報(&A)..."), QStringLiteral("バージョン情報"),
-         QStringLiteral("プログラム情報，バージョン番号，著作権の表示"), true, &TNX7IFBProgAppForm::HelpAbout1Execute);
+         QStringLiteral("プログラム情報，バージョン番号，著作権の表示"), true,
+         &TNX7IFBProgAppForm::HelpAbout1Execute);
 
     // The write command's action carries Ctrl+S although no menu item shows it.
     FileSave1 = new QAction(QStringLiteral("書き込み開始"), this);

@@ -14,13 +14,15 @@ class QPlainTextEdit;
 class QToolBar;
 class QToolButton;
 
-namespace nx7 {
+namespace nx7
+{
 
 class QtUserInteraction;
 class TAboutBox;
 
 // Memo1 as the flows' log pane.
-class MemoLogPane : public LogPane {
+class MemoLogPane : public LogPane
+{
 public:
     explicit MemoLogPane(QPlainTextEdit* memo)
         : m_memo(memo)
@@ -35,7 +37,8 @@ private:
     QPlainTextEdit* m_memo;
 };
 
-class TNX7IFBProgAppForm : public QMainWindow {
+class TNX7IFBProgAppForm : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit TNX7IFBProgAppForm(QWidget* parent = nullptr);

@@ -9,9 +9,11 @@
 
 #include <QFileInfo>
 
-namespace nx7 {
+namespace nx7
+{
 
-namespace {
+namespace
+{
 
 void Refuse(AppCore& app, const QString& text, const QString& caption)
 {
@@ -23,9 +25,10 @@ void Refuse(AppCore& app, const QString& text, const QString& caption)
     app.Ui.Message(m);
 }
 
-const QString kUnsupportedBoard = QStringLiteral("対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。");
-const QString kFirmwareFault =
-    QStringLiteral("ファームウェアの異常を検出しました。\n\n接続の確認およびソフトと接続製品を再起動してください。");
+const QString kUnsupportedBoard =
+    QStringLiteral("対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。");
+const QString kFirmwareFault = QStringLiteral(
+    "ファームウェアの異常を検出しました。\n\n接続の確認およびソフトと接続製品を再起動してください。");
 
 bool ModelAccepted(int selectModel, const QString& modelName)
 {
@@ -41,8 +44,9 @@ bool Verify(AppCore& app)
     const QString exe = ExecutablePath();
     if (!IsPlainAnsiPath(exe)) {
         Refuse(app,
-               exe + QStringLiteral("\n\n上記のアップデートツール実行パスに\n半角英数字以外の文字が含まれています。\n"
-                                    "有効なパスにツールを移動してから再度実行してください。"),
+               exe + QStringLiteral(
+                         "\n\n上記のアップデートツール実行パスに\n半角英数字以外の文字が含まれています。\n"
+                         "有効なパスにツールを移動してから再度実行してください。"),
                QStringLiteral("実行パスのエラー"));
         return false;
     }
@@ -56,7 +60,8 @@ bool Verify(AppCore& app)
     }
     TTComXDlg* engine = app.Engine();
     app.AddLog(QStringLiteral("COM Port : ") + engine->PortName(), false);
-    app.AddLog(QStringLiteral("COM Speed: ") + QString::number(engine->BaudRate()) + QStringLiteral("bps"), false);
+    app.AddLog(QStringLiteral("COM Speed: ") + QString::number(engine->BaudRate()) + QStringLiteral("bps"),
+               false);
 
     BoardCommands cmd = app.Commands();
     app.RomVersion.clear();
@@ -80,9 +85,11 @@ bool Verify(AppCore& app)
         }
     } else {
         app.AddLog(QStringLiteral("IFB-ModelName : 取得失敗"), true);
-        Refuse(app,
-               QStringLiteral("モデル名を認識できませんでした。\n\n接続の確認およびソフトと接続製品を再起動してください。"),
-               QString());
+        Refuse(
+            app,
+            QStringLiteral(
+                "モデル名を認識できませんでした。\n\n接続の確認およびソフトと接続製品を再起動してください。"),
+            QString());
         return false;
     }
 
@@ -121,7 +128,8 @@ void FormCloseQuery(AppCore& app)
     if (app.UsbModeSelected) {
         if (cmd.ESP32_RestartCmd(2000)) {
             MessageRequest m;
-            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n設定ツールで任意のモードに切り替えてください。");
+            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n設定ツールで任意のモ"
+                                    "ードに切り替えてください。");
             m.caption = QStringLiteral("動作モードの再設定");
             m.icon = MsgIcon::Information;
             m.buttons = MsgButtons::Ok;

@@ -2,7 +2,8 @@
 // The main window's first show (start-up verification) and its close (shutdown with the
 // operation-mode restore). Shared by the window and the headless front-end.
 
-namespace nx7 {
+namespace nx7
+{
 
 class AppCore;
 

@@ -4,7 +4,8 @@
 #include <array>
 #include <cstdint>
 
-namespace nx7 {
+namespace nx7
+{
 
 // The board's network parameters; wire form: the 25-byte block, little-endian.
 struct TCPIPPARAM {

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-namespace nx7::codec {
+namespace nx7::codec
+{
 
 std::uint8_t FrameChecksum(const std::uint8_t* buffer)
 {
@@ -33,17 +34,28 @@ std::vector<std::uint8_t> BuildFrame(std::uint8_t id, std::uint8_t code, std::sp
 int ReplyKindForCode(std::uint8_t code)
 {
     switch (code) {
-    case 0x30: return 2;
-    case 0x31: return 6;
-    case 0x44: return 3;
-    case 0x64: return 4;
-    case 0x69: return 5;
-    case 0x49: return 7;
-    case 0x4C: return 8;
-    case 0x47: return 9;
-    case 0x62: return 10;
-    case 0x6C: return 11;
-    default: return -1;
+    case 0x30:
+        return 2;
+    case 0x31:
+        return 6;
+    case 0x44:
+        return 3;
+    case 0x64:
+        return 4;
+    case 0x69:
+        return 5;
+    case 0x49:
+        return 7;
+    case 0x4C:
+        return 8;
+    case 0x47:
+        return 9;
+    case 0x62:
+        return 10;
+    case 0x6C:
+        return 11;
+    default:
+        return -1;
     }
 }
 
@@ -155,7 +167,8 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
             FrameBuf[FrameIndex] = byte;
             InFrame = false;
             const int length = FrameEnd + 1;
-            const bool valid = FrameChecksum(FrameBuf) == FrameBuf[FrameEnd - 1] && FrameBuf[FrameEnd - 2] == kEtx;
+            const bool valid =
+                FrameChecksum(FrameBuf) == FrameBuf[FrameEnd - 1] && FrameBuf[FrameEnd - 2] == kEtx;
             if (valid)
                 sink.OnValidFrame(FrameBuf, length);
             else

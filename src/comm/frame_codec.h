@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-namespace nx7::codec {
+namespace nx7::codec
+{
 
 constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kEtx = 0x03;
@@ -34,9 +35,11 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
 
 // The 16384-byte receive ring and the frame assembler. Frames are reported to a sink; assembly
 // runs only when Assemble() is called (from the 50 ms timer in the tool).
-class FrameAssembler {
+class FrameAssembler
+{
 public:
-    class Sink {
+    class Sink
+    {
     public:
         virtual ~Sink() = default;
         // A complete frame whose checksum and ETX are right. frame[0..length) is STX..CR.

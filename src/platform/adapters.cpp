@@ -2,7 +2,8 @@
 
 #include <QNetworkInterface>
 
-namespace nx7 {
+namespace nx7
+{
 
 bool IsWifiAdapter(const AdapterInfo& adapter)
 {
@@ -10,7 +11,8 @@ bool IsWifiAdapter(const AdapterInfo& adapter)
            adapter.friendlyName.startsWith(QLatin1String("wl"));
 }
 
-namespace {
+namespace
+{
 AdapterProvider& Provider()
 {
     static AdapterProvider provider;

@@ -6,7 +6,8 @@
 #include <functional>
 #include <optional>
 
-namespace nx7 {
+namespace nx7
+{
 
 struct AdapterInfo {
     QString friendlyName;

@@ -5,9 +5,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace nx7 {
+namespace nx7
+{
 
-namespace {
+namespace
+{
 QString& Override()
 {
     static QString path;

@@ -2,7 +2,8 @@
 // Where the program lives and where it keeps its files.
 #include <QString>
 
-namespace nx7 {
+namespace nx7
+{
 
 // Full path of the running executable (tests may override it).
 QString ExecutablePath();

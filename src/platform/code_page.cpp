@@ -3,7 +3,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-namespace nx7 {
+namespace nx7
+{
 
 namespace
 {

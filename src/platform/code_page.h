@@ -4,7 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
-namespace nx7 {
+namespace nx7
+{
 
 // Characters CP932 cannot represent become '?', as the Windows conversion's default character.
 QByteArray ToAnsi(const QString& text);

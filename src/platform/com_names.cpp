@@ -6,7 +6,8 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 
-namespace nx7 {
+namespace nx7
+{
 
 int ComNumberOfDevice(const QString& devicePath)
 {
@@ -55,7 +56,8 @@ QMap<int, QString> ReadPortMap(const QString& iniPath)
     return map;
 }
 
-namespace {
+namespace
+{
 QString TableDevice(int number)
 {
     if (number >= 1 && number <= 32)

@@ -6,7 +6,8 @@
 #include <QMap>
 #include <QString>
 
-namespace nx7 {
+namespace nx7
+{
 
 // Number of a device by the table alone; 0 when the path is not covered by it.
 int ComNumberOfDevice(const QString& devicePath);
@@ -19,9 +20,9 @@ QMap<int, QString> ReadPortMap(const QString& iniPath);
 QString DeviceOfComName(const QString& comName, const QString& iniPath);
 
 struct SerialDevice {
-    int number = 0;       // COM number
-    QString device;       // device path
-    QString description;  // the system's description of the device
+    int number = 0;      // COM number
+    QString device;      // device path
+    QString description; // the system's description of the device
     QString manufacturer;
     QString serialNumber;
     int vendorId = -1;

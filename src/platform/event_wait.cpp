@@ -9,7 +9,8 @@
 #include <chrono>
 #include <thread>
 
-namespace nx7 {
+namespace nx7
+{
 
 void ProcessPendingEvents()
 {

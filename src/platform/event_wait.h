@@ -3,7 +3,8 @@
 // event loop until an event arrives or a short bound passes.
 #include <cstdint>
 
-namespace nx7 {
+namespace nx7
+{
 
 // Processes the events that are pending now; does not block.
 void ProcessPendingEvents();

@@ -3,7 +3,8 @@
 #include "platform/code_page.h"
 #include "platform/tick_clock.h"
 
-namespace nx7 {
+namespace nx7
+{
 
 QString SubText(const QString& text, int start, int count)
 {
@@ -51,7 +52,8 @@ bool IsPlainAnsiPath(const QString& path)
     return true;
 }
 
-namespace {
+namespace
+{
 std::uint32_t g_deadlineStart = 0;
 }
 

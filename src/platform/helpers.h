@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-namespace nx7 {
+namespace nx7
+{
 
 // The piece of at most `count` characters of `text` that begins at the 1-based `start`.
 QString SubText(const QString& text, int start, int count);
@@ -25,6 +26,9 @@ bool IsPlainAnsiPath(const QString& path);
 bool Deadline(int mode, std::uint32_t timeoutMs);
 
 // printf-style number texts used where reply bytes are shown.
-inline QString UnsignedText(std::uint32_t value) { return QString::number(value); }
+inline QString UnsignedText(std::uint32_t value)
+{
+    return QString::number(value);
+}
 
 } // namespace nx7

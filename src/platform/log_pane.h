@@ -3,9 +3,11 @@
 // flows see it.
 #include <QString>
 
-namespace nx7 {
+namespace nx7
+{
 
-class LogPane {
+class LogPane
+{
 public:
     virtual ~LogPane() = default;
     virtual int LineCount() const = 0;

@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-namespace nx7 {
+namespace nx7
+{
 
 SteadyTickClock::SteadyTickClock(double scale, std::uint32_t offset)
     : m_scale(scale > 0 ? scale : 1.0)
@@ -18,7 +19,8 @@ std::uint32_t SteadyTickClock::TickCount()
     return static_cast<std::uint32_t>(scaled) + m_offset;
 }
 
-namespace {
+namespace
+{
 TickClock* g_clock = nullptr;
 }
 

@@ -4,9 +4,11 @@
 // be compressed in end-to-end runs.
 #include <cstdint>
 
-namespace nx7 {
+namespace nx7
+{
 
-class TickClock {
+class TickClock
+{
 public:
     virtual ~TickClock() = default;
     virtual std::uint32_t TickCount() = 0;
@@ -15,7 +17,8 @@ public:
 };
 
 // A steady clock; `scale` > 1 makes it run faster than real time (end-to-end runs only).
-class SteadyTickClock : public TickClock {
+class SteadyTickClock : public TickClock
+{
 public:
     explicit SteadyTickClock(double scale = 1.0, std::uint32_t offset = 0);
     std::uint32_t TickCount() override;

@@ -5,7 +5,8 @@
 #include <QStringList>
 #include <functional>
 
-namespace nx7 {
+namespace nx7
+{
 
 enum class MsgIcon { None, Error, Exclamation, Information, Question };
 enum class MsgButtons { Ok, YesNo, Yes };
@@ -84,7 +85,8 @@ struct UploaderDialogResult {
     QString path;   // EF1 when it closed
 };
 
-class UserInteraction {
+class UserInteraction
+{
 public:
     virtual ~UserInteraction() = default;
 
@@ -93,8 +95,8 @@ public:
     // The progress dialog (TGuage1Dlg): shown without blocking, removed by ProgressEnd.
     virtual void ProgressBegin(const ProgressRequest& request) = 0;
     virtual void ProgressSetLabel(const QString& label) = 0;
-    virtual void ProgressSetDots(const QString& dots) = 0;  // the `dot` label, made visible
-    virtual void ProgressSetPercent(int percent) = 0;       // uploader progress, 0..100
+    virtual void ProgressSetDots(const QString& dots) = 0; // the `dot` label, made visible
+    virtual void ProgressSetPercent(int percent) = 0;      // uploader progress, 0..100
     virtual void ProgressEnd() = 0;
 
     // TMsg1Dlg: 1 = OK, anything else = declined.

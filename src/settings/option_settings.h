@@ -4,7 +4,8 @@
 #include <QString>
 #include <cstdint>
 
-namespace nx7 {
+namespace nx7
+{
 
 class UserInteraction;
 
@@ -51,7 +52,7 @@ void LoadOptionSettings(const QString& path, TOptionSettings& settings);
 // keeping every other key and section and the file's encoding. A read-only file or one that cannot
 // be created shows the "例外エラー" message through `ui` and is left untouched. Returns whether the
 // file was written.
-bool SaveOptionSettings(const QString& path, const TOptionSettings& settings, std::uint16_t savedOperationMode,
-                        UserInteraction* ui);
+bool SaveOptionSettings(const QString& path, const TOptionSettings& settings,
+                        std::uint16_t savedOperationMode, UserInteraction* ui);
 
 } // namespace nx7

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 
-namespace nx7::test {
+namespace nx7::test
+{
 
 // A tick clock the test moves by hand; installs itself as the program's clock while it lives.
-class ManualClock : public TickClock {
+class ManualClock : public TickClock
+{
 public:
     explicit ManualClock(std::uint32_t start = 0)
         : m_now(start)

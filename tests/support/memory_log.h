@@ -3,10 +3,12 @@
 
 #include <QStringList>
 
-namespace nx7::test {
+namespace nx7::test
+{
 
 // A log pane that keeps its lines for assertions. Raw entries are split at line breaks.
-class MemoryLog : public LogPane {
+class MemoryLog : public LogPane
+{
 public:
     int LineCount() const override { return static_cast<int>(lines.size()); }
     void Clear() override { lines.clear(); }

@@ -8,7 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace nx7::test {
+namespace nx7::test
+{
 
 PtyPair::PtyPair()
 {
@@ -35,7 +36,8 @@ bool PtyPair::Write(const QByteArray& bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n < 0)
             return false;
         done += n;

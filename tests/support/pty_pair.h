@@ -2,11 +2,13 @@
 #include <QByteArray>
 #include <QString>
 
-namespace nx7::test {
+namespace nx7::test
+{
 
 // A pseudo-terminal pair: the tool opens `slavePath()` as its serial port, the test plays the
 // board on the master side.
-class PtyPair {
+class PtyPair
+{
 public:
     PtyPair();
     ~PtyPair();

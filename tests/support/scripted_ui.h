@@ -6,11 +6,13 @@
 #include <deque>
 #include <functional>
 
-namespace nx7::test {
+namespace nx7::test
+{
 
 // Records what a flow showed and answers from scripts. Message boxes with Yes/No buttons take the
 // next entry of `answers` (default: `defaultAnswer`); OK boxes answer OK.
-class ScriptedUi : public UserInteraction {
+class ScriptedUi : public UserInteraction
+{
 public:
     MsgResult Message(const MessageRequest& r) override
     {
