@@ -1,6 +1,7 @@
 #include "board.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ifbsim
 {
@@ -73,10 +74,13 @@ Answer Board::ChecksumError()
     return Nack(kNackBadSum);
 }
 
-void Board::NoteUpdateResult(bool ok)
+void Board::NoteUpdateResult(bool ok, std::optional<std::string> romVersion)
 {
-    if (ok)
-        m_updatedOk = true;
+    // A failed transfer after a good one in the same session does not undo it.
+    if (!ok)
+        return;
+    m_updatedOk = true;
+    m_romPending = std::move(romVersion);
 }
 
 void Board::Restart(std::int64_t nowMs)
@@ -87,7 +91,8 @@ void Board::Restart(std::int64_t nowMs)
     m_joined = false;
     if (m_updatedOk) {
         m_updatedOk = false;
-        m_rom = m_config.romAfterUpdate.value_or(m_rom);
+        m_rom = m_romPending ? *m_romPending : m_config.romAfterUpdate.value_or(m_rom);
+        m_romPending.reset();
     }
 }
 

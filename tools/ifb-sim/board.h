@@ -61,8 +61,9 @@ public:
 
     // Whether the board is still restarting (answers nothing) at `nowMs`.
     bool Restarting(std::int64_t nowMs) const { return nowMs < m_silentUntil; }
-    // The update result was announced; "OK" makes the next restart report the new ROM version.
-    void NoteUpdateResult(bool ok);
+    // The update result was announced; "OK" makes the next restart report the new ROM version:
+    // `romVersion` when given (the received image's), else romAfterUpdate, else the old one.
+    void NoteUpdateResult(bool ok, std::optional<std::string> romVersion = std::nullopt);
 
     bool InOta() const { return m_inOta; }
     std::uint16_t ModeWord() const { return m_mode; }
@@ -84,6 +85,7 @@ private:
     int m_polls = 0;
     bool m_joined = false;
     bool m_updatedOk = false;
+    std::optional<std::string> m_romPending;
     std::int64_t m_silentUntil = 0;
 };
 

@@ -1,6 +1,8 @@
 // ifb-sim: plays the interface board for the tool and its tests (options in docs/ifb-sim.md).
 #include "board.h"
+#include "board_text.h"
 #include "links.h"
+#include "ota/ota_device.h"
 #include "ota_result.h"
 #include "port_pin.h"
 #include "scenario.h"
@@ -11,7 +13,6 @@
 #include <QFile>
 #include <QHostAddress>
 #include <QSocketNotifier>
-#include <QStringEncoder>
 #include <QTimer>
 
 #include <array>
@@ -63,17 +64,9 @@ std::array<std::uint8_t, 4> ParseIpv4(const QString& text, const char* option)
             static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
 }
 
-// Texts travel in the board's 8-bit code page.
-std::string BoardText(const QString& text)
-{
-    QStringEncoder encoder("CP932");
-    if (!encoder.isValid())
-        return text.toLocal8Bit().toStdString();
-    const QByteArray bytes = encoder(text);
-    return bytes.toStdString();
-}
-
 } // namespace
+
+using ifbsim::BoardText;
 
 int main(int argc, char** argv)
 {
@@ -134,6 +127,23 @@ int main(int argc, char** argv)
     const QCommandLineOption otaResultDelay(QStringLiteral("ota-result-delay-ms"),
                                             QStringLiteral("Verdict delay after the first joined poll."),
                                             QStringLiteral("ms"));
+    const QCommandLineOption otaService(QStringLiteral("ota-service"),
+                                        QStringLiteral("Receive real OTA uploads while in OTA mode."));
+    const QCommandLineOption otaListenPort(QStringLiteral("ota-listen-port"),
+                                           QStringLiteral("UDP port of the OTA service (3232)."),
+                                           QStringLiteral("n"));
+    const QCommandLineOption otaPassword(QStringLiteral("ota-password"),
+                                         QStringLiteral("Upload password of the OTA service."),
+                                         QStringLiteral("text"));
+    const QCommandLineOption otaAuth(QStringLiteral("ota-auth"),
+                                     QStringLiteral("Challenge: md5, sha256 or sha256-md5key."),
+                                     QStringLiteral("scheme"));
+    const QCommandLineOption otaMaxSize(QStringLiteral("ota-max-size"),
+                                        QStringLiteral("Largest image the OTA partition takes."),
+                                        QStringLiteral("bytes"));
+    const QCommandLineOption saveImage(QStringLiteral("save-image"),
+                                       QStringLiteral("Write the last received image to this file."),
+                                       QStringLiteral("file"));
     const QCommandLineOption restartMs(QStringLiteral("restart-ms"),
                                        QStringLiteral("Silence after a restart."), QStringLiteral("ms"));
     const QCommandLineOption scenarioFile(QStringLiteral("scenario"), QStringLiteral("Scenario file."),
@@ -148,11 +158,12 @@ int main(int argc, char** argv)
                                      QStringLiteral("Log to standard error."));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after-ms"),
                                        QStringLiteral("End after this long."), QStringLiteral("ms"));
-    p.addOptions({pty,       tcpServer,      tcpClient, pin,          com,          mode,      rom,
-                  romAfter,  model,          targetId,  ssid,         wifiPassword, netParams, apIp,
-                  apPort,    apName,         otaIp,     otaPort,      afterPolls,   afterMs,   noStation,
-                  otaResult, otaResultDelay, restartMs, scenarioFile, fault,        record,    verbose,
-                  exitAfter});
+    p.addOptions(
+        {pty,       tcpServer,      tcpClient,     pin,          com,          mode,       rom,
+         romAfter,  model,          targetId,      ssid,         wifiPassword, netParams,  apIp,
+         apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
+         otaResult, otaResultDelay, restartMs,     scenarioFile, fault,        record,     verbose,
+         exitAfter, otaService,     otaListenPort, otaPassword,  otaAuth,      otaMaxSize, saveImage});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         Fail(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
@@ -234,6 +245,51 @@ int main(int argc, char** argv)
             Fail(QString::fromStdString(*err));
     }
 
+    // The OTA service: a real upload decides the verdict instead of the timer.
+    const bool wantOtaService = p.isSet(otaService);
+    nx7::ota::OtaDeviceConfig ota;
+    if (wantOtaService) {
+        ota.address = QHostAddress((static_cast<quint32>(config.apAddress[0]) << 24) |
+                                   (static_cast<quint32>(config.apAddress[1]) << 16) |
+                                   (static_cast<quint32>(config.apAddress[2]) << 8) | config.apAddress[3]);
+        // Loopback only: tests in parallel each take their own 127.0.0.N with the fixed port.
+        if (!ota.address.isLoopback())
+            Fail(QStringLiteral("--ota-service needs a loopback --ap-ip such as 127.0.0.1, not %1")
+                     .arg(ota.address.toString()));
+        ota.port =
+            p.isSet(otaListenPort)
+                ? static_cast<quint16>(ParseNumber(p.value(otaListenPort), "ota-listen-port", 1, 65535))
+                : 3232;
+        ota.password = p.isSet(otaPassword) ? p.value(otaPassword).toUtf8() : QByteArray("KW5GDH4072");
+        if (p.isSet(otaAuth)) {
+            const QString scheme = p.value(otaAuth);
+            if (scheme == QLatin1String("md5"))
+                ota.auth = nx7::ota::DeviceAuth::Md5;
+            else if (scheme == QLatin1String("sha256"))
+                ota.auth = nx7::ota::DeviceAuth::Sha256;
+            else if (scheme == QLatin1String("sha256-md5key"))
+                ota.auth = nx7::ota::DeviceAuth::Sha256Md5PwHash;
+            else
+                Fail(QStringLiteral("--ota-auth: md5, sha256 or sha256-md5key expected"));
+        }
+        ota.maxImageSize = p.isSet(otaMaxSize)
+                               ? ParseNumber(p.value(otaMaxSize), "ota-max-size", 1, 16 * 1024 * 1024)
+                               : 1310720;
+        ota.faults.wrongPassword = scenario.ota.wrongPassword;
+        ota.faults.dropAfterBytes = scenario.ota.dropAfterBytes;
+        ota.faults.corruptOffset = scenario.ota.corruptAt;
+        // The version comes from the received image.
+        config.romAfterUpdate.reset();
+    } else {
+        for (const QCommandLineOption* o :
+             {&otaListenPort, &otaPassword, &otaAuth, &otaMaxSize, &saveImage}) {
+            if (p.isSet(*o))
+                Fail(QStringLiteral("--%1 needs --ota-service").arg(o->names().first()));
+        }
+        if (scenario.ota.Any())
+            Fail(QStringLiteral("the OTA faults need --ota-service"));
+    }
+
     const bool wantTcpServer = p.isSet(tcpServer);
     const bool wantTcpClient = p.isSet(tcpClient);
     const bool wantPty = p.isSet(pty) || (!wantTcpServer && !wantTcpClient);
@@ -259,7 +315,11 @@ int main(int argc, char** argv)
     sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    auto* trigger = new ifbsim::TimedOtaResult(verdict, verdictDelay);
+    ifbsim::OtaResultTrigger* trigger = nullptr;
+    if (wantOtaService)
+        trigger = new ifbsim::TransferOtaResult(ota, p.value(saveImage));
+    else
+        trigger = new ifbsim::TimedOtaResult(verdict, verdictDelay);
     ifbsim::Simulator sim(config, std::move(scenario), trigger);
     sim.SetVerbose(p.isSet(verbose));
     QString error;

@@ -1,8 +1,11 @@
 #pragma once
 // Where the board's update verdict comes from. The board tells the trigger what happens in OTA
-// mode; the trigger announces the verdict. Today a timer stands in for the upload; a real OTA
-// receiver can replace it without touching the rest of the simulator.
+// mode; the trigger announces the verdict. Either a timer stands in for the upload, or the board's
+// OTA service receives a real image from the uploader.
+#include "ota/ota_device.h"
+
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 namespace ifbsim
@@ -18,8 +21,11 @@ public:
     virtual void OtaModeLeft() {}
 
 signals:
-    // Emitted with "OK" or "BR", the text of the board's update notification.
-    void Result(const QByteArray& text);
+    // Emitted with "OK" or "BR", the text of the board's update notification. `romVersion` is the
+    // version the board runs after its next restart; empty: the board decides as configured.
+    void Result(const QByteArray& text, const QString& romVersion);
+    // A line for the verbose log.
+    void Log(const QString& text);
 };
 
 // Announces a fixed verdict a fixed time after the first poll that reported a joined station.
@@ -35,6 +41,28 @@ public:
 private:
     QByteArray m_text;
     QTimer m_timer;
+};
+
+// Runs the board's OTA service while the board is in OTA mode and announces the verdict of every
+// transfer that ends: "OK" when the image arrived whole and correct, "BR" otherwise.
+class TransferOtaResult : public OtaResultTrigger
+{
+    Q_OBJECT
+public:
+    // `saveImagePath` not empty: every transfer that received bytes leaves them in that file.
+    TransferOtaResult(const nx7::ota::OtaDeviceConfig& config, const QString& saveImagePath,
+                      QObject* parent = nullptr);
+    void OtaModeEntered() override;
+    void OtaModeLeft() override;
+
+private:
+    void OnStarted(int command, qint64 size);
+    void OnFinished(bool ok, const QByteArray& image, const QString& message);
+
+    nx7::ota::OtaDeviceService* m_service;
+    QString m_where; // address:port, for messages
+    QString m_saveImagePath;
+    bool m_listening = false;
 };
 
 } // namespace ifbsim

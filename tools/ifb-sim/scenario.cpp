@@ -144,6 +144,27 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         dropForMs = forMs.value_or(-1);
         return std::nullopt;
     }
+    if (verb == "ota-wrong-password") {
+        if (t.size() != 1)
+            return err;
+        ota.wrongPassword = true;
+        return std::nullopt;
+    }
+    if (verb == "ota-drop") {
+        const auto after = TakeTrailing(t, "after", bad);
+        if (bad || !after || t.size() != 1)
+            return err;
+        ota.dropAfterBytes = *after;
+        return std::nullopt;
+    }
+    if (verb == "ota-corrupt") {
+        const auto at = TakeTrailing(t, "at", bad);
+        if (bad || t.size() != 1)
+            return err;
+        // Byte 1 by default: past the magic byte, so the board gets as far as the MD5 check.
+        ota.corruptAt = at.value_or(1);
+        return std::nullopt;
+    }
     if (verb == "send" || verb == "message") {
         const auto after = TakeTrailing(t, "after", bad);
         if (bad || (verb == "send" && t.size() < 2))

@@ -38,12 +38,21 @@ struct Notification {
     int afterMs = 0;
 };
 
+// Faults of the board's OTA service (with --ota-service); they apply to every transfer of the run.
+struct OtaFaults {
+    bool wrongPassword = false; // the board expects a password other than the uploader's
+    int dropAfterBytes = -1;    // the board aborts the connection once this many image bytes arrived
+    int corruptAt = -1;         // the board flips the received byte at this offset
+    bool Any() const { return wrongPassword || dropAfterBytes >= 0 || corruptAt >= 0; }
+};
+
 struct Scenario {
     std::vector<Fault> faults;
     std::vector<Notification> sends;
     bool usbOnly = false;
     int dropAfter = -1; // the link goes down after this many requests; -1: never
     int dropForMs = -1; // and comes back after this long; -1: stays down
+    OtaFaults ota;
 
     // Adds one directive; an empty or comment line is fine. On error returns a message.
     std::optional<std::string> AddLine(const std::string& line);

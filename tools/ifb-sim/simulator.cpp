@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "board_text.h"
+
 #include "comm/frame_codec.h"
 
 #include <QDateTime>
@@ -134,6 +136,7 @@ Simulator::Simulator(const BoardConfig& board, Scenario scenario, OtaResultTrigg
     m_clock.start();
     m_trigger->setParent(this);
     connect(m_trigger, &OtaResultTrigger::Result, this, &Simulator::OnOtaResult);
+    connect(m_trigger, &OtaResultTrigger::Log, this, &Simulator::Log);
 }
 
 Simulator::~Simulator() = default;
@@ -229,9 +232,10 @@ void Simulator::SendNotification(std::uint8_t code, const QByteArray& data)
     }
 }
 
-void Simulator::OnOtaResult(const QByteArray& text)
+void Simulator::OnOtaResult(const QByteArray& text, const QString& romVersion)
 {
-    m_board.NoteUpdateResult(text == "OK");
+    m_board.NoteUpdateResult(text == "OK",
+                             romVersion.isEmpty() ? std::nullopt : std::optional(BoardText(romVersion)));
     SendNotification(0x44, text);
 }
 

@@ -42,7 +42,7 @@ private:
     void OnFrame(Port* port, const QByteArray& frame, bool checksumOk);
     void Respond(Port* port, const QByteArray& request, const Answer& answer, int requestNumber);
     void SendNotification(std::uint8_t code, const QByteArray& data);
-    void OnOtaResult(const QByteArray& text);
+    void OnOtaResult(const QByteArray& text, const QString& romVersion);
     void LinkUpOnce();
     void DropLink();
     void RestoreLink();
