@@ -27,6 +27,11 @@ namespace
 
 int g_signalPipe[2] = {-1, -1};
 
+// The OTA service's defaults: the tool's upload password and the board's OTA partition.
+constexpr char kUploadPassword[] = "KW5GDH4072";
+constexpr long kOtaPartitionSize = 1310720;
+constexpr quint16 kOtaPort = 3232;
+
 void OnSignal(int)
 {
     const char b = 1;
@@ -259,8 +264,8 @@ int main(int argc, char** argv)
         ota.port =
             p.isSet(otaListenPort)
                 ? static_cast<quint16>(ParseNumber(p.value(otaListenPort), "ota-listen-port", 1, 65535))
-                : 3232;
-        ota.password = p.isSet(otaPassword) ? p.value(otaPassword).toUtf8() : QByteArray("KW5GDH4072");
+                : kOtaPort;
+        ota.password = p.isSet(otaPassword) ? p.value(otaPassword).toUtf8() : QByteArray(kUploadPassword);
         if (p.isSet(otaAuth)) {
             const QString scheme = p.value(otaAuth);
             if (scheme == QLatin1String("md5"))
@@ -274,7 +279,7 @@ int main(int argc, char** argv)
         }
         ota.maxImageSize = p.isSet(otaMaxSize)
                                ? ParseNumber(p.value(otaMaxSize), "ota-max-size", 1, 16 * 1024 * 1024)
-                               : 1310720;
+                               : kOtaPartitionSize;
         ota.faults.wrongPassword = scenario.ota.wrongPassword;
         ota.faults.dropAfterBytes = scenario.ota.dropAfterBytes;
         ota.faults.corruptOffset = scenario.ota.corruptAt;
