@@ -106,8 +106,11 @@ PortDialogResult HeadlessUi::PortDialog(const PortDialogRequest& request)
             }
         }
     }
-    // Nothing to accept: give up, as a person facing an empty list would.
-    result.ok = result.selected >= 0;
+    // Nothing to accept on a serial link: give up, as a person facing an empty list would. The
+    // dialog coming back means the choice was refused: answering the same again would loop.
+    result.ok =
+        (result.selected >= 0 || (!request.serialLink && m_options.port.isEmpty())) && m_portDialogs == 0;
+    ++m_portDialogs;
     if (!result.ok)
         WriteLine(m_err, QStringLiteral("キャンセル"));
     return result;

@@ -61,6 +61,7 @@ private:
     HeadlessOptions m_options;
     std::FILE* m_err;
     int m_lastPercent = -1;
+    int m_portDialogs = 0;
 };
 
 // Runs first show, optionally the write command once, then the close. Returns the exit status:

@@ -102,6 +102,7 @@ bool ConnectBoard(AppCore& app)
     request.parityItem = ParityItemOfCode(app.Settings.Parity);
     const QString settingsPath = app.SettingsPath;
     request.enumerate = [settingsPath] { return PortListLines(settingsPath); };
+    request.serialLink = app.Settings.UseUSB == 0;
 
     bool mustClose = false;
     bool okChosen = false;

@@ -60,6 +60,8 @@ struct PortDialogRequest {
     int parityItem = 0; // RGParity index (shown, disabled)
     // Re-enumerates the ports; the dialog calls it when the set of devices may have changed.
     std::function<QStringList()> enumerate;
+    // False when the link is TCP or none: Open then needs no serial port.
+    bool serialLink = true;
 };
 
 struct PortDialogResult {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QTcpServer>
 #include <QThread>
 
 namespace nx7::e2e
@@ -92,28 +93,57 @@ Simulator::~Simulator()
 bool Simulator::Start(const QString& ini, int com, const QString& record, const QStringList& extra)
 {
     m_record = record;
-    m_process = std::make_unique<QProcess>();
     QStringList args{QStringLiteral("--pty"), QStringLiteral("--pin"),    ini,   QStringLiteral("--com"),
                      QString::number(com),    QStringLiteral("--record"), record};
-    args += extra;
+    if (!Launch(args + extra, "PTY "))
+        return false;
+    pty = m_ready;
+    return true;
+}
+
+bool Simulator::StartTcp(const QStringList& link, const QString& record, const QStringList& extra)
+{
+    m_record = record;
+    const bool server = link.contains(QStringLiteral("--tcp-server"));
+    if (!Launch(link + QStringList{QStringLiteral("--record"), record} + extra,
+                server ? "TCP " : QByteArray()))
+        return false;
+    tcpPort = server ? m_ready.toInt() : 0;
+    return true;
+}
+
+bool Simulator::Launch(const QStringList& args, const QByteArray& readyPrefix)
+{
+    m_process = std::make_unique<QProcess>();
     m_process->start(SimPath(), args);
     if (!m_process->waitForStarted(5000))
         return false;
+    if (readyPrefix.isEmpty())
+        return true;
     QElapsedTimer t;
     t.start();
     QByteArray out;
     while (t.elapsed() < 5000) {
         m_process->waitForReadyRead(100);
         out += m_process->readAllStandardOutput();
-        const qsizetype at = out.indexOf("PTY ");
+        const qsizetype at = out.indexOf(readyPrefix);
         if (at >= 0 && out.indexOf('\n', at) > at) {
-            pty = QString::fromLocal8Bit(out.mid(at + 4, out.indexOf('\n', at) - at - 4)).trimmed();
+            const qsizetype from = at + readyPrefix.size();
+            m_ready = QString::fromLocal8Bit(out.mid(from, out.indexOf('\n', at) - from)).trimmed();
             return true;
         }
         if (m_process->state() != QProcess::Running)
             return false;
     }
     return false;
+}
+
+int FreeTcpPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
 }
 
 QStringList Simulator::RawRequests() const

@@ -26,6 +26,10 @@ public:
     ~Simulator();
     // Starts ifb-sim on a pseudo-terminal pinned as COM<com> in `ini`, recording into `record`.
     bool Start(const QString& ini, int com, const QString& record, const QStringList& extra);
+    // Starts ifb-sim on a TCP link only (`--tcp-server 0` or `--tcp-client host:port` in `link`);
+    // `tcpPort` receives the port a TCP server listens on.
+    bool StartTcp(const QStringList& link, const QString& record, const QStringList& extra);
+    int tcpPort = 0;
     QStringList Requests() const; // named, in order
     QStringList RawRequests() const;
     QString Stderr();
@@ -33,9 +37,14 @@ public:
     QString pty;
 
 private:
+    bool Launch(const QStringList& args, const QByteArray& readyPrefix);
     std::unique_ptr<QProcess> m_process;
     QString m_record;
+    QString m_ready;
 };
+
+// A TCP port that was free a moment ago on 127.0.0.1.
+int FreeTcpPort();
 
 struct RunResult {
     int exitCode = -1;

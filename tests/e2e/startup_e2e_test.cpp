@@ -172,5 +172,64 @@ TEST_F(StartupE2E, CancelInThePortDialogCreatesNoEngineAndSavesTheSettings)
     EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("USBchange=1")));
 }
 
+// The TCP link: the tool waits for its peer before it tests the connection, as a client and as a
+// server, and then runs the same check as on a serial line.
+class TcpE2E : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.ok());
+        uploader = WriteStandInUploader(folder.Dir(), folder.Path(QStringLiteral("args.txt")), QString());
+    }
+    RunResult Run()
+    {
+        return folder.Run({QStringLiteral("--headless"), QStringLiteral("--verbose")}, 60000, kFastClock);
+    }
+    const QStringList board{"--restart-ms", "60", "--mode", "0x0105", "--rom-version", "3020KMT27"};
+    ToolFolder folder;
+    Simulator sim;
+    QString uploader;
+};
+
+TEST_F(TcpE2E, ToolAsClientOfTheBoardsServer)
+{
+    ASSERT_TRUE(sim.StartTcp({"--tcp-server", "0"}, folder.Path(QStringLiteral("record.txt")), board));
+    folder.AppendIni(
+        QStringLiteral("[Option]\nUseUSB=2\nfTCPServer=0\nTCPServAddr=127.0.0.1\nTCPServPort=%1\n"
+                       "CHK_IFB_TIME=1200\nApp_ESPOta=%2\n")
+            .arg(sim.tcpPort)
+            .arg(uploader));
+    const RunResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("Find NX7 IFB")));
+    EXPECT_EQ(sim.Requests(), kNormalCheck + QStringList({"ModeSet(0105)", "Restart"}));
+}
+
+TEST_F(TcpE2E, ToolAsServerForTheBoardsClient)
+{
+    const int port = FreeTcpPort();
+    ASSERT_NE(port, 0);
+    folder.AppendIni(
+        QStringLiteral("[Option]\nUseUSB=2\nfTCPServer=1\nTCPPort=%1\nCHK_IFB_TIME=1200\nApp_ESPOta=%2\n")
+            .arg(port)
+            .arg(uploader));
+    ASSERT_TRUE(sim.StartTcp({"--tcp-client", QStringLiteral("127.0.0.1:%1").arg(port)},
+                             folder.Path(QStringLiteral("record.txt")), board));
+    const RunResult r = Run();
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("ServerSocket1ClientConnect")));
+    EXPECT_EQ(sim.Requests(), kNormalCheck + QStringList({"ModeSet(0105)", "Restart"}));
+}
+
+TEST_F(TcpE2E, NoLinkEndsWithPortOpenFailure)
+{
+    folder.AppendIni(QStringLiteral("[Option]\nUseUSB=1\nApp_ESPOta=%1\n").arg(uploader));
+    const RunResult r = Run();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("NG: Port Open")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[エラー] I/Fボードの接続を確認できませんでした。")));
+}
+
 } // namespace
 } // namespace nx7::e2e
