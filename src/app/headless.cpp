@@ -27,12 +27,7 @@ void StreamLog::AppendLine(const QString& line)
 
 void StreamLog::AppendRaw(const QString& text)
 {
-    QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (t.endsWith(QLatin1Char('\n')))
-        t.chop(1);
-    WriteLine(m_out, t);
+    WriteLine(m_out, ToolOutputEntry(text));
 }
 
 void HeadlessUi::Print(const QString& caption, const QString& text)

@@ -62,12 +62,7 @@ void MemoLogPane::AppendLine(const QString& line)
 
 void MemoLogPane::AppendRaw(const QString& text)
 {
-    QString t = text;
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (t.endsWith(QLatin1Char('\n')))
-        t.chop(1);
-    m_memo->appendPlainText(t);
+    m_memo->appendPlainText(ToolOutputEntry(text));
 }
 
 TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)

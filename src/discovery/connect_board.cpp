@@ -9,38 +9,24 @@
 namespace nx7
 {
 
+namespace
+{
+// ComSpeed code of each speed item of the port dialog (9600, 19.2k, 38.4k, 57.6k, 115.2k).
+constexpr int kSpeedCodeOfItem[] = {1, 0, 2, 3, 4};
+} // namespace
+
 int SpeedItemOfCode(int comSpeed)
 {
-    switch (comSpeed) {
-    case 1:
-        return 0;
-    case 0:
-        return 1;
-    case 2:
-        return 2;
-    case 3:
-        return 3;
-    case 4:
-        return 4;
-    default:
-        return 1;
+    for (int item = 0; item < 5; ++item) {
+        if (kSpeedCodeOfItem[item] == comSpeed)
+            return item;
     }
+    return 1; // any other code shows 19.2kbps
 }
 
 int SpeedCodeOfItem(int item)
 {
-    switch (item) {
-    case 0:
-        return 1;
-    case 2:
-        return 2;
-    case 3:
-        return 3;
-    case 4:
-        return 4;
-    default:
-        return 0;
-    }
+    return item >= 0 && item < 5 ? kSpeedCodeOfItem[item] : 0;
 }
 
 int ParityItemOfCode(int parity)

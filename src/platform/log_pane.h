@@ -18,6 +18,18 @@ public:
     virtual void AppendRaw(const QString& text) = 0;
 };
 
+// Tool output as one pane entry: line breaks of any kind become pane line breaks, and a final line
+// break adds no empty line.
+inline QString ToolOutputEntry(const QString& text)
+{
+    QString t = text;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (t.endsWith(QLatin1Char('\n')))
+        t.chop(1);
+    return t;
+}
+
 // The 2000-line rule shared by AddLog and the engine's TraceLine.
 constexpr int kMaxLogLines = 2000;
 
