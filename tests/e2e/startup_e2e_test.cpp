@@ -2,6 +2,8 @@
 // requests the board received, in order, and what the person was told.
 #include "e2e/e2e_support.h"
 
+#include <QFile>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 namespace nx7::e2e
@@ -170,6 +172,83 @@ TEST_F(StartupE2E, CancelInThePortDialogCreatesNoEngineAndSavesTheSettings)
     EXPECT_TRUE(r.err.contains(QStringLiteral("[エラー] I/Fボードの接続を確認できませんでした。")));
     EXPECT_TRUE(sim.Requests().isEmpty());
     EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("USBchange=1")));
+}
+
+// The settings file as a headless run leaves it.
+TEST(SettingsE2E, FreshRunWritesExactlyTheSavedKeysInTheirOrder)
+{
+    ToolFolder folder;
+    ASSERT_TRUE(folder.ok());
+    ASSERT_TRUE(QFile::remove(folder.Ini()) || !QFile::exists(folder.Ini()));
+    const RunResult r =
+        folder.Run({QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("COM200")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QStringList expected{"[Option]",
+                               "ComPort=1",
+                               "ComSpeed=4",
+                               "Parity=0",
+                               "UseUSB=0",
+                               "TCPPort=3335",
+                               "fTCPServer=1",
+                               "TCPServPort=10777",
+                               "TCPServAddr=192.168.0.10",
+                               "fNoVerCheck=1",
+                               "SPISpeed=1",
+                               "SPIMode=1",
+                               "ProgMode=0",
+                               "UploadSpeed=5",
+                               "App_ESPOta=",
+                               "ProgAddr1=65536",
+                               "ProgAddr2=32768",
+                               "SpiffSOffset=0",
+                               "CONECT_WAIT_TIME=15000",
+                               "Prog_WAIT_TIME=60000",
+                               "fBoot=0",
+                               "CHK_IFB_TIME=10000",
+                               "OldDousaMode=0",
+                               "SelectModel=1",
+                               "binPath_Mode=1",
+                               "USBWait_Mode=1",
+                               "USBchange=1"};
+    QStringList lines =
+        folder.ReadIni().split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(SettingsE2E, ReadOnlySettingsFileIsReportedAndLeftUnchanged)
+{
+    ToolFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.AppendIni(
+        QStringLiteral("; kept\r\n[Option]\r\nComPort=0x3\r\nProgAddr1=0x20000\r\n[Other]\r\nx=1\r\n"));
+    const QByteArray before = folder.ReadIni().toUtf8();
+    QFile::setPermissions(folder.Ini(),
+                          QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    const RunResult r =
+        folder.Run({QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("COM200")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral(
+        "[例外エラー] iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。")))
+        << qPrintable(r.err);
+    EXPECT_EQ(folder.ReadIni().toUtf8(), before);
+}
+
+TEST(SettingsE2E, ExistingFileKeepsItsOtherKeysAndSectionsAndGetsDecimalIntegers)
+{
+    ToolFolder folder;
+    ASSERT_TRUE(folder.ok());
+    folder.AppendIni(
+        QStringLiteral("; kept\r\n[Option]\r\nProgAddr1=0x20000\r\nMyKey=abc\r\nComSpeed=fast\r\n"
+                       "App_ESPTool=/opt/esptool\r\n[Other]\r\nx=1\r\n"));
+    const RunResult r =
+        folder.Run({QStringLiteral("--headless"), QStringLiteral("--port"), QStringLiteral("COM200")});
+    EXPECT_EQ(r.exitCode, 1);
+    const QString ini = folder.ReadIni();
+    EXPECT_TRUE(
+        ini.startsWith(QStringLiteral("; kept\r\n[Option]\r\nProgAddr1=131072\r\nMyKey=abc\r\nComSpeed=4\r\n"
+                                      "App_ESPTool=/opt/esptool\r\nComPort=1\r\n")))
+        << qPrintable(ini);
+    EXPECT_TRUE(ini.endsWith(QStringLiteral("USBchange=1\r\n[Other]\r\nx=1\r\n"))) << qPrintable(ini);
 }
 
 // The TCP link: the tool waits for its peer before it tests the connection, as a client and as a
