@@ -128,8 +128,8 @@ void FormCloseQuery(AppCore& app)
     if (app.UsbModeSelected) {
         if (cmd.ESP32_RestartCmd(2000)) {
             MessageRequest m;
-            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n設定ツールで任意のモ"
-                                    "ードに切り替えてください。");
+            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n"
+                                    "設定ツールで任意のモードに切り替えてください。");
             m.caption = QStringLiteral("動作モードの再設定");
             m.icon = MsgIcon::Information;
             m.buttons = MsgButtons::Ok;
