@@ -225,7 +225,7 @@ PortDialogResult QtUserInteraction::PortDialog(const PortDialogRequest& request)
     Own(&dialog);
 
     PortDialogResult result;
-    result.ok = Exec(dialog) == QDialog::Accepted;
+    result.ok = Exec(dialog) == 1;
     result.selected = dialog.SelectedLine();
     result.lines = dialog.Lines();
     result.speedItem = dialog.SpeedItem();

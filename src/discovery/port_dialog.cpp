@@ -90,8 +90,8 @@ TOpenCom1Dlg::TOpenCom1Dlg(QWidget* parent)
     USE_USBOTA->hide();
 
     OKBtn->setDefault(true);
-    connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(OKBtn, &QPushButton::clicked, this, [this] { done(1); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { done(2); });
     connect(Button1, &QPushButton::clicked, this, &TOpenCom1Dlg::Button1Click);
     connect(LBComPort, &QListWidget::itemSelectionChanged, this, &TOpenCom1Dlg::LBComPortClick);
 
@@ -206,6 +206,12 @@ void TOpenCom1Dlg::Button1Click()
 DeviceListWindow* TOpenCom1Dlg::DeviceList() const
 {
     return m_devices.data();
+}
+
+void TOpenCom1Dlg::reject()
+{
+    // Esc and the close box answer as the cancel button does.
+    done(2);
 }
 
 void TOpenCom1Dlg::showEvent(QShowEvent* event)

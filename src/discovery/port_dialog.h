@@ -2,6 +2,7 @@
 // TOpenCom1Dlg: the serial port, speed and (shown only) parity chosen before the link opens.
 // While shown it re-enumerates the ports about once a second, the stand-in for the system's
 // device-change notification, and rebuilds the list only when the set of ports changed.
+// Result 1 for Open, 2 for Cancel, Esc or the close box.
 #include <QDialog>
 #include <QPointer>
 #include <QStringList>
@@ -58,6 +59,9 @@ public:
     QCheckBox* USE_USBOTA;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
+
+public slots:
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -529,6 +529,12 @@ void TConfig1Dlg::showEvent(QShowEvent* event)
     }
 }
 
+void TConfig1Dlg::reject()
+{
+    // Esc and the close box answer as the cancel button does.
+    done(2);
+}
+
 void TConfig1Dlg::CBUseSpiffsClick()
 {
     const bool on = CBUseSpiffs->isChecked();

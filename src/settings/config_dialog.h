@@ -161,6 +161,9 @@ public:
     TFileDrop* FileDrop2;
     TFileDrop* FileDrop3;
 
+public slots:
+    void reject() override; // result 2, as the cancel button
+
 protected:
     void showEvent(QShowEvent* event) override;
 

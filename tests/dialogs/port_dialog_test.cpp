@@ -63,6 +63,27 @@ TEST(PortDialog, ControlsAndTexts)
     EXPECT_FALSE(usb->isVisible());
 }
 
+TEST(PortDialog, AnswersOneForOpenAndTwoForEveryWayOfDeclining)
+{
+    struct Case {
+        const char* name;
+        std::function<void(TOpenCom1Dlg&)> act;
+        int expected;
+    };
+    const Case cases[] = {
+        {"Open button", [](TOpenCom1Dlg& d) { QTest::mouseClick(d.OKBtn, Qt::LeftButton); }, 1},
+        {"Enter", [](TOpenCom1Dlg& d) { QTest::keyClick(&d, Qt::Key_Return); }, 1},
+        {"Cancel button", [](TOpenCom1Dlg& d) { QTest::mouseClick(d.CancelBtn, Qt::LeftButton); }, 2},
+        {"Esc", [](TOpenCom1Dlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, 2},
+        {"close box", [](TOpenCom1Dlg& d) { d.close(); }, 2},
+    };
+    for (const Case& c : cases) {
+        TOpenCom1Dlg dlg;
+        dlg.SetLines({"COM1(Serial)"}, 0);
+        EXPECT_EQ(nx7::test::ExecWith(dlg, [&] { c.act(dlg); }), c.expected) << c.name;
+    }
+}
+
 TEST(PortDialog, PreselectionAndClickShowTheLine)
 {
     TOpenCom1Dlg dlg;

@@ -427,10 +427,22 @@ TEST_F(ConfigDialog, LayoutNamesAndFixedStates)
 
 TEST_F(ConfigDialog, ButtonsCloseWithTheirResults)
 {
-    QTimer::singleShot(0, dlg.OKBtn, &QPushButton::click);
-    EXPECT_EQ(dlg.exec(), 1);
-    QTimer::singleShot(0, dlg.CancelBtn, &QPushButton::click);
-    EXPECT_EQ(dlg.exec(), 2);
+    struct Case {
+        const char* name;
+        std::function<void()> act;
+        int expected;
+    };
+    const Case cases[] = {
+        {"OK button", [&] { dlg.OKBtn->click(); }, 1},
+        {"Enter", [&] { QTest::keyClick(&dlg, Qt::Key_Return); }, 1},
+        {"Cancel button", [&] { dlg.CancelBtn->click(); }, 2},
+        {"Esc", [&] { QTest::keyClick(&dlg, Qt::Key_Escape); }, 2},
+        {"close box", [&] { dlg.close(); }, 2},
+    };
+    for (const Case& c : cases) {
+        QTimer::singleShot(0, &dlg, c.act);
+        EXPECT_EQ(dlg.exec(), c.expected) << c.name;
+    }
 }
 
 TEST_F(ConfigDialog, NumberFieldsClampCutAndShowHexadecimal)
