@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -45,7 +46,7 @@ QFont NamedFont(const QString& family, const QString& fallback, int pixelSize)
 int MemoLogPane::LineCount() const
 {
     const QTextDocument* doc = m_memo->document();
-    if (doc->isEmpty())
+    if (doc->isEmpty() && !m_hasEntry)
         return 0;
     return doc->blockCount();
 }
@@ -53,16 +54,31 @@ int MemoLogPane::LineCount() const
 void MemoLogPane::Clear()
 {
     m_memo->clear();
+    m_hasEntry = false;
+}
+
+void MemoLogPane::Append(const QString& text)
+{
+    if (m_memo->document()->isEmpty() && m_hasEntry) {
+        // The pane holds one empty line: appendPlainText would write into it instead of after it.
+        QTextCursor cursor(m_memo->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+        cursor.insertText(text);
+    } else {
+        m_memo->appendPlainText(text);
+    }
+    m_hasEntry = true;
 }
 
 void MemoLogPane::AppendLine(const QString& line)
 {
-    m_memo->appendPlainText(line);
+    Append(line);
 }
 
 void MemoLogPane::AppendRaw(const QString& text)
 {
-    m_memo->appendPlainText(ToolOutputEntry(text));
+    Append(ToolOutputEntry(text));
 }
 
 TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
@@ -347,7 +363,7 @@ void TNX7IFBProgAppForm::HelpAbout1Execute()
 
 void TNX7IFBProgAppForm::MnClearClick()
 {
-    Memo1->clear();
+    m_log->Clear();
 }
 
 void TNX7IFBProgAppForm::N7Click()

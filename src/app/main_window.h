@@ -34,7 +34,10 @@ public:
     void AppendRaw(const QString& text) override;
 
 private:
+    void Append(const QString& text);
     QPlainTextEdit* m_memo;
+    // An empty document looks the same with no line and with one empty line: remember which.
+    bool m_hasEntry = false;
 };
 
 class TNX7IFBProgAppForm : public QMainWindow

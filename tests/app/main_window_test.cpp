@@ -381,6 +381,15 @@ TEST_F(MainWindowTest, AddLogEmptiesAFullPaneBeforeTheNextLine)
     EXPECT_EQ(LinesOf(memo), (QStringList{"after"}));
 }
 
+TEST_F(MainWindowTest, AnEmptyFirstLineStaysALine)
+{
+    QPlainTextEdit* memo = Memo();
+    ASSERT_NE(memo, nullptr);
+    Window().AddLog(QString(), true); // ConnectBoard writes an empty result text like this
+    Window().AddLog(QStringLiteral("next"), true);
+    EXPECT_EQ(LinesOf(memo), (QStringList{"", "next"}));
+}
+
 // --- Whole runs against the simulated board -------------------------------------------------------
 
 const QStringList kCheck{"GetMode",      "ModeSet(0000)", "Restart",   "GetWifiSsid", "GetWifiPassword",
