@@ -410,6 +410,27 @@ TEST_F(EngineOnPty, ComDebugIsLoadedAppliedAndWrittenBack)
     EXPECT_EQ(engine->BaudRate(), 9600);
 }
 
+// A file without the section gets all nine keys, in their fixed order, with the port's values.
+TEST_F(EngineOnPty, ComDebugKeysAreWrittenInTheirOrder)
+{
+    CreateSerial();
+    engine->SaveComDebug();
+    const struct {
+        const char* key;
+        const char* value;
+    } expected[] = {{"Port", "9"},     {"BaudRate", "115200"}, {"ParityBits", "0"},
+                    {"ByteSize", "8"}, {"StopBits", "0"},      {"FlowCont", "0"},
+                    {"IDNo", "0"},     {"fDispCont1", "1"},    {"MAX_REC_NO", "200"}};
+    IniFile saved;
+    ASSERT_TRUE(saved.Load(iniPath));
+    QStringList keys;
+    for (const auto& e : expected) {
+        keys.append(QLatin1String(e.key));
+        EXPECT_EQ(ComDebugValue(iniPath, QLatin1String(e.key)), QLatin1String(e.value)) << e.key;
+    }
+    EXPECT_EQ(saved.Keys(QStringLiteral("ComDebug")), keys);
+}
+
 TEST_F(EngineOnPty, ComDebugSaveLeavesAReadOnlyFileAlone)
 {
     CreateSerial();
@@ -624,6 +645,46 @@ TEST_F(EngineTcp, ClientReconnectsAfterErrors)
     // Opening the link again connects and waits for it.
     engine->OpenLink();
     EXPECT_TRUE(engine->IsConnected());
+}
+
+// The client's connect and disconnect events each empty the receive state and trace their line;
+// reopening a connected client goes through both.
+TEST_F(EngineTcp, ClientEventsResetReceptionAndTrace)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    engine = std::make_unique<TTComXDlg>(0, 0, server.serverPort(), QStringLiteral("127.0.0.1"), 2, 1, 4, 0,
+                                         &log, &ui, ini);
+    engine->TxTrace = true;
+    ASSERT_TRUE(WaitUntil([this] { return engine->IsConnected(); }));
+    ASSERT_TRUE(server.hasPendingConnections() || server.waitForNewConnection(1000));
+    QTcpSocket* board = server.nextPendingConnection();
+    ASSERT_NE(board, nullptr);
+
+    // Half a frame assembled and two more bytes waiting when the board goes away.
+    timer1.stop();
+    const QByteArray reply = Ack("00");
+    engine->AppendReceived(reinterpret_cast<const std::uint8_t*>(reply.constData()), 3);
+    engine->AssembleFrames();
+    ASSERT_TRUE(engine->Assembler().InFrame);
+    engine->AppendReceived(reinterpret_cast<const std::uint8_t*>(reply.constData()) + 3, 2);
+    log.lines.clear();
+    board->disconnectFromHost();
+    ASSERT_TRUE(WaitUntil([this] { return !engine->IsConnected(); }));
+    EXPECT_FALSE(engine->Assembler().InFrame);
+    EXPECT_EQ(engine->Assembler().Unread(), 0);
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("ClientSocket1Disconnect00")});
+
+    log.lines.clear();
+    engine->OpenLink();
+    ASSERT_TRUE(engine->IsConnected());
+    EXPECT_EQ(log.lines, QStringList{QStringLiteral("ClientSocket1Connect00")});
+
+    log.lines.clear();
+    engine->OpenLink();
+    EXPECT_TRUE(engine->IsConnected());
+    EXPECT_EQ(log.lines, (QStringList{QStringLiteral("ClientSocket1Disconnect00"),
+                                      QStringLiteral("ClientSocket1Connect00")}));
 }
 
 // The device vanishes under an open port: one line-error trace, the port is closed so the link
