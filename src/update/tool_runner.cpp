@@ -138,9 +138,10 @@ bool RunTool(AppCore& app, const QString& command, LogPane* logPane, const std::
             WaitForEvents(kPassWaitMs);
         if (process.state() == QProcess::NotRunning)
             exited = true;
-        if (abortCheck && abortCheck()) {
+        // What the ended tool had already printed is still read and searched below.
+        if (!exited && abortCheck && abortCheck()) {
             EndChild(process);
-            return true;
+            exited = true;
         }
 
         const qint64 waiting = process.bytesAvailable();

@@ -24,9 +24,10 @@ int ParseUploadPercent(const QString& text);
 // The interpreter program RunTool starts (empty: the platform's own, /bin/sh or cmd.exe).
 void SetToolInterpreter(const QString& program);
 
-// True when the interpreter ran to its end or `abortCheck` ended it; false when the process could
-// not be started, reading its output failed, or "ERROR" appeared and no Wi-Fi adapter is on the
-// board's network. `logPane` may be null: the output is then drained and discarded.
+// True when the interpreter ran to its end or `abortCheck` ended it (what it printed until then is
+// still shown and searched); false when the process could not be started, reading its output
+// failed, or "ERROR" appeared and no Wi-Fi adapter is on the board's network. `logPane` may be
+// null: the output is then drained and discarded.
 bool RunTool(AppCore& app, const QString& command, LogPane* logPane,
              const std::function<bool()>& abortCheck = {});
 

@@ -421,6 +421,17 @@ TEST_F(OtaFlowTest, ZeroConnectionTimeMakesExactlyOneStatusRequest)
     ExpectResult(OutcomeTimeout);
 }
 
+TEST_F(OtaFlowTest, StatusAnsweredAfterTheConnectionTimeStillCounts)
+{
+    // The first poll fails well inside the time, the second comes after the half-second sleep.
+    Start({QStringLiteral("--station-after-polls"), QStringLiteral("2")});
+    app.Settings.CONECT_WAIT_TIME = 450;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(Frames().mid(0, 4), (QStringList{kApInfo, kOtaMode, kStatus, kStatus}));
+    EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
+    ExpectResult(OutcomeSuccess);
+}
+
 TEST_F(OtaFlowTest, MissingImageLeavesOtaModeWithoutAResult)
 {
     Start({});
@@ -460,5 +471,94 @@ TEST_F(OtaFlowTest, WriteCommandRefusesWithoutAnEngine)
     EXPECT_TRUE(ui.messageDialogs.isEmpty());
     EXPECT_FALSE(RunOtaUpdate(app));
 }
+
+// Which lines a write leaves with the verbose log off: the forced ones only.
+struct LogCase {
+    const char* name;
+    QStringList simArgs;
+    QString adapters;        // empty: a Wi-Fi adapter on the board's network
+    QByteArray uploaderOut;  // empty: a clean upload
+    QStringList forced;      // line prefixes that must be there
+    QStringList verboseOnly; // line prefixes that must not
+};
+
+void PrintTo(const LogCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OtaFlowLogTest : public OtaFlowTest, public ::testing::WithParamInterface<LogCase>
+{
+};
+
+TEST_P(OtaFlowLogTest, OnlyForcedLinesWithoutVerboseLog)
+{
+    const LogCase& c = GetParam();
+    if (!c.adapters.isEmpty())
+        UseAdapters(c.adapters);
+    Uploader u;
+    if (!c.uploaderOut.isEmpty())
+        u.output = c.uploaderOut;
+    Start(c.simArgs, u);
+    app.VerboseLog = false;
+    RunOtaUpdate(app);
+
+    const auto has = [this](const QString& prefix) {
+        return std::any_of(log.lines.begin(), log.lines.end(),
+                           [&prefix](const QString& l) { return l.startsWith(prefix); });
+    };
+    for (const QString& line : c.forced)
+        EXPECT_TRUE(has(line)) << line.toStdString();
+    for (const QString& line : c.verboseOnly)
+        EXPECT_FALSE(has(line)) << line.toStdString();
+    // The command line carries the upload password.
+    EXPECT_FALSE(log.lines.join(QLatin1Char('\n')).contains(QStringLiteral("--auth=")));
+}
+
+const QString kTimeOut1 = QStringLiteral("NG:タイムアウトしました。");
+const QString kTimeOut2 = QStringLiteral("接続を確認し、もう一度書き込みを行ってください。");
+const QString kAborted1 = QStringLiteral("NG:ファームウェアの書き込みを中止しました。");
+const QString kAborted2 = QStringLiteral("ソフトを再起動し、もう一度書き込みを行ってください。");
+const QString kElapsed = QStringLiteral("実行時間: ");
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, OtaFlowLogTest,
+    ::testing::Values(LogCase{"success",
+                              {},
+                              {},
+                              {},
+                              {QStringLiteral("Connection: "), QStringLiteral("IFB-ROMVer : 3030KMT27"),
+                               QStringLiteral("OK:ファームウェア書き込みが正常に完了しました。")},
+                              {QStringLiteral("OK: Program Update"), kElapsed}},
+                      LogCase{"board failure",
+                              {QStringLiteral("--ota-result"), QStringLiteral("BR")},
+                              {},
+                              {},
+                              {QStringLiteral("Connection: "), kAborted1, kAborted2},
+                              {QStringLiteral("NG: Program Update"), kElapsed}},
+                      LogCase{"time-out",
+                              {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                              {},
+                              {},
+                              {QStringLiteral("Connection: "), kTimeOut1, kTimeOut2},
+                              {QStringLiteral("NG: Time Over"), kElapsed}},
+                      LogCase{"no station",
+                              {QStringLiteral("--no-station")},
+                              {},
+                              {},
+                              {QStringLiteral("Not Connection"), kTimeOut1},
+                              {kElapsed}},
+                      LogCase{"uploader error",
+                              {},
+                              QStringLiteral("Wi-Fi=192.168.1.20"),
+                              "12:00:01 [ERROR]: No response from the ESP\n",
+                              {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"), kAborted1},
+                              {QStringLiteral("NG: ERROR espota.exe"), kElapsed}}),
+    [](const ::testing::TestParamInfo<LogCase>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
 
 } // namespace

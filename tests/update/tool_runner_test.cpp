@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <sys/types.h>
+#include <unistd.h>
 
 using namespace nx7;
 using nx7::test::MemoryLog;
@@ -212,6 +213,20 @@ TEST_F(ToolRunnerTest, AbortEndsTheShellAndItsChildQuickly)
             ::usleep(20000);
     }
     EXPECT_TRUE(gone);
+}
+
+TEST_F(ToolRunnerTest, OutputPrintedBeforeAnAbortIsStillShownAndSearched)
+{
+    bool asked = false;
+    // The abort comes while the tool's output still waits to be read.
+    EXPECT_TRUE(Run(QStringLiteral("printf 'Error: no answer\\n'; sleep 30"), [&asked] {
+        if (!asked)
+            ::usleep(500000);
+        asked = true;
+        return true;
+    }));
+    EXPECT_TRUE(RawText().contains(QStringLiteral("Error: no answer"))) << RawText().toStdString();
+    EXPECT_FALSE(app.ToolOutputClean);
 }
 
 TEST_F(ToolRunnerTest, PercentagesReachTheProgressDialog)
