@@ -3,6 +3,7 @@
 #include "core/app_core.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
+#include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "update/firmware_image.h"
@@ -38,6 +39,42 @@ const QString kRestart = Frame({0x0A});
 const QString kModel = Frame({0x93});
 const QString kRom = Frame({0x90});
 const QString kRestoreMode1 = Frame({0x01, 0x01, 0x00});
+
+// Records like ScriptedUi and lets a test act while the result dialog is open.
+class FlowUi : public ScriptedUi
+{
+public:
+    void ResultDialog(const ResultDialogRequest& r) override
+    {
+        ScriptedUi::ResultDialog(r);
+        if (whileResultOpen)
+            whileResultOpen();
+    }
+    std::function<void()> whileResultOpen;
+};
+
+// The real clock plus a jump the test makes.
+class JumpClock : public TickClock
+{
+public:
+    JumpClock() { SetClock(this); }
+    ~JumpClock() override { SetClock(nullptr); }
+    std::uint32_t TickCount() override { return m_real.TickCount() + jump; }
+    std::uint32_t jump = 0;
+
+private:
+    SteadyTickClock m_real;
+};
+
+// The number of milliseconds in the line that begins with `prefix`; -1 without such a line.
+qint64 LoggedMs(const QStringList& lines, const QString& prefix)
+{
+    for (const QString& l : lines) {
+        if (l.startsWith(prefix) && l.endsWith(QStringLiteral("ms")))
+            return l.mid(prefix.size(), l.size() - prefix.size() - 2).toLongLong();
+    }
+    return -1;
+}
 
 const QString kImageWriteError = QStringLiteral("ファームウェアを一時ファイルに書き込めませんでした。\n\n");
 
@@ -221,7 +258,7 @@ protected:
     QString uploader;
     QByteArray image;
     QProcess sim;
-    ScriptedUi ui;
+    FlowUi ui;
     MemoryLog log;
     AppCore app{ui, log};
     QList<bool> mainEnabled;
@@ -266,8 +303,13 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
     ASSERT_EQ(ui.progress.size(), 2);
     EXPECT_EQ(ui.progress.at(0).label, QStringLiteral("------- Check WiFi AP Connection ----------"));
     EXPECT_EQ(ui.progress.at(1).label, QStringLiteral("------- WiFi OTA Mode ----------"));
+    EXPECT_EQ(ui.progress.at(0).caption, QStringLiteral("しばらくお待ちください"));
+    EXPECT_FALSE(ui.progress.at(0).banner);
+    EXPECT_FALSE(ui.progress.at(0).marquee || ui.progress.at(1).marquee);
     EXPECT_TRUE(ui.progress.at(1).banner);
     EXPECT_EQ(ui.progress.at(1).caption, QStringLiteral("しばらくお待ちください"));
+    // The link wait puts its title into the status bar; the write empties it.
+    EXPECT_EQ(ui.statusTexts, (QStringList{ui.progress.at(0).label, QString()}));
 
     EXPECT_EQ(writeAvailable, QList<bool>{false});
     EXPECT_FALSE(app.WriteCommandAvailable);
@@ -430,6 +472,20 @@ TEST_F(OtaFlowTest, StatusAnsweredAfterTheConnectionTimeStillCounts)
     EXPECT_EQ(Frames().mid(0, 4), (QStringList{kApInfo, kOtaMode, kStatus, kStatus}));
     EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
     ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, ElapsedTimeRunsFromTheLinkWaitUntilTheResultDialogClosed)
+{
+    JumpClock clock;
+    ui.whileResultOpen = [&clock] { clock.jump += 100000; };
+    Start({});
+    EXPECT_TRUE(RunOtaUpdate(app));
+    const qint64 connected = LoggedMs(log.lines, QStringLiteral("Connection: "));
+    const qint64 elapsed = LoggedMs(log.lines, QStringLiteral("実行時間: "));
+    EXPECT_GE(connected, 0);
+    EXPECT_LT(connected, 100000);
+    EXPECT_GE(elapsed, 100000);
+    EXPECT_LT(elapsed, 200000);
 }
 
 TEST_F(OtaFlowTest, MissingImageLeavesOtaModeWithoutAResult)
