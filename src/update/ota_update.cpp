@@ -122,9 +122,9 @@ QString FormatApAddress(std::uint32_t address)
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
                              const QString& password, const QString& imagePath)
 {
-    const QString line = QuoteForInterpreter(uploader) + QStringLiteral(" -i ") + address +
-                         QStringLiteral(" -p ") + QString::number(port) + QStringLiteral(" --auth=") +
-                         QuotedPassword(password) + QStringLiteral(" -f ") + QuoteForInterpreter(imagePath);
+    QString line = QuoteForInterpreter(uploader) + QStringLiteral(" -i ") + address + QStringLiteral(" -p ") +
+                   QString::number(port) + QStringLiteral(" --auth=") + QuotedPassword(password) +
+                   QStringLiteral(" -f ") + QuoteForInterpreter(imagePath);
 #ifdef Q_OS_WIN
     // cmd.exe /C strips one outer pair of quotes when the line begins with a quote.
     return QLatin1Char('"') + line + QLatin1Char('"');

@@ -120,7 +120,8 @@ int main(int argc, char* argv[])
     const double seconds = parser.value(timeoutOpt).toDouble(&ok);
     if (!ok || !(seconds > 0) || seconds > 3600)
         return BadOptions(log, parser, QStringLiteral("Bad timeout: %1").arg(parser.value(timeoutOpt)));
-    opt.timeoutMs = qMax(1, static_cast<int>(seconds * 1000 + 0.5));
+    // seconds is positive here, so adding 0.5 and truncating rounds to nearest.
+    opt.timeoutMs = qMax(1, static_cast<int>(seconds * 1000 + 0.5)); // NOLINT(bugprone-incorrect-roundings)
     if (parser.isSet(md5Opt)) {
         if (!IsMd5Hex(parser.value(md5Opt)))
             return BadOptions(log, parser, QStringLiteral("Bad MD5: %1").arg(parser.value(md5Opt)));
