@@ -1,6 +1,7 @@
 // The frame codec: checksum and request vectors, and the receive ring and assembler fed byte
 // streams the way the serial and socket events deliver them.
 #include "comm/frame_codec.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace
 {
 
-Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    std::istringstream in(hex);
-    std::string piece;
-    while (in >> piece)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(piece, nullptr, 16)));
-    return out;
-}
+using nx7::test::FromHex;
 
 std::string ToHex(const Bytes& bytes)
 {

@@ -6,6 +6,7 @@
 #include "support/memory_log.h"
 #include "support/pty_pair.h"
 #include "support/scripted_ui.h"
+#include "support/test_data.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
@@ -32,15 +33,7 @@ namespace nx7::test
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    std::istringstream in(hex);
-    std::string piece;
-    while (in >> piece)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(piece, nullptr, 16)));
-    return out;
-}
+using nx7::test::FromHex;
 
 inline std::string ToHex(const Bytes& bytes)
 {

@@ -2,6 +2,7 @@
 // replies, including frames whose LEN promises more than they hold.
 #include "comm/frame_codec.h"
 #include "comm/reply_decoder.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace
 {
 
-Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    std::istringstream in(hex);
-    std::string piece;
-    while (in >> piece)
-        out.push_back(static_cast<std::uint8_t>(std::stoul(piece, nullptr, 16)));
-    return out;
-}
+using nx7::test::FromHex;
 
 // The frame in a heap block of exactly its size, so a read past its end is caught by ASan.
 struct ExactFrame {

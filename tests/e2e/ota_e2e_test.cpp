@@ -1,6 +1,7 @@
 // The tool's main job end to end: the real executable, the simulated board over a pseudo-terminal,
 // the project's own uploader and a real OTA transfer of the built-in image on loopback.
 #include "e2e/e2e_support.h"
+#include "support/test_data.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -10,11 +11,7 @@ namespace nx7::e2e
 namespace
 {
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using test::ReadAll;
 
 class OtaE2E : public ::testing::Test
 {

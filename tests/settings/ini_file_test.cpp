@@ -1,5 +1,6 @@
 #include "platform/code_page.h"
 #include "platform/ini_file.h"
+#include "support/test_data.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,19 +29,8 @@ QByteArray Encoded(IniFile::Encoding encoding, const QString& text)
     return {};
 }
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using nx7::test::ReadAll;
+using nx7::test::WriteAll;
 
 const QString kSample = QStringLiteral("; 設定ファイル\r\n"
                                        "[ComDebug]\r\n"

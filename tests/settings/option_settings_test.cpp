@@ -2,6 +2,7 @@
 #include "platform/ini_file.h"
 #include "settings/option_settings.h"
 #include "support/scripted_ui.h"
+#include "support/test_data.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,19 +26,8 @@ const QStringList kSavedKeys = {
     "Prog_WAIT_TIME", "fBoot",       "CHK_IFB_TIME", "OldDousaMode", "SelectModel",  "binPath_Mode",
     "USBWait_Mode",   "USBchange"};
 
-QByteArray ReadAll(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using nx7::test::ReadAll;
+using nx7::test::WriteAll;
 
 // Every field, so a test can compare two records and name the field that differs.
 QStringList Fields(const TOptionSettings& s)
