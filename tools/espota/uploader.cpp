@@ -2,6 +2,7 @@
 
 #include "console_log.h"
 #include "ota/ota_auth.h"
+#include "ota/ota_protocol.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -25,8 +26,8 @@ namespace
 
 constexpr int kInvitationTries = 10;
 constexpr qint64 kChunk = 1024;
-constexpr int kCommandFlash = 0;
-constexpr int kCommandFileSystem = 100;
+using ota::kCommandFileSystem;
+using ota::kCommandFlash;
 constexpr int kBarCells = 60;
 constexpr int kListenTries = 10;
 
@@ -114,7 +115,8 @@ int Uploader::Run()
             ota::MakeCnonce(*scheme, m_opt.file.toUtf8(), m_data.size(), md5, m_opt.ip.toUtf8());
         const QByteArray response = ota::ResponseFor(*scheme, m_opt.password, nonce, cnonce, md5PasswordHash);
         m_log.Begin(QStringLiteral("Authenticating..."));
-        udp->writeDatagram("200 " + cnonce + ' ' + response + '\n', m_target, m_opt.port);
+        udp->writeDatagram(QByteArray::number(ota::kCommandAuth) + ' ' + cnonce + ' ' + response + '\n',
+                           m_target, m_opt.port);
         QByteArray reply;
         if (!ReceiveDatagram(*udp, &reply)) {
             m_log.Append(QStringLiteral("FAIL\n"), false);

@@ -1,6 +1,7 @@
 #include "ota/ota_device.h"
 
 #include "ota/ota_auth.h"
+#include "ota/ota_protocol.h"
 
 #include <QNetworkDatagram>
 #include <QTcpSocket>
@@ -14,9 +15,6 @@ namespace nx7::ota
 
 namespace
 {
-constexpr int kCommandFlash = 0;
-constexpr int kCommandFileSystem = 100;
-constexpr int kCommandAuth = 200;
 // The board's TCP receive window hands over at most one segment per read.
 constexpr qint64 kMaxRead = 1460;
 constexpr int kMd5HexLength = 32;
