@@ -1,6 +1,7 @@
 #include "comm/board_commands.h"
 
 #include "comm/engine.h"
+#include "comm/protocol.h"
 #include "comm/reply_decoder.h"
 #include "platform/code_page.h"
 
@@ -8,6 +9,9 @@
 
 namespace nx7
 {
+
+using codec::Item;
+using codec::Request;
 
 namespace
 {
@@ -32,7 +36,7 @@ std::vector<std::uint8_t> TextRequest(std::uint8_t sub, const QByteArray& text)
 {
     // Sized up front: growing a vector made from a brace list trips GCC 12's bounds warning.
     std::vector<std::uint8_t> data(2 + static_cast<std::size_t>(text.size()));
-    data[0] = 0x04;
+    data[0] = +Request::WriteItem;
     data[1] = sub;
     std::copy(text.begin(), text.end(), data.begin() + 2);
     return data;
@@ -69,7 +73,7 @@ codec::FrameView BoardCommands::Reply() const
 
 bool BoardCommands::GetIFBMode(int timeoutMs, std::uint16_t& mode)
 {
-    Send({0x00});
+    Send({+Request::ModeOrStatus});
     if (!m_engine.WaitReply(2, timeoutMs))
         return false;
     // An acknowledgement too short to carry the mode word is no answer.
@@ -82,7 +86,7 @@ bool BoardCommands::GetIFBMode(int timeoutMs, std::uint16_t& mode)
 
 bool BoardCommands::GetOtaStatus(std::uint16_t& port, std::uint32_t& address)
 {
-    Send({0x00});
+    Send({+Request::ModeOrStatus});
     if (!m_engine.WaitAnyReply())
         return false;
     const auto status = codec::ParseOtaStatus(Reply());
@@ -97,14 +101,14 @@ bool BoardCommands::GetOtaStatus(std::uint16_t& port, std::uint32_t& address)
 
 bool BoardCommands::DousaModeSet(std::uint16_t mode, int timeoutMs)
 {
-    Send({0x01, static_cast<std::uint8_t>(mode & 0xFF), static_cast<std::uint8_t>(mode >> 8)});
+    Send({+Request::SetMode, static_cast<std::uint8_t>(mode & 0xFF), static_cast<std::uint8_t>(mode >> 8)});
     return m_engine.WaitReply(2, timeoutMs);
 }
 
 bool BoardCommands::ESP32_RestartCmd(int timeoutMs)
 {
     Log(QStringLiteral("RESTART_CMD: "), false);
-    Send({0x0A});
+    Send({+Request::Restart});
     return m_engine.WaitReply(2, timeoutMs);
 }
 
@@ -116,7 +120,7 @@ bool BoardCommands::SetOtaMode(std::uint8_t value, bool withFlag, int comPort,
         if (linkReopened)
             linkReopened();
     }
-    std::vector<std::uint8_t> data{0x0B, value};
+    std::vector<std::uint8_t> data{+Request::OtaMode, value};
     if (withFlag)
         data.push_back(0x01);
     Send(data);
@@ -128,7 +132,7 @@ bool BoardCommands::SetOtaMode(std::uint8_t value, bool withFlag, int comPort,
 
 bool BoardCommands::GetTargetId()
 {
-    Send({0x05});
+    Send({+Request::TargetId});
     if (!m_engine.WaitAnyReply())
         return false;
     const auto id = codec::ParseTargetId(Reply());
@@ -141,7 +145,7 @@ bool BoardCommands::GetTargetId()
 
 bool BoardCommands::GetWifiText(std::uint8_t sub, int timeoutMs, QString& field)
 {
-    Send({0x03, sub});
+    Send({+Request::ReadItem, sub});
     if (!m_engine.WaitReply(2, timeoutMs))
         return false;
     field = Text(codec::ParseWifiText(Reply()));
@@ -151,17 +155,17 @@ bool BoardCommands::GetWifiText(std::uint8_t sub, int timeoutMs, QString& field)
 
 bool BoardCommands::GetWifiSsid(int timeoutMs, TCPIPPARAM& record)
 {
-    return GetWifiText(0x02, timeoutMs, record.SSID);
+    return GetWifiText(+Item::Ssid, timeoutMs, record.SSID);
 }
 
 bool BoardCommands::GetWifiPassword(int timeoutMs, TCPIPPARAM& record)
 {
-    return GetWifiText(0x03, timeoutMs, record.Password);
+    return GetWifiText(+Item::Password, timeoutMs, record.Password);
 }
 
 bool BoardCommands::GetNetParams(int timeoutMs, TCPIPPARAM& record)
 {
-    Send({0x03, 0x04});
+    Send({+Request::ReadItem, +Item::NetParams});
     const bool ok = m_engine.WaitReply(2, timeoutMs);
     if (ok) {
         if (const auto block = codec::ParseNetParamsBlock(Reply()))
@@ -173,7 +177,7 @@ bool BoardCommands::GetNetParams(int timeoutMs, TCPIPPARAM& record)
 
 bool BoardCommands::GetApInfo(bool force, AccessPointRecord& ap)
 {
-    Send({0x03, 0x71});
+    Send({+Request::ReadItem, +Item::ApInfo});
     const bool ok = m_engine.WaitAnyReply();
     const auto info = ok ? codec::ParseApInfo(Reply()) : std::nullopt;
     if (!info) {
@@ -207,7 +211,7 @@ bool BoardCommands::SetWifiSsid(const QString& text, int timeoutMs)
     const QByteArray bytes = ToAnsi(text);
     if (!TextFits(bytes, QStringLiteral("SSID")))
         return false;
-    Send(TextRequest(0x02, bytes));
+    Send(TextRequest(+Item::Ssid, bytes));
     const bool ok = m_engine.WaitReply(2, timeoutMs);
     if (ok)
         Log(QStringLiteral("OK"), false);
@@ -219,7 +223,7 @@ bool BoardCommands::SetWifiPassword(const QString& text, int timeoutMs)
     const QByteArray bytes = ToAnsi(text);
     if (!TextFits(bytes, QStringLiteral("パスワード")))
         return false;
-    Send(TextRequest(0x03, bytes));
+    Send(TextRequest(+Item::Password, bytes));
     const bool ok = m_engine.WaitReply(2, timeoutMs);
     Log(ok ? QStringLiteral("OK") : QStringLiteral("NG"), false);
     return ok;
@@ -229,8 +233,8 @@ bool BoardCommands::SetNetParams(const TCPIPPARAM& record, int timeoutMs)
 {
     const auto block = record.ToBlock();
     std::vector<std::uint8_t> data(2 + block.size());
-    data[0] = 0x04;
-    data[1] = 0x04;
+    data[0] = +Request::WriteItem;
+    data[1] = +Item::NetParams;
     std::copy(block.begin(), block.end(), data.begin() + 2);
     Send(data);
     const bool ok = m_engine.WaitReply(2, timeoutMs);

@@ -1,5 +1,7 @@
 #include "comm/engine.h"
 
+#include "comm/link.h"
+#include "comm/protocol.h"
 #include "comm/reply_decoder.h"
 #include "platform/code_page.h"
 #include "platform/com_names.h"
@@ -10,15 +12,9 @@
 #include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QList>
 #include <QSerialPort>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <cstring>
 
@@ -34,10 +30,6 @@ QString g_listenAddress;
 
 constexpr int kConnectWaitMs = 12000;
 constexpr int kAnyReplyWaitMs = 2000;
-constexpr int kServerReadChunk = 256;
-constexpr int kClientReadChunk = 1024;
-// A refused connection fails at once; retrying without a pause would spin a core.
-constexpr int kReconnectDelayMs = 200;
 // Longest real-time block of one waiting pass; any event ends it sooner.
 constexpr int kMaxWaitSliceMs = 50;
 
@@ -155,14 +147,40 @@ public:
     void OnValidFrame(const std::uint8_t* frame, int length) override
     {
         const std::uint8_t code = frame[2];
-        const int kind = codec::ReplyKindForCode(code);
-        if (kind >= 0)
+        if (codec::IsReplyCode(code)) {
+            if (!AcceptReply(frame, length)) {
+                // Late or foreign: not the answer to what is being waited for.
+                q.TraceLine(QStringLiteral("要求と一致しない応答を無視: ") +
+                            QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length)))
+                                .trimmed());
+            }
+        } else if (const int kind = codec::ReplyKindForCode(code); kind >= 0) {
             q.ReplyKind = kind;
-        if (codec::CopiesToLastReply(code)) {
-            std::memcpy(q.LastReply.data(), frame, static_cast<std::size_t>(length));
-            q.LastReplyLength = length;
         }
         q.DecodeReply(frame, length);
+    }
+
+    // An ACK whose DATA begins with the pending request's echo, or a NACK while a request is
+    // pending, is the reply: it is recorded and the request is no longer pending.
+    bool AcceptReply(const std::uint8_t* frame, int length)
+    {
+        if (!Pending)
+            return false;
+        const bool nack = frame[2] == +codec::ReplyCode::Nack;
+        if (!nack) {
+            const codec::FrameView view{frame, length};
+            const int dataEnd = view.DataEnd();
+            const std::span<const std::uint8_t> data(frame + 4, static_cast<std::size_t>(dataEnd > 4 ? dataEnd - 4 : 0));
+            if (!codec::EchoMatches(PendingEcho, data))
+                return false;
+        }
+        std::memcpy(q.LastReply.data(), frame, static_cast<std::size_t>(length));
+        q.LastReplyLength = length;
+        q.ReplyKind = nack ? +codec::Kind::Nack : +codec::Kind::Ack;
+        Pending = false;
+        Answered = true;
+        AnsweredByNack = nack;
+        return true;
     }
 
     void OnChecksumError(const std::uint8_t* frame, int length) override
@@ -183,200 +201,36 @@ public:
 
     void ResetReceive() { q.m_assembler.ResetReceive(); }
 
-    // Runs a QSerialPort call whose failure on this device is expected and harmless (DTR/RTS on
-    // a pseudo-terminal): its error is neither traced nor kept.
-    template <typename F> void Quietly(F&& call)
+    void OnReceived(const QByteArray& bytes)
     {
-        SuppressSerialErrors = true;
-        call();
-        CommX1->clearError();
-        SuppressSerialErrors = false;
+        q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+        // A reply counts as soon as its bytes are in; the timer tick still runs the same assembly
+        // (a run already in progress, re-entered through a modal box, leaves them for the next).
+        q.AssembleFrames();
     }
 
-    void CommX1RxChar()
+    void ShowOpenFailure()
     {
-        const qint64 count = CommX1->bytesAvailable();
-        if (count <= 0)
+        if (!Ui)
             return;
-        const QByteArray bytes = CommX1->read(count);
-        q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                         static_cast<int>(bytes.size()));
-    }
-
-    void CommX1Error(QSerialPort::SerialPortError error)
-    {
-        if (SuppressSerialErrors || LossPending)
-            return;
-        switch (error) {
-        case QSerialPort::WriteError:
-            q.TraceLine(ComErrorText(ComIo));
-            return;
-        case QSerialPort::ReadError:
-        case QSerialPort::ResourceError:
-            break;
-        default:
-            return; // open failures are reported by the open; time-outs belong to the waits
-        }
-        q.TraceLine(ComErrorText(ComIo));
-        // A tty that fails to read is gone (unplugged, hung up) and would report the same error on
-        // every pass of the event loop: close it, so the link reads as down and can be reopened.
-        LossPending = true;
-        QMetaObject::invokeMethod(
-            &q,
-            [this] {
-                LossPending = false;
-                if (CommX1->isOpen())
-                    Quietly([this] { CommX1->close(); });
-                q.Connected = false;
-            },
-            Qt::QueuedConnection);
-    }
-
-    void OpenSerial()
-    {
-        const QString device = DeviceOfComName(q.m_portName, SettingsPath);
-        bool ok = false;
-        if (!device.isEmpty()) {
-            CommX1->setPortName(device);
-            SuppressSerialErrors = true;
-            ok = CommX1->open(QIODevice::ReadWrite);
-            CommX1->clearError();
-            SuppressSerialErrors = false;
-        }
-        if (ok) {
-            // Both lines are held off; with hardware flow control the driver owns RTS.
-            Quietly([this] { CommX1->setDataTerminalReady(false); });
-            if (CommX1->flowControl() != QSerialPort::HardwareControl)
-                Quietly([this] { CommX1->setRequestToSend(false); });
-            q.Connected = true;
-            return;
-        }
-        q.Connected = false;
-        if (Ui) {
-            MessageRequest box;
-            box.text = q.m_portName + QStringLiteral("がオープン出来ません!!\n\n") +
-                       QStringLiteral("  ポート及びパラメータ設定を再確認してください。");
-            box.icon = MsgIcon::Error;
-            box.buttons = MsgButtons::Ok;
-            Ui->Message(box);
-        }
-    }
-
-    void ReadFromClient(QTcpSocket* socket)
-    {
-        const QByteArray bytes = socket->read(kClientReadChunk);
-        if (!bytes.isEmpty())
-            q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                             static_cast<int>(bytes.size()));
-        // Qt signals new data only once; the rest is taken by a further read event.
-        if (socket->bytesAvailable() > 0)
-            QTimer::singleShot(0, socket, [this, socket] { ReadFromClient(socket); });
-    }
-
-    void ServerSocket1ClientRead(QTcpSocket* socket)
-    {
-        q.TraceLine(QStringLiteral("ServerSocket1ClientRead"));
-        const QByteArray bytes = socket->read(kServerReadChunk);
-        if (!bytes.isEmpty())
-            q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                             static_cast<int>(bytes.size()));
-        if (socket->bytesAvailable() > 0)
-            QTimer::singleShot(0, socket, [this, socket] { ServerSocket1ClientRead(socket); });
-    }
-
-    void ServerSocket1Accept()
-    {
-        while (ServerSocket1->hasPendingConnections()) {
-            QTcpSocket* socket = ServerSocket1->nextPendingConnection();
-            if (!socket)
-                break;
-            Clients.append(socket);
-            QObject::connect(socket, &QTcpSocket::readyRead, &q,
-                             [this, socket] { ServerSocket1ClientRead(socket); });
-            QObject::connect(socket, &QTcpSocket::disconnected, &q,
-                             [this, socket] { ServerSocket1ClientDisconnect(socket); });
-            q.TraceLine(QStringLiteral("ServerSocket1ClientConnect"));
-            q.TraceLine(QStringLiteral("ActiveConnections: ") + QString::number(Clients.size()));
-            q.Connected = true;
-        }
-    }
-
-    void ServerSocket1ClientDisconnect(QTcpSocket* socket)
-    {
-        if (!Clients.removeOne(socket))
-            return;
-        QObject::disconnect(socket, nullptr, &q, nullptr);
-        socket->deleteLater();
-        q.TraceLine(QStringLiteral("ServerSocket1ClientDisconnect"));
-        q.Connected = false;
-    }
-
-    void CloseServer()
-    {
-        ServerSocket1->close();
-        const QList<QTcpSocket*> clients = Clients;
-        for (QTcpSocket* socket : clients)
-            socket->abort(); // emits disconnected, which removes it from the list
-        for (QTcpSocket* socket : clients)
-            ServerSocket1ClientDisconnect(socket); // a socket that did not report it
-    }
-
-    void StartServer()
-    {
-        const auto port = static_cast<quint16>(q.ListenPort);
-        if (ServerSocket1->isListening() && ServerSocket1->serverPort() == port)
-            return;
-        ServerSocket1->close();
-        const QHostAddress address =
-            g_listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(g_listenAddress);
-        if (ServerSocket1->listen(address, port))
-            q.TraceLine(QStringLiteral("ServerSocket1Listen"));
-    }
-
-    void ConnectClient()
-    {
-        ReconnectTimer.stop();
-        if (ClientSocket1->state() != QAbstractSocket::UnconnectedState)
-            ClientSocket1->abort();
-        const auto port = static_cast<quint16>(q.RemotePort);
-        const QString text = q.RemoteAddress.trimmed();
-        bool numeric = false;
-        const qulonglong value = text.toULongLong(&numeric, 10);
-        if (numeric && value <= 0xFFFFFFFFull)
-            ClientSocket1->connectToHost(QHostAddress(static_cast<quint32>(value)), port);
-        else
-            ClientSocket1->connectToHost(text, port);
-    }
-
-    void ClientSocket1Error(QAbstractSocket::SocketError error)
-    {
-        // A peer's orderly close is a disconnect, not an error.
-        if (error == QAbstractSocket::RemoteHostClosedError)
-            return;
-        ClientSocket1->abort();
-        ReconnectTimer.start(kReconnectDelayMs);
-        q.TraceLine(QStringLiteral("ClientSocket1Error"));
-    }
-
-    void StartTcp()
-    {
-        if (q.IsServer != 0)
-            StartServer();
-        else
-            ConnectClient();
+        MessageRequest box;
+        box.text = q.m_line.comName + QStringLiteral("がオープン出来ません!!\n\n") +
+                   QStringLiteral("  ポート及びパラメータ設定を再確認してください。");
+        box.icon = MsgIcon::Error;
+        box.buttons = MsgButtons::Ok;
+        Ui->Message(box);
     }
 
     TTComXDlg& q;
     LogPane* Log;
     UserInteraction* Ui;
     QString SettingsPath;
-    QSerialPort* CommX1 = nullptr;
-    QTcpServer* ServerSocket1 = nullptr;
-    QTcpSocket* ClientSocket1 = nullptr;
-    QList<QTcpSocket*> Clients; // accepted and still connected, oldest first
-    QTimer ReconnectTimer;
-    bool SuppressSerialErrors = false;
-    bool LossPending = false;
+    std::unique_ptr<Link> link;
+    // Reply matching: the echo an ACK must begin with while a request is pending.
+    std::vector<std::uint8_t> PendingEcho;
+    bool Pending = false;
+    bool Answered = false;
+    bool AnsweredByNack = false;
 };
 
 void TTComXDlg::SetListenAddress(const QString& address)
@@ -390,43 +244,13 @@ TTComXDlg::TTComXDlg(int listenPort, int isServer, int remotePort, const QString
     : QObject(parent)
     , d(std::make_unique<Impl>(*this, logPane, ui, settingsPath))
 {
-    d->CommX1 = new QSerialPort(this);
-    d->CommX1->setPortName(QStringLiteral("COM1"));
-    d->CommX1->setBaudRate(19200);
-    d->CommX1->setDataBits(QSerialPort::Data8);
-    d->CommX1->setParity(QSerialPort::NoParity);
-    d->CommX1->setStopBits(QSerialPort::OneStop);
-    d->CommX1->setFlowControl(QSerialPort::NoFlowControl);
-    d->ServerSocket1 = new QTcpServer(this);
-    d->ClientSocket1 = new QTcpSocket(this);
-    d->ReconnectTimer.setSingleShot(true);
-
-    connect(d->CommX1, &QSerialPort::readyRead, this, [this] { d->CommX1RxChar(); });
-    connect(d->CommX1, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError e) { d->CommX1Error(e); });
-    connect(d->ServerSocket1, &QTcpServer::newConnection, this, [this] { d->ServerSocket1Accept(); });
-    connect(d->ClientSocket1, &QTcpSocket::readyRead, this, [this] { d->ReadFromClient(d->ClientSocket1); });
-    connect(d->ClientSocket1, &QTcpSocket::connected, this, [this] {
-        d->ResetReceive();
-        TraceLine(QStringLiteral("ClientSocket1Connect00"));
-        Connected = true;
-    });
-    connect(d->ClientSocket1, &QTcpSocket::disconnected, this, [this] {
-        d->ResetReceive();
-        TraceLine(QStringLiteral("ClientSocket1Disconnect00"));
-        Connected = false;
-    });
-    connect(d->ClientSocket1, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { d->ClientSocket1Error(e); });
-    connect(&d->ReconnectTimer, &QTimer::timeout, this, [this] { d->ConnectClient(); });
-
     LinkMode = linkMode;
     ReplyKind = 0;
     TxTrace = false;
     RxTrace = false;
     LoadComDebug();
     if (LinkMode == 0) {
-        m_portName = PortNameOfNumber(portNumber);
+        m_line.comName = PortNameOfNumber(portNumber);
         int speed = 19200;
         switch (speedCode) {
         case 1:
@@ -444,10 +268,10 @@ TTComXDlg::TTComXDlg(int listenPort, int isServer, int remotePort, const QString
         default:
             break;
         }
-        d->CommX1->setBaudRate(speed);
-        d->CommX1->setParity(parityCode == 0   ? QSerialPort::NoParity
-                             : parityCode == 1 ? QSerialPort::OddParity
-                                               : QSerialPort::EvenParity);
+        m_line.baudRate = speed;
+        m_line.parity = parityCode == 0   ? QSerialPort::NoParity
+                        : parityCode == 1 ? QSerialPort::OddParity
+                                          : QSerialPort::EvenParity;
     }
     IsServer = isServer;
     ListenPort = listenPort;
@@ -455,27 +279,33 @@ TTComXDlg::TTComXDlg(int listenPort, int isServer, int remotePort, const QString
     RemoteAddress = remoteAddress;
     Connected = false;
 
+    LinkSettings settings;
+    settings.linkMode = LinkMode;
+    settings.server = IsServer != 0;
+    settings.listenPort = ListenPort;
+    settings.listenAddress = g_listenAddress;
+    settings.remotePort = RemotePort;
+    settings.remoteAddress = RemoteAddress;
+    settings.line = &m_line;
+    settings.settingsPath = settingsPath;
+    d->link = MakeLink(settings);
+    Link* link = d->link.get();
+    connect(link, &Link::Received, this, [this](const QByteArray& bytes) { d->OnReceived(bytes); });
+    connect(link, &Link::Trace, this, [this](const QString& text, bool force) { TraceLine(text, force); });
+    connect(link, &Link::ConnectionChanged, this, [this](bool up) { Connected = up; });
+    connect(link, &Link::ReceiveReset, this, [this] { d->ResetReceive(); });
+
     if (LinkMode == 2)
-        d->StartTcp();
+        d->link->Open();
     else if (LinkMode == 0)
         OpenLink();
 }
 
 TTComXDlg::~TTComXDlg()
 {
-    // Tear the components down while the engine is whole: their last signals must not reach it.
-    d->ReconnectTimer.stop();
-    QList<QObject*> parts{d->CommX1, d->ServerSocket1, d->ClientSocket1};
-    for (QTcpSocket* socket : std::as_const(d->Clients))
-        parts.append(socket);
-    for (QObject* part : parts)
-        QObject::disconnect(part, nullptr, this, nullptr);
-    for (QTcpSocket* socket : std::as_const(d->Clients))
-        delete socket;
-    d->Clients.clear();
-    delete d->ClientSocket1;
-    delete d->ServerSocket1;
-    delete d->CommX1;
+    // Tear the link down while the engine is whole: its last signals must not reach it.
+    QObject::disconnect(d->link.get(), nullptr, this, nullptr);
+    d->link.reset();
 }
 
 void TTComXDlg::OpenLink()
@@ -483,34 +313,32 @@ void TTComXDlg::OpenLink()
     // Take the link down.
     if (LinkMode == 2) {
         if (Connected) {
-            if (IsServer != 0)
-                d->CloseServer();
-            else
-                d->ClientSocket1->abort();
+            d->link->Close();
             WaitConnected(false);
         }
     } else if (LinkMode == 0) {
-        if (d->CommX1->isOpen())
-            d->Quietly([this] { d->CommX1->close(); });
+        d->link->Close();
         Connected = false;
     }
     d->ResetReceive();
 
     if (LinkMode == 2) {
-        d->StartTcp();
+        d->link->Open();
         WaitConnected(true);
         return;
     }
     if (LinkMode != 0)
         return;
-    d->OpenSerial();
+    Connected = d->link->Open();
+    if (!Connected)
+        d->ShowOpenFailure();
 }
 
 void TTComXDlg::ReopenLink(int portNumber)
 {
     // The name only matters to the next open, so it may change before the old port is closed.
     if (LinkMode == 0)
-        m_portName = PortNameOfNumber(portNumber & 0xFF);
+        m_line.comName = PortNameOfNumber(portNumber & 0xFF);
     OpenLink();
 }
 
@@ -518,51 +346,33 @@ bool TTComXDlg::IsConnected() const
 {
     if (LinkMode == 2)
         return Connected;
-    return d->CommX1->isOpen();
+    return LinkMode == 0 && d->link->IsUp();
 }
 
 int TTComXDlg::SendFrame(const std::uint8_t* bytes, int count)
 {
     ReplyKind = 0;
     m_assembler.DropPartialFrame();
+    // The request is pending from now on: its reply may come while the bytes are still going out.
+    d->Answered = false;
+    d->AnsweredByNack = false;
+    d->Pending = bytes && count >= codec::kMinFrame + 1 && bytes[0] == codec::kStx && bytes[3] >= 1 &&
+                 count >= bytes[3] + codec::kMinFrame;
+    d->PendingEcho = d->Pending ? codec::RequestEcho(std::span(bytes + 4, bytes[3])) : std::vector<std::uint8_t>{};
     if (!bytes || count <= 0)
         return 0;
 
-    if (LinkMode == 2) {
-        if (!Connected)
-            return 0;
-        QTcpSocket* socket = nullptr;
-        if (IsServer != 0) {
-            if (d->Clients.isEmpty())
-                return 0;
-            socket = d->Clients.last();
-        } else {
-            socket = d->ClientSocket1;
-        }
-        const qint64 n = socket->write(reinterpret_cast<const char*>(bytes), count);
-        if (n <= 0)
-            return 0;
-        socket->flush();
-        return static_cast<int>(n);
+    if (LinkMode == 2 && !Connected && d->link->ReconnectsOnSend()) {
+        // The board closes the connection whenever it reboots: one attempt to come back per send.
+        d->link->Open();
+        if (WaitConnected(true))
+            TraceLine(QStringLiteral("TCP接続を再確立しました: ") + d->link->Describe(), true);
     }
-    if (LinkMode != 0 || !d->CommX1->isOpen())
+    if (LinkMode == 2 && !Connected)
         return 0;
-
-    QSerialPort& port = *d->CommX1;
-    if (port.write(reinterpret_cast<const char*>(bytes), count) < 0)
+    if (LinkMode != 0 && LinkMode != 2)
         return 0;
-    // The write blocks until the bytes are out or the line's write time-out has passed.
-    QDeadlineTimer deadline(100LL * count + 1000);
-    while (port.isOpen() && port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!port.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
-            break;
-    }
-    if (!port.isOpen())
-        return 0;
-    const qint64 left = port.bytesToWrite();
-    if (left > 0)
-        port.clear(QSerialPort::Output); // what the time-out cut off is not sent later
-    return count - static_cast<int>(left);
+    return d->link->Write(bytes, count);
 }
 
 bool TTComXDlg::WaitConnected(bool state)
@@ -585,21 +395,18 @@ void TTComXDlg::LoadComDebug()
     IniFile ini;
     ini.Load(d->SettingsPath); // a missing or unreadable file gives the defaults
     if (LinkMode == 0) {
-        QSerialPort& port = *d->CommX1;
-        m_portName = PortNameOfNumber(ini.ReadInteger(kComDebug, QStringLiteral("Port"), 1) & 0xFF);
+        SerialLine& line = m_line;
+        line.comName = PortNameOfNumber(ini.ReadInteger(kComDebug, QStringLiteral("Port"), 1) & 0xFF);
         const int rate = ini.ReadInteger(kComDebug, QStringLiteral("BaudRate"), 19200);
-        port.setBaudRate(IsAllowedBaudRate(rate) ? rate : 9600);
-        port.setParity(ParityOfCode(ini.ReadInteger(kComDebug, QStringLiteral("ParityBits"), 0)));
+        line.baudRate = IsAllowedBaudRate(rate) ? rate : 9600;
+        line.parity = ParityOfCode(ini.ReadInteger(kComDebug, QStringLiteral("ParityBits"), 0));
         const int size = ini.ReadInteger(kComDebug, QStringLiteral("ByteSize"), 8);
-        port.setDataBits(size >= 5 && size <= 8 ? static_cast<QSerialPort::DataBits>(size)
-                                                : QSerialPort::Data8);
-        port.setStopBits(StopBitsOfCode(ini.ReadInteger(kComDebug, QStringLiteral("StopBits"), 0)));
+        line.dataBits = size >= 5 && size <= 8 ? static_cast<QSerialPort::DataBits>(size) : QSerialPort::Data8;
+        line.stopBits = StopBitsOfCode(ini.ReadInteger(kComDebug, QStringLiteral("StopBits"), 0));
         const int flow = ini.ReadInteger(kComDebug, QStringLiteral("FlowCont"), 0);
-        port.setFlowControl(QSerialPort::NoFlowControl);
-        if (flow == 1)
-            port.setFlowControl(QSerialPort::HardwareControl);
-        else if (flow == 2)
-            port.setFlowControl(QSerialPort::SoftwareControl);
+        line.flow = flow == 1   ? QSerialPort::HardwareControl
+                    : flow == 2 ? QSerialPort::SoftwareControl
+                                : QSerialPort::NoFlowControl;
     }
     IDNo = static_cast<std::uint8_t>(ini.ReadInteger(kComDebug, QStringLiteral("IDNo"), 0) & 0xFF);
     DispCont1 = ini.ReadInteger(kComDebug, QStringLiteral("fDispCont1"), 1);
@@ -625,16 +432,16 @@ void TTComXDlg::SaveComDebug()
     if (!ini.Load(path))
         return;
     if (LinkMode == 0) {
-        const QSerialPort& port = *d->CommX1;
-        if (const auto number = PortNumberOfName(m_portName))
+        const SerialLine& line = m_line;
+        if (const auto number = PortNumberOfName(line.comName))
             ini.WriteInteger(kComDebug, QStringLiteral("Port"), *number);
-        ini.WriteInteger(kComDebug, QStringLiteral("BaudRate"), port.baudRate());
-        ini.WriteInteger(kComDebug, QStringLiteral("ParityBits"), CodeOfParity(port.parity()));
-        ini.WriteInteger(kComDebug, QStringLiteral("ByteSize"), static_cast<int>(port.dataBits()));
-        ini.WriteInteger(kComDebug, QStringLiteral("StopBits"), CodeOfStopBits(port.stopBits()));
-        const int flow = port.flowControl() == QSerialPort::HardwareControl   ? 1
-                         : port.flowControl() == QSerialPort::SoftwareControl ? 2
-                                                                              : 0;
+        ini.WriteInteger(kComDebug, QStringLiteral("BaudRate"), line.baudRate);
+        ini.WriteInteger(kComDebug, QStringLiteral("ParityBits"), CodeOfParity(line.parity));
+        ini.WriteInteger(kComDebug, QStringLiteral("ByteSize"), static_cast<int>(line.dataBits));
+        ini.WriteInteger(kComDebug, QStringLiteral("StopBits"), CodeOfStopBits(line.stopBits));
+        const int flow = line.flow == QSerialPort::HardwareControl   ? 1
+                         : line.flow == QSerialPort::SoftwareControl ? 2
+                                                                     : 0;
         ini.WriteInteger(kComDebug, QStringLiteral("FlowCont"), flow);
     }
     ini.WriteInteger(kComDebug, QStringLiteral("IDNo"), IDNo);
@@ -651,15 +458,7 @@ void TTComXDlg::TraceLine(const QString& text, bool force)
 
 void TTComXDlg::ResetPulse()
 {
-    if (!d->CommX1->isOpen())
-        return;
-    QSerialPort& port = *d->CommX1;
-    d->Quietly([&port] { port.setRequestToSend(true); });
-    d->Quietly([&port] { port.setDataTerminalReady(true); });
-    d->Quietly([&port] { port.setDataTerminalReady(false); });
-    PumpSleep(100);
-    if (port.isOpen())
-        d->Quietly([&port] { port.setDataTerminalReady(true); });
+    d->link->ResetPulse();
 }
 
 void TTComXDlg::AppendReceived(const std::uint8_t* bytes, int count)
@@ -685,13 +484,15 @@ bool TTComXDlg::WaitReply(int kind, int timeoutMs)
             ProcessPendingEvents();
         else
             WaitForEvents(WaitSlice(timeout));
-        if (ReplyKind == kind) {
-            if (LastReply[2] == 0x30)
-                return true;
-            if (LastReply[2] == 0x31)
-                TraceLine(QStringLiteral("NACK 受信"));
+        // Only the reply to the pending request counts; a NACK does not end a wait for an ACK.
+        if (kind == +codec::Kind::Ack && d->Answered && !d->AnsweredByNack)
+            return true;
+        if (kind == +codec::Kind::Nack && d->Answered && d->AnsweredByNack) {
+            TraceLine(QStringLiteral("NACK 受信"));
             return false;
         }
+        if (kind != +codec::Kind::Ack && kind != +codec::Kind::Nack && kind != 0 && ReplyKind == kind)
+            return false; // a notification of that kind: it carries no acknowledgement
         if (TickTimer(1, timeout)) {
             TraceLine(QStringLiteral("レスポンス待ち　タイムオーバー"));
             return false;
@@ -707,17 +508,16 @@ bool TTComXDlg::WaitAnyReply()
             ProcessPendingEvents();
         else
             WaitForEvents(WaitSlice(kAnyReplyWaitMs));
-        if (ReplyKind != 0) {
-            if (LastReply[2] == 0x30)
+        // Notifications do not end the wait: only the pending request's ACK or a NACK does.
+        if (d->Answered) {
+            if (!d->AnsweredByNack)
                 return true;
-            if (LastReply[2] == 0x31) {
-                TraceLine(QStringLiteral("NACK 受信"));
-                if (LastReply[4] == 0 && d->Ui) {
-                    MessageRequest box;
-                    box.text = QStringLiteral("NACK : 0x00");
-                    box.buttons = MsgButtons::Ok;
-                    d->Ui->Message(box);
-                }
+            TraceLine(QStringLiteral("NACK 受信"));
+            if (LastReply[4] == 0 && d->Ui) {
+                MessageRequest box;
+                box.text = QStringLiteral("NACK : 0x00");
+                box.buttons = MsgButtons::Ok;
+                d->Ui->Message(box);
             }
             return false;
         }
@@ -726,6 +526,16 @@ bool TTComXDlg::WaitAnyReply()
             return false;
         }
     }
+}
+
+bool TTComXDlg::LastReplyWasNack() const
+{
+    return d->Answered && d->AnsweredByNack;
+}
+
+bool TTComXDlg::ReplyPending() const
+{
+    return d->Pending;
 }
 
 bool TTComXDlg::TickTimer(int mode, std::uint32_t ms)
@@ -772,28 +582,28 @@ std::vector<std::uint8_t> TTComXDlg::SendRequest(const std::vector<std::uint8_t>
 
 void TTComXDlg::RequestRomVersion()
 {
-    SendRequest({0x90}, true);
+    SendRequest({+codec::Request::RomVersion}, true);
 }
 
 void TTComXDlg::RequestModelName()
 {
     TraceLine(QStringLiteral("機種名（ModelName）の取得"));
-    SendRequest({0x93}, true);
+    SendRequest({+codec::Request::ModelName}, true);
 }
 
 int TTComXDlg::BaudRate() const
 {
-    return d->CommX1->baudRate();
+    return m_line.baudRate;
 }
 
 bool TTComXDlg::SerialOpen() const
 {
-    return d->CommX1->isOpen();
+    return LinkMode == 0 && d->link->IsUp();
 }
 
 int TTComXDlg::ActiveConnections() const
 {
-    return static_cast<int>(d->Clients.size());
+    return d->link->ActiveConnections();
 }
 
 } // namespace nx7

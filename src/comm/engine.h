@@ -2,6 +2,7 @@
 // The communication engine: the link to the board (serial line, TCP server or client, or none),
 // the receive ring and frame assembly, the reply state and the waits, and the trace.
 #include "comm/frame_codec.h"
+#include "comm/link.h"
 
 #include <QObject>
 #include <QPointer>
@@ -9,10 +10,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-
-class QSerialPort;
-class QTcpServer;
-class QTcpSocket;
 
 namespace nx7
 {
@@ -39,6 +36,9 @@ public:
     void OpenLink();
     void ReopenLink(int portNumber);
     bool IsConnected() const;
+    // Sends a request frame; from here on it is the pending request, whose reply the waits take.
+    // A TCP client whose connection was lost connects again first (one attempt, bounded by the
+    // connect wait) and logs "TCP接続を再確立しました: <address>:<port>" when that succeeds.
     int SendFrame(const std::uint8_t* bytes, int count);
     bool WaitConnected(bool state);
     void LoadComDebug();
@@ -49,9 +49,20 @@ public:
 
     // Reception.
     void AppendReceived(const std::uint8_t* bytes, int count);
-    void AssembleFrames(); // driven by the main window's Timer1 only
+    // Driven by the main window's Timer1 and, through the link, whenever bytes arrive.
+    void AssembleFrames();
+    // The reply to the pending request is an ACK whose DATA begins with the request's sub-code
+    // echo (sub-code and item for the item requests), or a NACK while the request is pending.
+    // Any other ACK or NACK appears in the verbose trace only; notifications never end a wait.
+    // WaitReply(2, t): true on the ACK; a NACK does not end it (false after t).
+    // WaitAnyReply(): true on the ACK, false at once on a NACK, false after 2000 ms.
     bool WaitReply(int kind, int timeoutMs);
     bool WaitAnyReply();
+    // Whether the last request sent was answered by a NACK (so a caller can tell a refusal from
+    // silence after either wait returned false).
+    bool LastReplyWasNack() const;
+    // Whether the last request sent is still waiting for its reply.
+    bool ReplyPending() const;
     bool TickTimer(int mode, std::uint32_t ms);
     // Trace lines and update-result flags of one valid frame (called by the assembly).
     void DecodeReply(const std::uint8_t* frame, int length);
@@ -66,7 +77,7 @@ public:
     void RequestModelName();
 
     // Serial port facts for the log ("COM3", 115200).
-    QString PortName() const { return m_portName; }
+    QString PortName() const { return m_line.comName; }
     int BaudRate() const;
     bool SerialOpen() const;
 
@@ -83,7 +94,9 @@ public:
     bool TxTrace = false;
     bool RxTrace = false;
 
+    // Kind of the accepted reply (2 ACK, 6 NACK) or of the last notification since the last send.
     int ReplyKind = 0;
+    // The last accepted reply (the ACK or NACK of a request), never a notification.
     std::array<std::uint8_t, codec::kMaxFrame> LastReply{};
     int LastReplyLength = 0; // bytes of the frame in LastReply (0: none yet); readers stay inside it
     bool OtaResultArrived = false;
@@ -98,7 +111,7 @@ private:
     friend class Impl;
     std::unique_ptr<Impl> d;
     codec::FrameAssembler m_assembler;
-    QString m_portName = QStringLiteral("COM1");
+    SerialLine m_line;
 };
 
 // The trace text of a set of serial line errors, flags as the Windows CE_* bits:

@@ -1,5 +1,7 @@
 #include "comm/frame_codec.h"
 
+#include "comm/protocol.h"
+
 #include <cstring>
 
 namespace nx7::codec
@@ -33,35 +35,40 @@ std::vector<std::uint8_t> BuildFrame(std::uint8_t id, std::uint8_t code, std::sp
 
 int ReplyKindForCode(std::uint8_t code)
 {
-    switch (code) {
-    case 0x30:
-        return 2;
-    case 0x31:
-        return 6;
-    case 0x44:
-        return 3;
-    case 0x64:
-        return 4;
-    case 0x69:
-        return 5;
-    case 0x49:
-        return 7;
-    case 0x4C:
-        return 8;
-    case 0x47:
-        return 9;
-    case 0x62:
-        return 10;
-    case 0x6C:
-        return 11;
+    switch (static_cast<ReplyCode>(code)) {
+    case ReplyCode::Ack:
+        return +Kind::Ack;
+    case ReplyCode::Nack:
+        return +Kind::Nack;
+    case ReplyCode::TextNote:
+        return +Kind::TextNote;
+    case ReplyCode::TagDataD:
+        return +Kind::TagDataD;
+    case ReplyCode::TagDataI:
+        return +Kind::TagDataI;
+    case ReplyCode::TagId:
+        return +Kind::TagId;
+    case ReplyCode::TagDataL:
+        return +Kind::TagDataL;
+    case ReplyCode::Extension:
+        return +Kind::Extension;
+    case ReplyCode::Display:
+        return +Kind::Display;
+    case ReplyCode::ProtocolNote:
+        return +Kind::ProtocolNote;
     default:
         return -1;
     }
 }
 
+bool IsReplyCode(std::uint8_t code)
+{
+    return code == +ReplyCode::Ack || code == +ReplyCode::Nack;
+}
+
 bool CopiesToLastReply(std::uint8_t code)
 {
-    return code == 0x30 || code == 0x31 || code == 0x47;
+    return IsReplyCode(code) || code == +ReplyCode::Extension;
 }
 
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count)
@@ -85,6 +92,10 @@ FrameAssembler::FrameAssembler()
 
 void FrameAssembler::AppendReceived(const std::uint8_t* bytes, std::size_t count)
 {
+    if (count == 0)
+        return;
+    // A burst that fills the ring or runs past the unread bytes keeps the newest 16384 bytes.
+    const bool fills = static_cast<std::size_t>(Unread()) + count >= static_cast<std::size_t>(kRingSize);
     while (count > 0) {
         // Copy in pieces of at most one ring's length so any count stays inside the ring.
         const std::size_t room = static_cast<std::size_t>(kRingSize - RxHead);
@@ -96,6 +107,10 @@ void FrameAssembler::AppendReceived(const std::uint8_t* bytes, std::size_t count
         bytes += chunk;
         count -= chunk;
     }
+    if (fills) {
+        RxTail = RxHead;
+        RxFull = true;
+    }
 }
 
 int FrameAssembler::Unread() const
@@ -104,15 +119,18 @@ int FrameAssembler::Unread() const
         return RxHead - RxTail;
     if (RxHead < RxTail)
         return kRingSize - RxTail + RxHead;
-    return 0;
+    return RxFull ? kRingSize : 0;
 }
 
 void FrameAssembler::ResetReceive()
 {
     RxHead = 0;
     RxTail = 0;
+    RxFull = false;
     IdleCountdown = 0;
     InFrame = false;
+    // A run in progress (re-entered from a sink callback) must not go on with the old bytes.
+    m_resetInRun = m_running;
 }
 
 bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
@@ -132,6 +150,8 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
     }
 
     IdleCountdown = kIdleRuns;
+    RxFull = false;
+    m_resetInRun = false;
     std::string trace;
     if (rxTrace) {
         trace.reserve(3 + static_cast<std::size_t>(unread) * 3);
@@ -173,6 +193,8 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
                 sink.OnValidFrame(FrameBuf, length);
             else
                 sink.OnChecksumError(FrameBuf, length);
+            if (m_resetInRun)
+                break;
             continue;
         }
         if (FrameIndex > FrameEnd) {

@@ -27,8 +27,10 @@ std::vector<std::uint8_t> BuildFrame(std::uint8_t id, std::uint8_t code, std::sp
 
 // Reply kind recorded for a response code; -1 when the code leaves the kind unchanged.
 int ReplyKindForCode(std::uint8_t code);
-// Whether a valid frame with this code is copied into the last-reply record (ACK, NACK, 'G').
+// Whether a valid frame with this code is a copy-worthy record (ACK, NACK, 'G').
 bool CopiesToLastReply(std::uint8_t code);
+// Whether a frame with this code answers a request (ACK or NACK); every other code is a notification.
+bool IsReplyCode(std::uint8_t code);
 
 // Upper-case hex, each byte followed by one blank ("02 00 45 ").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
@@ -52,13 +54,14 @@ public:
 
     FrameAssembler();
 
-    // Stores bytes into the ring; never assembles. More than 16383 bytes ahead of the tail
-    // overwrite unread bytes, as the board's protocol engine always did.
+    // Stores bytes into the ring; never assembles. A burst that fills the ring or runs past the
+    // unread bytes leaves the newest 16384 bytes unread (the oldest are lost).
     void AppendReceived(const std::uint8_t* bytes, std::size_t count);
     // One assembler run. Returns false without doing anything when a run is already in progress
     // (a sink callback that pumps events may trigger a nested run).
     bool Assemble(Sink& sink, bool rxTrace);
-    // Link opened, reopened, closed or a TCP peer (dis)connected.
+    // Link opened, reopened, closed or a TCP peer (dis)connected. Called from inside a run (a sink
+    // callback), it also ends that run: the bytes it had counted are gone.
     void ResetReceive();
     // A new request is being sent: a partial frame is dropped, unread bytes stay.
     void DropPartialFrame() { InFrame = false; }
@@ -68,6 +71,7 @@ public:
     std::uint8_t RxRing[kRingSize];
     int RxHead = 0;
     int RxTail = 0;
+    bool RxFull = false; // head == tail with 16384 unread bytes
     int IdleCountdown = 0;
     bool InFrame = false;
     std::uint8_t FrameBuf[kMaxFrame];
@@ -76,6 +80,7 @@ public:
 
 private:
     bool m_running = false;
+    bool m_resetInRun = false;
 };
 
 } // namespace nx7::codec

@@ -3,6 +3,7 @@
 // 50 ms Timer1, and a board on the other end that answers each request from a script.
 #include "comm/engine.h"
 #include "comm/frame_codec.h"
+#include "comm/protocol.h"
 #include "support/memory_log.h"
 #include "support/pty_pair.h"
 #include "support/scripted_ui.h"

@@ -55,6 +55,14 @@ protected:
     {
         board.script = [reply](const Bytes&) { return reply; };
     }
+    // A bare ACK carrying the echo of whatever was asked.
+    void AcknowledgeEach()
+    {
+        board.script = [](const Bytes& request) {
+            const Bytes data(request.begin() + 4, request.end() - 3);
+            return Qb(codec::BuildFrame(0, 0x30, codec::RequestEcho(data)));
+        };
+    }
     std::string LastRequest() const { return board.requests.empty() ? "" : ToHex(board.requests.back()); }
 
     std::vector<Logged> logged;
@@ -147,7 +155,7 @@ TEST_F(Commands, RequestBytes)
         {"RequestModelName", [](BoardCommands&, TTComXDlg& e) { e.RequestModelName(); },
          "02 00 45 01 93 03 DE 0D "},
     };
-    AnswerAll(Ack("00"));
+    AcknowledgeEach();
     BoardCommands cmd = Cmd();
     for (const auto& c : cases) {
         const std::size_t before = board.requests.size();
@@ -178,6 +186,7 @@ TEST_F(Commands, TransmitTraceLines)
 
     engine->TxTrace = false;
     logged.clear();
+    AnswerAll(Ack("0A"));
     EXPECT_TRUE(Cmd().ESP32_RestartCmd(2000));
     EXPECT_EQ(logged, std::vector<Logged>{L("RESTART_CMD: ")});
 }
@@ -338,7 +347,7 @@ TEST_F(Commands, WritesAndTheirLogLines)
     EXPECT_EQ(logged, (std::vector<Logged>{L("NG"), L("NG")}));
 
     logged.clear();
-    AnswerAll(Ack("04 03"));
+    AcknowledgeEach();
     EXPECT_TRUE(Cmd().WriteWifiSettings(QStringLiteral("ネット"), QStringLiteral("pw"), 2000));
     ASSERT_GE(board.requests.size(), 2u);
     const Bytes& name = board.requests[board.requests.size() - 2];

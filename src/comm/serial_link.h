@@ -1,0 +1,40 @@
+#pragma once
+// The serial line to the board (link mode 0).
+#include "comm/link.h"
+
+class QSerialPort;
+
+namespace nx7
+{
+
+class SerialLink : public Link
+{
+    Q_OBJECT
+public:
+    // `line` is read at every Open(); the COM name is resolved through `settingsPath`'s port map.
+    SerialLink(const SerialLine& line, const QString& settingsPath);
+    ~SerialLink() override;
+
+    bool Open() override;
+    void Close() override;
+    bool IsUp() const override;
+    int Write(const std::uint8_t* bytes, int count) override;
+    QString Describe() const override;
+    void ResetPulse() override;
+
+private:
+    void OnReadyRead();
+    void OnError(int error);
+    // Runs a port call whose failure on this device is expected and harmless (DTR/RTS on a
+    // pseudo-terminal): its error is neither traced nor kept.
+    template <typename F> void Quietly(F&& call);
+
+    const SerialLine& m_line;
+    QString m_settingsPath;
+    QString m_device;
+    QSerialPort* m_port;
+    bool m_suppressErrors = false;
+    bool m_lossPending = false;
+};
+
+} // namespace nx7
