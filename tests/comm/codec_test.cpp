@@ -1,6 +1,7 @@
 // The frame codec: checksum and request vectors, and the receive ring and assembler fed byte
 // streams the way the serial and socket events deliver them.
 #include "comm/frame_codec.h"
+#include "comm/protocol.h"
 #include "support/test_data.h"
 
 #include <gtest/gtest.h>
@@ -323,4 +324,83 @@ TEST(FrameAssembler, NestedRunReturnsAtOnce)
     EXPECT_TRUE(a.Assemble(sink, false));
     EXPECT_FALSE(sink.nestedResult);
     EXPECT_EQ(sink.valid.size(), 2u);
+}
+
+// A full ring is data: exactly 16384 unread bytes (from any start) all reach the assembler, and a
+// burst beyond the ring keeps its newest 16384 bytes, so a reply at its end still assembles.
+TEST(FrameAssembler, AFullRingIsNotEmpty)
+{
+    const Bytes reply = Reply(0x30, FromHex("90 56 31"));
+    for (int start : {0, 5000, 16383}) {
+        for (std::size_t total : {std::size_t{16384}, std::size_t{20000}}) {
+            FrameAssembler a;
+            a.RxHead = a.RxTail = start;
+            Bytes burst(total - reply.size(), 0x55);
+            burst.insert(burst.end(), reply.begin(), reply.end());
+            Feed(a, burst);
+            EXPECT_EQ(a.Unread(), 16384) << start << " " << total;
+            Recorder r;
+            a.Assemble(r, false);
+            ASSERT_EQ(r.valid.size(), 1u) << start << " " << total;
+            EXPECT_EQ(r.valid[0], reply);
+            EXPECT_EQ(a.Unread(), 0);
+        }
+    }
+    // One byte short of full stays what the head and tail say.
+    FrameAssembler b;
+    Feed(b, Bytes(16383, 0x55));
+    EXPECT_EQ(b.Unread(), 16383);
+}
+
+// A sink that empties the ring from inside a run (a link reset while a modal box pumps events):
+// the run stops there, and neither its old bytes nor a second frame from them come back.
+TEST(FrameAssembler, ResetInsideARunDropsTheRest)
+{
+    struct Resetting : Recorder {
+        FrameAssembler* assembler = nullptr;
+        void OnValidFrame(const std::uint8_t* frame, int length) override
+        {
+            Recorder::OnValidFrame(frame, length);
+            if (valid.size() == 1)
+                assembler->ResetReceive();
+        }
+    };
+    FrameAssembler a;
+    const Bytes first = Reply(0x30, FromHex("00"));
+    const Bytes second = Reply(0x30, FromHex("0A"));
+    Feed(a, Concat({first, second, second}));
+    Resetting sink;
+    sink.assembler = &a;
+    a.Assemble(sink, false);
+    EXPECT_EQ(sink.valid.size(), 1u);
+    EXPECT_EQ(a.Unread(), 0);
+    a.Assemble(sink, false);
+    EXPECT_EQ(sink.valid.size(), 1u);
+
+    // New bytes after the reset are assembled as usual.
+    Feed(a, second);
+    a.Assemble(sink, false);
+    ASSERT_EQ(sink.valid.size(), 2u);
+    EXPECT_EQ(sink.valid[1], second);
+}
+
+TEST(Protocol, AnAckMatchesItsRequestByTheEcho)
+{
+    using nx7::codec::EchoMatches;
+    using nx7::codec::RequestEcho;
+    const struct {
+        const char* request;
+        const char* reply;
+        bool matches;
+    } cases[] = {
+        {"90", "90 56 31", true},    {"90", "93 56 31", false},       {"90", "", false},
+        {"0B 02 01", "0B", true},    {"03 71", "03 71 C0 A8", true}, {"03 71", "03 02 C0", false},
+        {"03 71", "03", false},      {"04 02 41 42", "04 02", true}, {"04 03 41", "04 02", false},
+        {"01 00 00", "01", true},    {"00", "00 01 00 00 00", true}, {"", "00", false},
+    };
+    for (const auto& c : cases) {
+        const Bytes request = FromHex(c.request);
+        const Bytes reply = FromHex(c.reply);
+        EXPECT_EQ(EchoMatches(RequestEcho(request), reply), c.matches) << c.request << " / " << c.reply;
+    }
 }

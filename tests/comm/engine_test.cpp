@@ -215,6 +215,85 @@ TEST_F(EngineOnPty, NotificationsSetTheirKindButDoNotEndTheWait)
     EXPECT_EQ(log.lines, QStringList{QStringLiteral("テスト")});
 }
 
+// Replies are taken by their request: a late ACK of an earlier request, an ACK or NACK nobody
+// asked for, and a notification in the same write as the ACK never stand in for the reply.
+TEST_F(EngineOnPty, OnlyTheReplyToThePendingRequestCounts)
+{
+    CreateSerial();
+    const QByteArray lateRom = Ack("90 56 31 2E 30 30");
+    const QByteArray model = Ack("93 50 42");
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> request;
+        QByteArray answer; // written in one piece after the request
+        bool acked;
+        std::uint8_t lastReplyEcho;
+    } cases[] = {
+        {"late ACK of an earlier request first", {0x93}, lateRom + model, true, 0x93},
+        {"notification right after the ACK", {0x00}, Ack("00 05 00 00 00") + Reply(0x44, {'O', 'K'}), true, 0x00},
+        {"G frame right after the ACK", {0x0A}, Ack("0A") + Reply(0x47, {0x01, 0x02}), true, 0x0A},
+        {"only a foreign ACK", {0x05}, lateRom, false, 0},
+        {"item echo must match too", {0x03, 0x71}, Ack("03 02 41"), false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.lines.clear();
+        engine->TxTrace = true;
+        const QByteArray answer = c.answer;
+        board.script = [answer](const Bytes&) { return answer; };
+        engine->SendRequest(c.request, false);
+        if (c.acked) {
+            // With the reply in, the wait returns at its first pass after the bytes.
+            EXPECT_TRUE(engine->WaitReply(2, 2000));
+            EXPECT_EQ(engine->LastReply[2], 0x30);
+            EXPECT_EQ(engine->LastReply[4], c.lastReplyEcho);
+            EXPECT_FALSE(engine->ReplyPending());
+        } else {
+            EXPECT_FALSE(engine->WaitReply(2, 300));
+            EXPECT_TRUE(engine->ReplyPending());
+        }
+        // Whatever did not match shows in the verbose trace only.
+        const bool foreign = answer.startsWith(lateRom);
+        EXPECT_EQ(log.Contains(QStringLiteral("要求と一致しない応答を無視: 02 00 30 06 90 56 31 2E 30 30 03 E0 0D")),
+                  foreign);
+    }
+
+    // With the trace off an unmatched reply writes nothing.
+    log.lines.clear();
+    engine->TxTrace = false;
+    board.script = [lateRom](const Bytes&) { return lateRom; };
+    engine->SendRequest({0x05}, false);
+    EXPECT_FALSE(engine->WaitReply(2, 200));
+    EXPECT_TRUE(log.lines.isEmpty());
+}
+
+// A NACK answers only a pending request; the engine says whether the last request was refused.
+TEST_F(EngineOnPty, NackOnlyWhileARequestIsPending)
+{
+    CreateSerial();
+    // Nothing asked yet: a NACK is not a reply.
+    pty.Write(Reply(0x31, {0x44, 0x00}));
+    ASSERT_TRUE(WaitUntil([this] { return engine->Assembler().Unread() == 0 && !engine->Assembler().InFrame; }));
+    WaitForEvents(60);
+    EXPECT_EQ(engine->ReplyKind, 0);
+    EXPECT_FALSE(engine->LastReplyWasNack());
+    EXPECT_EQ(engine->LastReplyLength, 0);
+
+    board.script = [](const Bytes&) { return Reply(0x31, {0x44, 0x00}); };
+    engine->SendRequest({0x0B, 0x02, 0x01}, false);
+    EXPECT_FALSE(engine->WaitAnyReply());
+    EXPECT_TRUE(engine->LastReplyWasNack());
+    EXPECT_FALSE(engine->ReplyPending());
+
+    // A second NACK after the first was taken is foreign; the next send starts afresh.
+    board.script = [](const Bytes&) { return Ack("0B") + Reply(0x31, {0x44, 0x00}); };
+    engine->SendRequest({0x0B, 0x02, 0x01}, false);
+    EXPECT_TRUE(engine->WaitAnyReply());
+    WaitForEvents(60);
+    EXPECT_FALSE(engine->LastReplyWasNack());
+    EXPECT_EQ(engine->LastReply[2], 0x30);
+}
+
 TEST_F(EngineOnPty, UpdateResultIsKeptWithTracesOff)
 {
     CreateSerial();
