@@ -277,6 +277,16 @@ TEST_F(SimTest, ScriptedFaults)
              EXPECT_GE(e.elapsed(), 10 * (modeReply.size() - 1) - 5);
              EXPECT_EQ(t.chunks.front().size(), 1);
          }},
+        {"notification in the same write as the answer", "with-note 00 44 4F 4B times 1",
+         [&](Conversation& t) {
+             ASSERT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
+             ASSERT_TRUE(t.WaitFrames(2, 1000));
+             EXPECT_EQ(Hex(t.frames[1]), Hex(Reply(0x44, "OK")));
+             EXPECT_EQ(Hex(t.chunks.front()), Hex(modeReply + Reply(0x44, "OK")));
+             t.Clear();
+             EXPECT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
+             EXPECT_FALSE(t.WaitFrames(2, 150));
+         }},
         {"late acknowledgement", "late 00 400",
          [&](Conversation& t) {
              QElapsedTimer e;
@@ -442,6 +452,43 @@ TEST(SimTcp, ServerKeepsStateAcrossConnectionsAndDropsOnCue)
     SocketPeer peer2(&again);
     Conversation t2(peer2);
     EXPECT_EQ(Hex(t2.Ask(Request({0x00}))), Hex(Ack("00 05 00 00 00")));
+    EXPECT_TRUE(sim.Stop());
+}
+
+// A restart closes the TCP connection once its ACK is out, as a rebooting board does; new
+// connections are refused until the restart time is over.
+TEST(SimTcp, RestartClosesTheConnectionUntilTheBoardIsBack)
+{
+    SimProcess sim;
+    const QString line = sim.Start({"--tcp-server", "0", "--restart-ms", "400"});
+    ASSERT_TRUE(line.startsWith("TCP ")) << sim.Stderr().toStdString();
+    const quint16 port = line.mid(4).toUShort();
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    ASSERT_TRUE(s.waitForConnected(2000));
+    SocketPeer peer(&s);
+    Conversation t(peer);
+    QElapsedTimer sinceRestart;
+    sinceRestart.start();
+    EXPECT_EQ(Hex(t.Ask(Request({0x0A}))), Hex(Ack("0A")));
+    EXPECT_TRUE(s.state() == QAbstractSocket::UnconnectedState || s.waitForDisconnected(2000));
+    QTcpSocket early;
+    early.connectToHost(QHostAddress::LocalHost, port);
+    EXPECT_FALSE(early.waitForConnected(100));
+
+    QTcpSocket again;
+    for (;;) {
+        again.connectToHost(QHostAddress::LocalHost, port);
+        if (again.waitForConnected(2000) || sinceRestart.elapsed() > 3000)
+            break;
+        again.abort();
+        QThread::msleep(50);
+    }
+    ASSERT_EQ(again.state(), QAbstractSocket::ConnectedState);
+    EXPECT_GE(sinceRestart.elapsed(), 380);
+    SocketPeer peer2(&again);
+    Conversation t2(peer2);
+    EXPECT_EQ(Byte(t2.Ask(Request({0x00})), 2), 0x30);
     EXPECT_TRUE(sim.Stop());
 }
 

@@ -64,9 +64,7 @@ std::vector<std::uint8_t> RequestKey(std::span<const std::uint8_t> data)
 {
     if (data.empty())
         return {};
-    if ((data[0] == 0x03 || data[0] == 0x04) && data.size() >= 2)
-        return {data[0], data[1]};
-    return {data[0]};
+    return nx7::codec::RequestEcho(data);
 }
 
 Answer Board::ChecksumError()
@@ -100,7 +98,7 @@ Answer Board::StatusOrMode(std::int64_t nowMs)
 {
     if (!m_inOta) {
         // The mode form: a 32-bit value whose low half is the operation-mode word.
-        std::vector<std::uint8_t> d{0x00};
+        std::vector<std::uint8_t> d{+Request::ModeOrStatus};
         AppendLe16(d, m_mode);
         AppendLe16(d, 0);
         return Ack(d);
@@ -113,7 +111,7 @@ Answer Board::StatusOrMode(std::int64_t nowMs)
         a.stationJoined = true;
     }
     // The status form: frame byte 7 tells whether a station has joined, then port and address.
-    std::vector<std::uint8_t> d{0x00, m_otaValue, 0x00, static_cast<std::uint8_t>(m_joined ? 1 : 0),
+    std::vector<std::uint8_t> d{+Request::ModeOrStatus, m_otaValue, 0x00, static_cast<std::uint8_t>(m_joined ? 1 : 0),
                                 static_cast<std::uint8_t>(m_joined ? 1 : 0)};
     AppendLe16(d, m_config.otaPort);
     d.insert(d.end(), m_config.otaAddress.begin(), m_config.otaAddress.end());
@@ -125,40 +123,40 @@ Answer Board::StatusOrMode(std::int64_t nowMs)
 
 Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, std::int64_t nowMs)
 {
-    if (command != 0x45)
+    if (command != nx7::codec::kIfbCommand)
         return Nack(kNackBadCommand);
     if (data.empty())
         return Nack(kNackDataCount);
     const std::size_t len = data.size();
-    switch (data[0]) {
-    case 0x00:
+    switch (static_cast<Request>(data[0])) {
+    case Request::ModeOrStatus:
         if (len != 1)
             return Nack(kNackDataCount);
         return StatusOrMode(nowMs);
-    case 0x01:
+    case Request::SetMode:
         if (len != 3)
             return Nack(kNackDataCount);
         m_mode = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
-        return Ack({0x01});
-    case 0x05: {
+        return Ack({+Request::SetMode});
+    case Request::TargetId: {
         if (len != 1)
             return Nack(kNackDataCount);
-        std::vector<std::uint8_t> d{0x05, 0x00, 0x00, 0x00, 0x00};
+        std::vector<std::uint8_t> d{+Request::TargetId, 0x00, 0x00, 0x00, 0x00};
         AppendLe16(d, m_config.targetId);
         return Ack(d);
     }
-    case 0x0A: {
+    case Request::Restart: {
         if (len != 1)
             return Nack(kNackDataCount);
         Restart(nowMs);
-        Answer a = Ack({0x0A});
+        Answer a = Ack({+Request::Restart});
         a.restarting = true;
         return a;
     }
-    case 0x0B: {
+    case Request::OtaMode: {
         if (len != 2 && len != 3)
             return Nack(kNackDataCount);
-        Answer a = Ack({0x0B});
+        Answer a = Ack({+Request::OtaMode});
         if (!m_inOta) {
             m_inOta = true;
             m_otaSince = nowMs;
@@ -169,35 +167,35 @@ Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, s
         m_otaValue = data[1];
         return a;
     }
-    case 0x90: {
+    case Request::RomVersion: {
         if (len != 1)
             return Nack(kNackDataCount);
-        std::vector<std::uint8_t> d{0x90};
+        std::vector<std::uint8_t> d{+Request::RomVersion};
         AppendText(d, m_rom);
         return Ack(d);
     }
-    case 0x93: {
+    case Request::ModelName: {
         if (len != 1)
             return Nack(kNackDataCount);
-        std::vector<std::uint8_t> d{0x93};
+        std::vector<std::uint8_t> d{+Request::ModelName};
         AppendText(d, m_config.modelName);
         return Ack(d);
     }
-    case 0x03: {
+    case Request::ReadItem: {
         if (len != 2)
             return Nack(kNackDataCount);
-        std::vector<std::uint8_t> d{0x03, data[1]};
-        switch (data[1]) {
-        case 0x02:
+        std::vector<std::uint8_t> d{+Request::ReadItem, data[1]};
+        switch (static_cast<Item>(data[1])) {
+        case Item::Ssid:
             AppendText(d, m_ssid);
             return Ack(d);
-        case 0x03:
+        case Item::Password:
             AppendText(d, m_wifiPassword);
             return Ack(d);
-        case 0x04:
+        case Item::NetParams:
             d.insert(d.end(), m_netBlock.begin(), m_netBlock.end());
             return Ack(d);
-        case 0x71: {
+        case Item::ApInfo: {
             // The address as a 32-bit number whose most significant byte is the first dotted number.
             d.insert(d.end(), m_config.apAddress.rbegin(), m_config.apAddress.rend());
             AppendLe16(d, m_config.apPort);
@@ -208,18 +206,18 @@ Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, s
             return Nack(kNackBadCommand);
         }
     }
-    case 0x04: {
+    case Request::WriteItem: {
         if (len < 2)
             return Nack(kNackDataCount);
         const std::string text(data.begin() + 2, data.end());
-        switch (data[1]) {
-        case 0x02:
+        switch (static_cast<Item>(data[1])) {
+        case Item::Ssid:
             m_ssid = text;
             break;
-        case 0x03:
+        case Item::Password:
             m_wifiPassword = text;
             break;
-        case 0x04:
+        case Item::NetParams:
             if (len != 27)
                 return Nack(kNackDataCount);
             std::copy(data.begin() + 2, data.end(), m_netBlock.begin());
@@ -227,7 +225,7 @@ Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, s
         default:
             return Nack(kNackBadCommand);
         }
-        return Ack({0x04, data[1]});
+        return Ack({+Request::WriteItem, data[1]});
     }
     default:
         return Nack(kNackBadCommand);

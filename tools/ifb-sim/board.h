@@ -1,6 +1,9 @@
 #pragma once
 // The interface board's state and its answers to requests. Pure: no Qt, no I/O; time is passed in
 // as a millisecond count so the caller decides what "now" is.
+#include "comm/frame_codec.h"
+#include "comm/protocol.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -11,11 +14,16 @@
 namespace ifbsim
 {
 
-constexpr std::uint8_t kAck = 0x30;
-constexpr std::uint8_t kNack = 0x31;
-constexpr std::uint8_t kNackDataCount = 0x41;
-constexpr std::uint8_t kNackBadSum = 0x42;
-constexpr std::uint8_t kNackBadCommand = 0x44;
+using nx7::codec::Item;
+using nx7::codec::NackCode;
+using nx7::codec::ReplyCode;
+using nx7::codec::Request;
+
+constexpr std::uint8_t kAck = +ReplyCode::Ack;
+constexpr std::uint8_t kNack = +ReplyCode::Nack;
+constexpr std::uint8_t kNackDataCount = +NackCode::DataCount;
+constexpr std::uint8_t kNackBadSum = +NackCode::BadSum;
+constexpr std::uint8_t kNackBadCommand = +NackCode::BadCommand;
 
 struct BoardConfig {
     std::uint16_t modeWord = 0x0001;
@@ -66,6 +74,7 @@ public:
     void NoteUpdateResult(bool ok, std::optional<std::string> romVersion = std::nullopt);
 
     bool InOta() const { return m_inOta; }
+    int RestartMs() const { return m_config.restartMs; }
     std::uint16_t ModeWord() const { return m_mode; }
     bool InUsbMode() const { return (m_mode & 0x7) == 0; }
 

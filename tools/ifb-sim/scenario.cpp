@@ -212,6 +212,8 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         f.kind = Fault::Kind::Noise;
     else if (verb == "split")
         f.kind = Fault::Kind::Split;
+    else if (verb == "with-note")
+        f.kind = Fault::Kind::WithNote;
     else
         return "unknown directive: " + line;
 
@@ -250,6 +252,20 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         if (!v)
             return err;
         (f.kind == Fault::Kind::Late ? f.ms : f.count) = *v;
+        break;
+    }
+    case Fault::Kind::WithNote: {
+        if (args.empty())
+            return err;
+        const auto code = ParseHexByte(args[0]);
+        std::string hex;
+        for (std::size_t i = 1; i < args.size(); ++i)
+            hex += args[i] == "-" ? std::string() : args[i];
+        const auto data = ParseHexBytes(hex);
+        if (!code || !data || data->size() > 255)
+            return err;
+        f.noteCode = *code;
+        f.noteData = *data;
         break;
     }
     case Fault::Kind::Split: {

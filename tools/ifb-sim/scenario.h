@@ -18,7 +18,7 @@ struct Selector {
 };
 
 struct Fault {
-    enum class Kind { Silent, Nack, Late, BadChecksum, MisplacedCr, Noise, Split };
+    enum class Kind { Silent, Nack, Late, BadChecksum, MisplacedCr, Noise, Split, WithNote };
     Kind kind = Kind::Silent;
     Selector selector;
     int times = -1; // how many matching requests it affects; -1: all
@@ -27,6 +27,8 @@ struct Fault {
     std::uint8_t nackDetail = 0;
     int ms = 0;    // Late: delay; Split: gap between bytes
     int count = 0; // Noise: bytes before the reply
+    std::uint8_t noteCode = 0;          // WithNote: a notification in the same write as the answer
+    std::vector<std::uint8_t> noteData;
 
     // Counts one use when it applies to this request.
     bool Take(std::span<const std::uint8_t> data);

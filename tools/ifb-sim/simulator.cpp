@@ -236,7 +236,7 @@ void Simulator::OnOtaResult(const QByteArray& text, const QString& romVersion)
 {
     m_board.NoteUpdateResult(text == "OK",
                              romVersion.isEmpty() ? std::nullopt : std::optional(BoardText(romVersion)));
-    SendNotification(0x44, text);
+    SendNotification(+ReplyCode::TextNote, text);
 }
 
 void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
@@ -260,7 +260,7 @@ void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
     } else if (!checksumOk) {
         answer = Board::ChecksumError();
     } else if (m_scenario.usbOnly && !m_board.InUsbMode() &&
-               !(data.size() == 3 && data[0] == 0x01 && (data[1] & 0x7) == 0)) {
+               !(data.size() == 3 && data[0] == +Request::SetMode && (data[1] & 0x7) == 0)) {
         Log(QStringLiteral("  not in USB mode: no answer"));
     } else {
         bool decided = false;
@@ -307,6 +307,7 @@ void Simulator::Respond(Port* port, const QByteArray& request, const Answer& ans
     int delayMs = 0;
     int gapMs = 0;
     QByteArray noise;
+    QByteArray note;
     for (Fault& f : m_scenario.faults) {
         switch (f.kind) {
         case Fault::Kind::Late:
@@ -330,20 +331,29 @@ void Simulator::Respond(Port* port, const QByteArray& request, const Answer& ans
             if (f.Take(data))
                 gapMs = qMax(1, f.ms);
             break;
+        case Fault::Kind::WithNote:
+            if (f.Take(data))
+                note += Frame(0, f.noteCode, f.noteData);
+            break;
         default:
             break;
         }
     }
-    Log(QStringLiteral("  answer%1%2: %3")
+    Log(QStringLiteral("  answer%1%2: %3%4")
             .arg(delayMs ? QStringLiteral(" after %1 ms").arg(delayMs) : QString())
             .arg(gapMs ? QStringLiteral(" byte by byte") : QString())
-            .arg(QString::fromLatin1(Hex(frame))));
+            .arg(QString::fromLatin1(Hex(frame)))
+            .arg(note.isEmpty() ? QString() : QStringLiteral(" + ") + QString::fromLatin1(Hex(note))));
+    frame += note;
 
     QPointer<Port> target(port);
-    auto deliver = [this, target, frame, noise, gapMs, drop] {
+    const bool reboot = answer.restarting;
+    auto deliver = [this, target, frame, noise, gapMs, drop, reboot] {
         std::function<void()> after;
         if (drop)
             after = [this] { DropLink(); };
+        else if (reboot)
+            after = [this] { RebootLinks(); };
         if (!target || m_linkDown || !target->channel() || !target->channel()->IsUp()) {
             if (after)
                 after();
@@ -362,6 +372,26 @@ void Simulator::Respond(Port* port, const QByteArray& request, const Answer& ans
         QTimer::singleShot(delayMs, this, deliver);
     else
         deliver();
+}
+
+void Simulator::RebootLinks()
+{
+    // A rebooting board closes its TCP connections and takes no new ones until it is up again.
+    if (m_linkDown || (!m_server && !m_client))
+        return;
+    Log(QStringLiteral("restart: TCP connections closed for %1 ms").arg(m_board.RestartMs()));
+    if (m_server)
+        m_server->Stop();
+    if (m_client)
+        m_client->Stop();
+    QTimer::singleShot(m_board.RestartMs(), this, [this] {
+        if (m_linkDown)
+            return;
+        if (m_server && !m_server->Resume())
+            Log(QStringLiteral("cannot listen again"));
+        if (m_client)
+            m_client->Start();
+    });
 }
 
 void Simulator::DropLink()

@@ -44,6 +44,7 @@ private:
     void SendNotification(std::uint8_t code, const QByteArray& data);
     void OnOtaResult(const QByteArray& text, const QString& romVersion);
     void LinkUpOnce();
+    void RebootLinks();
     void DropLink();
     void RestoreLink();
     void Record(const QByteArray& frame);
