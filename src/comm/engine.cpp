@@ -150,9 +150,9 @@ public:
         if (codec::IsReplyCode(code)) {
             if (!AcceptReply(frame, length)) {
                 // Late or foreign: not the answer to what is being waited for.
-                q.TraceLine(QStringLiteral("要求と一致しない応答を無視: ") +
-                            QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length)))
-                                .trimmed());
+                q.TraceLine(
+                    QStringLiteral("要求と一致しない応答を無視: ") +
+                    QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length))).trimmed());
             }
         } else if (const int kind = codec::ReplyKindForCode(code); kind >= 0) {
             q.ReplyKind = kind;
@@ -170,7 +170,8 @@ public:
         if (!nack) {
             const codec::FrameView view{frame, length};
             const int dataEnd = view.DataEnd();
-            const std::span<const std::uint8_t> data(frame + 4, static_cast<std::size_t>(dataEnd > 4 ? dataEnd - 4 : 0));
+            const std::span<const std::uint8_t> data(frame + 4,
+                                                     static_cast<std::size_t>(dataEnd > 4 ? dataEnd - 4 : 0));
             if (!codec::EchoMatches(PendingEcho, data))
                 return false;
         }
@@ -203,7 +204,8 @@ public:
 
     void OnReceived(const QByteArray& bytes)
     {
-        q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+        q.AppendReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                         static_cast<int>(bytes.size()));
         // A reply counts as soon as its bytes are in; the timer tick still runs the same assembly
         // (a run already in progress, re-entered through a modal box, leaves them for the next).
         q.AssembleFrames();
@@ -358,7 +360,8 @@ int TTComXDlg::SendFrame(const std::uint8_t* bytes, int count)
     d->AnsweredByNack = false;
     d->Pending = bytes && count >= codec::kMinFrame + 1 && bytes[0] == codec::kStx && bytes[3] >= 1 &&
                  count >= bytes[3] + codec::kMinFrame;
-    d->PendingEcho = d->Pending ? codec::RequestEcho(std::span(bytes + 4, bytes[3])) : std::vector<std::uint8_t>{};
+    d->PendingEcho =
+        d->Pending ? codec::RequestEcho(std::span(bytes + 4, bytes[3])) : std::vector<std::uint8_t>{};
     if (!bytes || count <= 0)
         return 0;
 
@@ -401,7 +404,8 @@ void TTComXDlg::LoadComDebug()
         line.baudRate = IsAllowedBaudRate(rate) ? rate : 9600;
         line.parity = ParityOfCode(ini.ReadInteger(kComDebug, QStringLiteral("ParityBits"), 0));
         const int size = ini.ReadInteger(kComDebug, QStringLiteral("ByteSize"), 8);
-        line.dataBits = size >= 5 && size <= 8 ? static_cast<QSerialPort::DataBits>(size) : QSerialPort::Data8;
+        line.dataBits =
+            size >= 5 && size <= 8 ? static_cast<QSerialPort::DataBits>(size) : QSerialPort::Data8;
         line.stopBits = StopBitsOfCode(ini.ReadInteger(kComDebug, QStringLiteral("StopBits"), 0));
         const int flow = ini.ReadInteger(kComDebug, QStringLiteral("FlowCont"), 0);
         line.flow = flow == 1   ? QSerialPort::HardwareControl

@@ -29,7 +29,7 @@ struct LinkSettings {
     int listenPort = 0;
     QString listenAddress; // empty: every interface
     int remotePort = 0;
-    QString remoteAddress; // dotted text, or the decimal text of a 32-bit address
+    QString remoteAddress;            // dotted text, or the decimal text of a 32-bit address
     const SerialLine* line = nullptr; // serial only; owned by the engine
     QString settingsPath;             // serial only: where the port map lives
 };

@@ -34,15 +34,15 @@ enum class Item : std::uint8_t {
 enum class ReplyCode : std::uint8_t {
     Ack = 0x30,
     Nack = 0x31,
-    TextNote = 0x44,      // 'D'
-    Message = 0x45,       // 'E'
-    Extension = 0x47,     // 'G'
-    TagId = 0x49,         // 'I'
-    TagDataL = 0x4C,      // 'L'
-    Display = 0x62,       // 'b'
-    TagDataD = 0x64,      // 'd'
-    TagDataI = 0x69,      // 'i'
-    ProtocolNote = 0x6C,  // 'l'
+    TextNote = 0x44,     // 'D'
+    Message = 0x45,      // 'E'
+    Extension = 0x47,    // 'G'
+    TagId = 0x49,        // 'I'
+    TagDataL = 0x4C,     // 'L'
+    Display = 0x62,      // 'b'
+    TagDataD = 0x64,     // 'd'
+    TagDataI = 0x69,     // 'i'
+    ProtocolNote = 0x6C, // 'l'
 };
 
 // What the engine records for a valid frame (`ReplyKind`).
@@ -76,11 +76,26 @@ enum class NackCode : std::uint8_t {
     Password = 0x46,
 };
 
-constexpr std::uint8_t operator+(Request r) { return static_cast<std::uint8_t>(r); }
-constexpr std::uint8_t operator+(Item i) { return static_cast<std::uint8_t>(i); }
-constexpr std::uint8_t operator+(ReplyCode c) { return static_cast<std::uint8_t>(c); }
-constexpr std::uint8_t operator+(NackCode c) { return static_cast<std::uint8_t>(c); }
-constexpr int operator+(Kind k) { return static_cast<int>(k); }
+constexpr std::uint8_t operator+(Request r)
+{
+    return static_cast<std::uint8_t>(r);
+}
+constexpr std::uint8_t operator+(Item i)
+{
+    return static_cast<std::uint8_t>(i);
+}
+constexpr std::uint8_t operator+(ReplyCode c)
+{
+    return static_cast<std::uint8_t>(c);
+}
+constexpr std::uint8_t operator+(NackCode c)
+{
+    return static_cast<std::uint8_t>(c);
+}
+constexpr int operator+(Kind k)
+{
+    return static_cast<int>(k);
+}
 
 // The sub-code bytes an acknowledgement of this request DATA begins with: DATA[0], and DATA[1]
 // too for the item requests. Empty for empty DATA.

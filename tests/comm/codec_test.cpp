@@ -393,10 +393,10 @@ TEST(Protocol, AnAckMatchesItsRequestByTheEcho)
         const char* reply;
         bool matches;
     } cases[] = {
-        {"90", "90 56 31", true},    {"90", "93 56 31", false},       {"90", "", false},
-        {"0B 02 01", "0B", true},    {"03 71", "03 71 C0 A8", true}, {"03 71", "03 02 C0", false},
-        {"03 71", "03", false},      {"04 02 41 42", "04 02", true}, {"04 03 41", "04 02", false},
-        {"01 00 00", "01", true},    {"00", "00 01 00 00 00", true}, {"", "00", false},
+        {"90", "90 56 31", true}, {"90", "93 56 31", false},      {"90", "", false},
+        {"0B 02 01", "0B", true}, {"03 71", "03 71 C0 A8", true}, {"03 71", "03 02 C0", false},
+        {"03 71", "03", false},   {"04 02 41 42", "04 02", true}, {"04 03 41", "04 02", false},
+        {"01 00 00", "01", true}, {"00", "00 01 00 00 00", true}, {"", "00", false},
     };
     for (const auto& c : cases) {
         const Bytes request = FromHex(c.request);

@@ -230,7 +230,11 @@ TEST_F(EngineOnPty, OnlyTheReplyToThePendingRequestCounts)
         std::uint8_t lastReplyEcho;
     } cases[] = {
         {"late ACK of an earlier request first", {0x93}, lateRom + model, true, 0x93},
-        {"notification right after the ACK", {0x00}, Ack("00 05 00 00 00") + Reply(0x44, {'O', 'K'}), true, 0x00},
+        {"notification right after the ACK",
+         {0x00},
+         Ack("00 05 00 00 00") + Reply(0x44, {'O', 'K'}),
+         true,
+         0x00},
         {"G frame right after the ACK", {0x0A}, Ack("0A") + Reply(0x47, {0x01, 0x02}), true, 0x0A},
         {"only a foreign ACK", {0x05}, lateRom, false, 0},
         {"item echo must match too", {0x03, 0x71}, Ack("03 02 41"), false, 0},
@@ -254,7 +258,8 @@ TEST_F(EngineOnPty, OnlyTheReplyToThePendingRequestCounts)
         }
         // Whatever did not match shows in the verbose trace only.
         const bool foreign = answer.startsWith(lateRom);
-        EXPECT_EQ(log.Contains(QStringLiteral("要求と一致しない応答を無視: 02 00 30 06 90 56 31 2E 30 30 03 E0 0D")),
+        EXPECT_EQ(log.Contains(
+                      QStringLiteral("要求と一致しない応答を無視: 02 00 30 06 90 56 31 2E 30 30 03 E0 0D")),
                   foreign);
     }
 
@@ -273,7 +278,8 @@ TEST_F(EngineOnPty, NackOnlyWhileARequestIsPending)
     CreateSerial();
     // Nothing asked yet: a NACK is not a reply.
     pty.Write(Reply(0x31, {0x44, 0x00}));
-    ASSERT_TRUE(WaitUntil([this] { return engine->Assembler().Unread() == 0 && !engine->Assembler().InFrame; }));
+    ASSERT_TRUE(
+        WaitUntil([this] { return engine->Assembler().Unread() == 0 && !engine->Assembler().InFrame; }));
     WaitForEvents(60);
     EXPECT_EQ(engine->ReplyKind, 0);
     EXPECT_FALSE(engine->LastReplyWasNack());
@@ -734,7 +740,8 @@ TEST_F(EngineTcp, ClientReconnectsAfterErrors)
     engine->TxTrace = false;
     EXPECT_EQ(engine->SendFrame(reinterpret_cast<const std::uint8_t*>("\x02"), 1), 1);
     EXPECT_TRUE(engine->IsConnected());
-    EXPECT_EQ(log.lines.count(QStringLiteral("TCP接続を再確立しました: 127.0.0.1:") + QString::number(port)), 1);
+    EXPECT_EQ(log.lines.count(QStringLiteral("TCP接続を再確立しました: 127.0.0.1:") + QString::number(port)),
+              1);
     ASSERT_TRUE(server.hasPendingConnections() || server.waitForNewConnection(1000));
     QTcpSocket* again = server.nextPendingConnection();
     ASSERT_NE(again, nullptr);
@@ -804,8 +811,9 @@ TEST(EngineSerialLoss, VanishedDeviceClosesThePort)
     EXPECT_FALSE(e.Connected);
     WaitForEvents(100);
     // The loss is said at once with the port's name, whatever the trace switch.
-    EXPECT_EQ(log.lines, (QStringList{QStringLiteral("<ComError:IO>"),
-                                      QStringLiteral("ポート COM9 (") + slave + QStringLiteral(") との接続が切れました")}));
+    EXPECT_EQ(log.lines,
+              (QStringList{QStringLiteral("<ComError:IO>"), QStringLiteral("ポート COM9 (") + slave +
+                                                                QStringLiteral(") との接続が切れました")}));
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(e.SendFrame(reinterpret_cast<const std::uint8_t*>("\x02"), 1), 0);
 }

@@ -51,8 +51,8 @@ TEST(EngineOverSimTcp, ClientComesBackAfterEveryRestart)
     QTemporaryDir dir;
     const QString record = dir.filePath(QStringLiteral("requests.txt"));
     SimProcess sim;
-    const QString line = sim.Start({"--tcp-server", "0", "--restart-ms", "300", "--mode", "0x0005",
-                                    "--record", record});
+    const QString line =
+        sim.Start({"--tcp-server", "0", "--restart-ms", "300", "--mode", "0x0005", "--record", record});
     ASSERT_TRUE(line.startsWith("TCP ")) << sim.Stderr().toStdString();
     const int port = line.mid(4).toInt();
 
@@ -89,10 +89,10 @@ TEST(EngineOverSimTcp, ClientComesBackAfterEveryRestart)
     EXPECT_EQ(now, 0x0005);
     EXPECT_EQ(log.lines.count(again), 2);
 
-    EXPECT_EQ(Recorded(record),
-              (QStringList{"02 00 45 01 00 03 4B 0D", "02 00 45 03 0B 02 01 03 5B 0D", "02 00 45 01 0A 03 55 0D",
-                           "02 00 45 01 90 03 DB 0D", "02 00 45 03 01 05 00 03 53 0D", "02 00 45 01 0A 03 55 0D",
-                           "02 00 45 01 00 03 4B 0D"}));
+    EXPECT_EQ(Recorded(record), (QStringList{"02 00 45 01 00 03 4B 0D", "02 00 45 03 0B 02 01 03 5B 0D",
+                                             "02 00 45 01 0A 03 55 0D", "02 00 45 01 90 03 DB 0D",
+                                             "02 00 45 03 01 05 00 03 53 0D", "02 00 45 01 0A 03 55 0D",
+                                             "02 00 45 01 00 03 4B 0D"}));
     EXPECT_TRUE(sim.Stop());
 }
 

@@ -111,7 +111,8 @@ Answer Board::StatusOrMode(std::int64_t nowMs)
         a.stationJoined = true;
     }
     // The status form: frame byte 7 tells whether a station has joined, then port and address.
-    std::vector<std::uint8_t> d{+Request::ModeOrStatus, m_otaValue, 0x00, static_cast<std::uint8_t>(m_joined ? 1 : 0),
+    std::vector<std::uint8_t> d{+Request::ModeOrStatus, m_otaValue, 0x00,
+                                static_cast<std::uint8_t>(m_joined ? 1 : 0),
                                 static_cast<std::uint8_t>(m_joined ? 1 : 0)};
     AppendLe16(d, m_config.otaPort);
     d.insert(d.end(), m_config.otaAddress.begin(), m_config.otaAddress.end());

@@ -25,9 +25,9 @@ struct Fault {
     int used = 0;
     std::uint8_t nackCode = 0;
     std::uint8_t nackDetail = 0;
-    int ms = 0;    // Late: delay; Split: gap between bytes
-    int count = 0; // Noise: bytes before the reply
-    std::uint8_t noteCode = 0;          // WithNote: a notification in the same write as the answer
+    int ms = 0;                // Late: delay; Split: gap between bytes
+    int count = 0;             // Noise: bytes before the reply
+    std::uint8_t noteCode = 0; // WithNote: a notification in the same write as the answer
     std::vector<std::uint8_t> noteData;
 
     // Counts one use when it applies to this request.
