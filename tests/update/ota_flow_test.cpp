@@ -39,6 +39,8 @@ const QString kRestart = Frame({0x0A});
 const QString kModel = Frame({0x93});
 const QString kRom = Frame({0x90});
 const QString kRestoreMode1 = Frame({0x01, 0x01, 0x00});
+// The restarted board is asked for its mode (the status request) until it answers.
+const QString kProbe = kStatus;
 
 // Records like ScriptedUi and lets a test act while the result dialog is open.
 class FlowUi : public ScriptedUi
@@ -146,6 +148,9 @@ protected:
                 "cp \"$last\" " +
                 q +
                 "/image-copy\n"
+                "stat -c %a \"$last\" > " +
+                q +
+                "/image-mode\n"
                 "printf '%s' '" +
                 u.output +
                 "'\n"
@@ -189,6 +194,7 @@ protected:
         app.Settings.App_ESPOta = uploader;
         // As the start-up left it: the board's mode word saved, verbose log on to see every line.
         app.SavedOperationMode = 0x0001;
+        app.OperationModeKnown = true;
         app.VerboseLog = true;
         app.CreateEngine();
         app.Timer1.start();
@@ -230,7 +236,20 @@ protected:
         return args;
     }
 
-    QString TempPath() const { return root + QStringLiteral("/bin/Orvanta/UOf.bin"); }
+    // The image path the uploader was handed (empty before any upload).
+    QString TempPath() const
+    {
+        const QStringList args = UploaderArgs();
+        return args.size() >= 2 && args.at(args.size() - 2) == QStringLiteral("-f") ? args.last() : QString();
+    }
+    QString TempFolder() const { return root + QStringLiteral("/bin/Orvanta"); }
+    // What is left in the image folder besides the settings file.
+    QStringList TempLeftovers() const
+    {
+        QStringList names = QDir(TempFolder()).entryList(QDir::Files | QDir::System | QDir::Hidden);
+        names.removeAll(QStringLiteral("nx7ifbprog.ini"));
+        return names;
+    }
 
     void ExpectResult(int outcome)
     {
@@ -247,7 +266,7 @@ protected:
         EXPECT_TRUE(timeLine.startsWith(QStringLiteral("実行時間: ")) &&
                     timeLine.endsWith(QStringLiteral("ms")))
             << timeLine.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(TempPath()));
+        EXPECT_TRUE(TempLeftovers().isEmpty()) << TempLeftovers().join(QLatin1Char(' ')).toStdString();
         EXPECT_EQ(ui.progressOpen, 0);
     }
 
@@ -288,8 +307,14 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
     QFile copy(dir.filePath(QStringLiteral("image-copy")));
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), image);
+    // A fresh name in the settings folder, readable by the user only.
+    EXPECT_TRUE(TempPath().startsWith(TempFolder() + QStringLiteral("/UOf-")));
+    EXPECT_TRUE(TempPath().endsWith(QStringLiteral(".bin")));
+    QFile mode(dir.filePath(QStringLiteral("image-mode")));
+    ASSERT_TRUE(mode.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mode.readAll().trimmed(), QByteArray("600"));
 
-    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
     ExpectResult(OutcomeSuccess);
     EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27")));
     EXPECT_TRUE(log.Contains(QStringLiteral("OK: Program Update")));
@@ -374,7 +399,7 @@ TEST_F(OtaFlowTest, ErrorWordWhileTheBoardSaysOk)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_FALSE(app.ToolOutputClean);
     // The restarted board is still asked, but the unclean output decides.
-    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
     EXPECT_FALSE(std::any_of(log.lines.begin(), log.lines.end(),
                              [](const QString& l) { return l.startsWith(QStringLiteral("IFB-ROMVer")); }));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
@@ -507,17 +532,39 @@ TEST_F(OtaFlowTest, MissingImageLeavesOtaModeWithoutAResult)
 TEST_F(OtaFlowTest, UnwritableTemporaryFileIsReportedAndTheBoardRestored)
 {
     Start({});
-    // A folder where the file should go: no write succeeds there, whoever runs the test.
-    ASSERT_TRUE(QDir().mkpath(TempPath()));
+    // A file where the image folder should be: no write succeeds there, whoever runs the test.
+    const QString blocked = dir.filePath(QStringLiteral("blocked"));
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    QFile plug(blocked + QStringLiteral("/Orvanta"));
+    ASSERT_TRUE(plug.open(QIODevice::WriteOnly));
+    plug.close();
+    SetExecutablePathOverride(blocked + QStringLiteral("/nx7ifbprog"));
     FileSave1Execute(app);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
-    EXPECT_EQ(ui.messages.first().text, kImageWriteError + TempPath());
+    EXPECT_EQ(ui.messages.first().text, kImageWriteError + blocked + QStringLiteral("/Orvanta/"));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(UploaderArgs().isEmpty());
     EXPECT_TRUE(ui.results.isEmpty());
     EXPECT_TRUE(app.WriteCommandAvailable);
     EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+}
+
+TEST_F(OtaFlowTest, PlantedLinkAtTheOldNameIsNeverWrittenThrough)
+{
+    Start({});
+    const QString victim = dir.filePath(QStringLiteral("victim.txt"));
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly));
+    v.write("keep me");
+    v.close();
+    ASSERT_TRUE(QFile::link(victim, TempFolder() + QStringLiteral("/UOf.bin")));
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ASSERT_TRUE(v.open(QIODevice::ReadOnly));
+    EXPECT_EQ(v.readAll(), QByteArray("keep me"));
+    EXPECT_NE(TempPath(), TempFolder() + QStringLiteral("/UOf.bin"));
+    QFile::remove(TempFolder() + QStringLiteral("/UOf.bin"));
+    ExpectResult(OutcomeSuccess);
 }
 
 TEST_F(OtaFlowTest, WriteCommandRefusesWithoutAnEngine)
