@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace nx7;
@@ -52,7 +53,14 @@ public:
         if (whileResultOpen)
             whileResultOpen();
     }
+    void ProgressSetPercent(int p) override
+    {
+        ScriptedUi::ProgressSetPercent(p);
+        if (onPercent)
+            onPercent();
+    }
     std::function<void()> whileResultOpen;
+    std::function<void()> onPercent;
 };
 
 // The real clock plus a jump the test makes.
@@ -663,5 +671,133 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+} // namespace
+
+namespace
+{
+
+TEST_F(OtaFlowTest, BoardThatRefusesOtaModeEndsTheWriteAtOnce)
+{
+    Start({QStringLiteral("--fault"), QStringLiteral("nack 0B 04")});
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 3000);
+    // No join dialog, no link wait: the mode is restored and the board restarted.
+    EXPECT_TRUE(ui.messageDialogs.isEmpty());
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kRestoreMode1, kRestart}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, SlowBootingBoardIsWaitedForAfterTheUpdate)
+{
+    // The board needs 1.5 s to boot; the probes bridge that within CHK_IFB_TIME.
+    Start({QStringLiteral("--restart-ms"), QStringLiteral("1500")});
+    app.Settings.CHK_IFB_TIME = 4000;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    const QStringList after = FramesAfterPolls();
+    ASSERT_GE(after.size(), 5);
+    EXPECT_EQ(after.first(), kRestart);
+    EXPECT_GE(after.count(kProbe), 2);
+    // Model and version are asked only once the board answered, and only once each.
+    EXPECT_EQ(after.mid(after.indexOf(kModel)), (QStringList{kModel, kRom, kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, FailedUploaderEndsAsUploaderErrorAfterAShortGrace)
+{
+    Uploader u;
+    u.output = "Sending invitation to 192.168.4.1 ..........\n";
+    u.after = "";
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    // Make it fail: exit status 1 after its output.
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("exit 1\n");
+    f.close();
+    app.Settings.Prog_WAIT_TIME = 60000;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 15000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが終了コード 1 で終了しました。")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeUploaderError);
+}
+
+TEST_F(OtaFlowTest, FailedUploaderStillTakesTheBoardsOwnVerdict)
+{
+    Start({QStringLiteral("--ota-result-delay-ms"), QStringLiteral("1200")});
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("exit 1\n");
+    f.close();
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, MissingUploaderIsReportedAtOnceWithItsPath)
+{
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")});
+    app.Settings.App_ESPOta = root + QStringLiteral("/bin/no-such-espota");
+    app.Settings.Prog_WAIT_TIME = 60000;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが見つかりません: 「") + app.Settings.App_ESPOta +
+                             QStringLiteral("」")));
+    ExpectResult(OutcomeUploaderError);
+}
+
+TEST_F(OtaFlowTest, SlowTransferThatKeepsPrintingIsJudgedByTheBoard)
+{
+    // The transfer prints a dot every 0.3 s for 2.4 s; the limit is one second of silence.
+    Uploader u;
+    u.output = "Uploading";
+    Start({QStringLiteral("--ota-result-delay-ms"), QStringLiteral("2600")}, u);
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("i=0; while [ $i -lt 8 ]; do printf '.'; sleep 0.3; i=$((i+1)); done; echo\n");
+    f.close();
+    app.Settings.Prog_WAIT_TIME = 1000;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, AbortDuringTheUploadEndsItAndRestoresTheBoard)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    app.Settings.Prog_WAIT_TIME = 60000;
+    // The abort arrives from the event loop while the uploader runs, as a close or a signal would.
+    ui.onPercent = [this] { QTimer::singleShot(200, &app, [this] { app.AbortWrite(); }); };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("書き込みの中止によりアップローダーを終了しました。")));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeAborted);
+    // A write asked to stop does not start again.
+    ui.results.clear();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_TRUE(ui.results.isEmpty());
+}
+
+TEST_F(OtaFlowTest, UnknownModeWordIsNotWrittenBack)
+{
+    Start({QStringLiteral("--fault"), QStringLiteral("nack 0B 04")});
+    app.OperationModeKnown = false;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。")));
+}
 
 } // namespace
