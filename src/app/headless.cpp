@@ -1,6 +1,7 @@
 #include "app/headless.h"
 
 #include "app/startup_flow.h"
+#include "app/termination_signals.h"
 #include "core/app_core.h"
 #include "platform/app_paths.h"
 #include "update/ota_update.h"
@@ -130,16 +131,28 @@ int RunHeadless(const HeadlessOptions& options)
         FormCloseQuery(app);
         closed = true;
     };
+    // An interrupt ends the run as a close would: the write stops, the board gets its mode back,
+    // the settings are saved; the exit status tells which signal it was (128 + number).
+    int caught = 0;
+    TerminationSignals signalWatch([&](int signo) {
+        if (caught != 0)
+            return;
+        caught = signo;
+        WriteLine(stderr, QStringLiteral("中断します（シグナル %1）。").arg(signo));
+        app.AbortWrite();
+    });
     app.Initialise(SettingsFilePath());
     if (options.verbose)
         app.SwitchDiagnosticsOn();
 
     const bool ready = FormShow(app);
     bool ok = ready && !closed;
-    if (ok && options.write)
+    if (ok && options.write && !app.WriteAbortRequested())
         ok = RunOtaUpdate(app);
     if (!closed)
         FormCloseQuery(app);
+    if (caught != 0)
+        return 128 + caught;
     return ok ? 0 : 1;
 }
 

@@ -331,9 +331,25 @@ void TNX7IFBProgAppForm::FormShow()
 void TNX7IFBProgAppForm::closeEvent(QCloseEvent* event)
 {
     if (m_busy > 0 && !m_closeByFlow) {
+        event->ignore();
+        if (m_core->WriteRunning && !m_core->WriteAbortRequested()) {
+            // A write may take minutes: ask whether to give it up; "no" lets it go on.
+            MessageRequest ask;
+            ask.text = QStringLiteral("書き込み中です。中止して終了しますか？");
+            ask.caption = QStringLiteral("終了の確認");
+            ask.icon = MsgIcon::Question;
+            ask.buttons = MsgButtons::YesNo;
+            if (m_ui->Message(ask) != MsgResult::Yes)
+                return;
+            m_core->AbortWrite();
+            if (m_busy == 0) {
+                // The write ended while the question was open.
+                QTimer::singleShot(0, this, &QWidget::close);
+                return;
+            }
+        }
         // A flow is talking to the board: close right after it ends.
         m_closePending = true;
-        event->ignore();
         return;
     }
     FormCloseQuery(*m_core);

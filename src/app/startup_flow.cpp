@@ -125,8 +125,10 @@ void FormCloseQuery(AppCore& app)
         return;
 
     BoardCommands cmd = app.Commands();
+    // A board restarted shortly before (by a write) is heard again before it is asked anything.
+    app.AwaitBoardBack();
     if (app.UsbModeSelected) {
-        if (cmd.ESP32_RestartCmd(2000)) {
+        if (app.RestartBoard(2000)) {
             MessageRequest m;
             m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n"
                                     "設定ツールで任意のモードに切り替えてください。");
@@ -135,8 +137,11 @@ void FormCloseQuery(AppCore& app)
             m.buttons = MsgButtons::Ok;
             app.Ui.Message(m);
         }
+    } else if (!app.OperationModeKnown) {
+        // Writing a guess (the initial 0) would leave the board in USB mode.
+        app.AddLog(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。"), true);
     } else if (cmd.DousaModeSet(app.SavedOperationMode, 2000)) {
-        cmd.ESP32_RestartCmd(2000);
+        app.RestartBoard(2000);
     }
 
     app.Engine()->SaveComDebug();
@@ -147,7 +152,8 @@ void ESP32_RestartClick(AppCore& app)
 {
     if (!app.Engine())
         return;
-    const bool ok = app.Commands().ESP32_RestartCmd(2000);
+    app.AwaitBoardBack();
+    const bool ok = app.RestartBoard(2000);
     app.AddLog(ok ? QStringLiteral("OK") : QStringLiteral("NG"), true);
 }
 

@@ -1,6 +1,8 @@
 #include "core/app_core.h"
 
+#include "platform/event_wait.h"
 #include "platform/log_pane.h"
+#include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
 
 namespace nx7
@@ -66,6 +68,48 @@ void AppCore::DestroyEngine()
 BoardCommands AppCore::Commands()
 {
     return BoardCommands(*TComXDlg, [this](const QString& text, bool force) { AddLog(text, force); });
+}
+
+namespace
+{
+// One probe's wait for its answer, and the pace of the probes.
+constexpr int kProbeMs = 300;
+} // namespace
+
+bool AppCore::RestartBoard(int timeoutMs)
+{
+    BoardRestarting = true;
+    return Commands().ESP32_RestartCmd(timeoutMs);
+}
+
+bool AppCore::AwaitBoardBack()
+{
+    if (!BoardRestarting || !TComXDlg)
+        return true;
+    BoardRestarting = false;
+    const std::uint32_t bound =
+        Settings.CHK_IFB_TIME > 0 ? static_cast<std::uint32_t>(Settings.CHK_IFB_TIME) : 0;
+    TickClock& clock = Clock();
+    const std::uint32_t start = clock.TickCount();
+    BoardCommands commands = Commands();
+    for (int probe = 1;; ++probe) {
+        const std::uint32_t sent = clock.TickCount();
+        std::uint16_t word = 0;
+        if (commands.GetIFBMode(kProbeMs, word)) {
+            if (probe > 1)
+                AddLog(QStringLiteral("I/Fボード再起動: %1ms で応答").arg(clock.TickCount() - start), false);
+            return true;
+        }
+        const std::uint32_t elapsed = clock.TickCount() - start;
+        if (elapsed >= bound) {
+            AddLog(QStringLiteral("I/Fボード再起動: %1ms 以内に応答がありません").arg(bound), false);
+            return false;
+        }
+        // A probe that failed early (link down, refused) still keeps the pace.
+        const std::uint32_t spent = clock.TickCount() - sent;
+        if (spent < static_cast<std::uint32_t>(kProbeMs))
+            PumpSleep(static_cast<std::uint32_t>(kProbeMs) - spent);
+    }
 }
 
 void AppCore::SwitchDiagnosticsOn()

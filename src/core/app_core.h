@@ -49,6 +49,14 @@ public:
     TTComXDlg* Engine() const { return TComXDlg.get(); }
     BoardCommands Commands();
 
+    // Sends the restart request (`timeoutMs` for its acknowledgement) and notes that the board
+    // must be heard again before the next command. Returns whether it was acknowledged.
+    bool RestartBoard(int timeoutMs);
+    // After a restart: repeats the mode read (harmless) every few hundred milliseconds until the
+    // board answers, at most CHK_IFB_TIME. Returns at once when no restart is pending. False when
+    // the board stayed silent (the caller goes on; its next command reports the failure).
+    bool AwaitBoardBack();
+
     // Turns on VerboseLog and, when the engine exists, both trace switches (About box, --verbose).
     void SwitchDiagnosticsOn();
 
@@ -58,6 +66,14 @@ public:
     void SetWriteCommandAvailable(bool available);
 
     void Timer1Timer();
+
+    // Asks the running write to stop at its next step: the uploader is ended at once, the board's
+    // mode is restored and the board restarted, the temporary image removed and the result shown
+    // as aborted; the caller then closes as usual. Safe from a nested event loop (the window's
+    // close question, the headless signal notifier). The request stays: a write that has not yet
+    // started will not start.
+    void AbortWrite() { m_abortRequested = true; }
+    bool WriteAbortRequested() const { return m_abortRequested; }
 
     UserInteraction& Ui;
     LogPane& Log;
@@ -73,6 +89,13 @@ public:
     TCPIPPARAM NetParams;
     std::uint16_t SavedOperationMode = 0;
     bool UsbModeSelected = false;
+    // True once SavedOperationMode holds a mode the board reported (or the USB route chose):
+    // only then is it written back.
+    bool OperationModeKnown = false;
+    // The board was sent a restart and has not answered since: wait for it before the next command.
+    bool BoardRestarting = false;
+    // A write sequence is running (RunOtaUpdate).
+    bool WriteRunning = false;
     bool VerboseLog = false;
     bool ToolOutputClean = true;
     bool DiagnosticsOn = false;
@@ -80,6 +103,9 @@ public:
 
     std::unique_ptr<TTComXDlg> TComXDlg;
     QTimer Timer1;
+
+private:
+    bool m_abortRequested = false;
 };
 
 // "I/Fボード ファームウェアアップデート for PB-RL11 (3030KMT27)"

@@ -209,6 +209,7 @@ bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
     if (useUsbOta) {
         passed = cmd.DousaModeSet(0, timeoutMs);
         app.SavedOperationMode = 0;
+        app.OperationModeKnown = true;
         if (!passed && app.Settings.USBWait_Mode == 1) {
             PumpSleep(1000);
             if (engine.WaitReply(2, 45000)) {
@@ -225,17 +226,19 @@ bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
             got = cmd.GetIFBMode(timeoutMs, word);
         if (got) {
             app.SavedOperationMode = word;
+            app.OperationModeKnown = true;
             app.AddLog(QStringLiteral("OK: GetIFBMode"), false);
-            const bool acknowledged = app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs)
-                                                                  : cmd.ESP32_RestartCmd(timeoutMs);
+            const bool acknowledged =
+                app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs) : app.RestartBoard(timeoutMs);
             if (acknowledged) {
-                cmd.ESP32_RestartCmd(timeoutMs);
+                app.RestartBoard(timeoutMs);
                 app.AddLog(QStringLiteral("OK: ESP32_RestartCmd"), false);
                 PumpSleep(1000);
                 passed = true;
             } else {
-                cmd.ESP32_RestartCmd(timeoutMs);
+                app.RestartBoard(timeoutMs);
                 PumpSleep(1000);
+                app.AwaitBoardBack();
                 cmd.DousaModeSet(0, timeoutMs);
             }
         }
@@ -244,9 +247,11 @@ bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
     bool result = false;
     if (passed) {
         PumpSleep(1000);
+        // A board that boots slower than the fixed pauses would miss the reads that follow.
+        app.AwaitBoardBack();
         result = ReadBoardNetParams(app, 2000);
     } else if (app.Settings.USBWait_Mode == 0) {
-        cmd.ESP32_RestartCmd(timeoutMs);
+        app.RestartBoard(timeoutMs);
     }
 
     app.Ui.ProgressEnd();

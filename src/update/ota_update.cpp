@@ -4,6 +4,7 @@
 #include "platform/app_paths.h"
 #include "platform/event_wait.h"
 #include "platform/helpers.h"
+#include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
 #include "update/firmware_image.h"
 #include "update/tool_runner.h"
@@ -13,6 +14,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryFile>
+#include <memory>
 
 namespace nx7
 {
@@ -22,6 +25,8 @@ namespace
 
 constexpr int kRestartWaitMs = 2000;
 constexpr std::uint32_t kNoStartPauseMs = 2000;
+// After an uploader that failed by itself, the board's own verdict may still be on its way.
+constexpr std::uint32_t kVerdictGraceMs = 3000;
 
 // Closes the write-progress dialog on every way out of the upload phase.
 struct ProgressGuard {
@@ -55,7 +60,7 @@ void ShowUpdateError(AppCore& app, const QString& text)
 // talks to it again.
 bool GiveUpBeforeStart(AppCore& app)
 {
-    app.Commands().ESP32_RestartCmd(kRestartWaitMs);
+    app.RestartBoard(kRestartWaitMs);
     PumpSleep(kNoStartPauseMs);
     return false;
 }
@@ -63,33 +68,41 @@ bool GiveUpBeforeStart(AppCore& app)
 // Restores the saved operation mode and, once acknowledged, restarts the board.
 void RestoreBoard(AppCore& app)
 {
-    BoardCommands commands = app.Commands();
-    if (commands.DousaModeSet(app.SavedOperationMode, kRestartWaitMs))
-        commands.ESP32_RestartCmd(kRestartWaitMs);
-}
-
-void RemoveTemporaryFile(const QString& path)
-{
-    if (QFileInfo::exists(path))
-        QFile::remove(path);
-}
-
-// Writes the image to `path`; on failure a partial file is removed and `error` says what failed.
-bool SaveImage(const QByteArray& image, const QString& path, QString* error)
-{
-    QFile file(path);
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    if (ok)
-        ok = file.write(image) == image.size() && file.flush();
-    if (file.isOpen())
-        file.close();
-    ok = ok && file.error() == QFileDevice::NoError;
-    if (!ok) {
-        RemoveTemporaryFile(path);
-        *error = QStringLiteral("ファームウェアを一時ファイルに書き込めませんでした。\n\n") +
-                 QDir::toNativeSeparators(path);
+    app.AwaitBoardBack();
+    if (!app.OperationModeKnown) {
+        app.AddLog(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。"), true);
+        return;
     }
-    return ok;
+    if (app.Commands().DousaModeSet(app.SavedOperationMode, kRestartWaitMs))
+        app.RestartBoard(kRestartWaitMs);
+}
+
+// The board answered the last request with a refusal rather than staying silent. The one place
+// that reads the engine's reply state for this.
+bool BoardRefusedLastRequest(const TTComXDlg& engine)
+{
+    return engine.ReplyKind != 0 && engine.LastReplyLength > 2 && engine.LastReply[2] == 0x31;
+}
+
+// The image under a fresh name in `folder`, readable by the user only. Created exclusively, so
+// neither an existing file nor a planted link is ever written through. Removed when dropped.
+std::unique_ptr<QTemporaryFile> SaveImage(const QByteArray& image, const QString& folder, QString* error)
+{
+    QDir().mkpath(folder);
+    auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("UOf-XXXXXX.bin"));
+    bool ok = file->open();
+    if (ok) {
+        file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        ok = file->write(image) == image.size() && file->flush();
+        file->close();
+        ok = ok && file->error() == QFileDevice::NoError;
+    }
+    if (!ok) {
+        *error = QStringLiteral("ファームウェアを一時ファイルに書き込めませんでした。\n\n") +
+                 QDir::toNativeSeparators(folder);
+        return nullptr;
+    }
+    return file;
 }
 
 QString QuotedPassword(const QString& password)
@@ -102,12 +115,250 @@ QString QuotedPassword(const QString& password)
 #endif
 }
 
+std::uint32_t TicksSince(std::uint32_t mark)
+{
+    return Clock().TickCount() - mark;
+}
+
+// One write from the OTA-mode request to the result: each phase returns whether the write goes
+// on; a phase that ends it leaves its outcome here.
+class WriteSequence
+{
+public:
+    explicit WriteSequence(AppCore& app)
+        : m_app(app)
+        , m_engine(*app.Engine())
+        , m_commands(app.Commands())
+    {
+    }
+
+    bool Run();
+
+private:
+    enum class Prepared { Ready, GiveUp, Refused };
+
+    Prepared Prepare();
+    bool JoinLink();
+    bool WriteImageFile();
+    void UploadAndAwaitVerdict();
+    void AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
+                      const QString& lineWithout);
+    void JudgeRestartedBoard();
+    bool Finish();
+
+    AppCore& m_app;
+    TTComXDlg& m_engine;
+    BoardCommands m_commands;
+    UpdateStopwatch m_stopwatch;
+    std::unique_ptr<QTemporaryFile> m_image;
+    int m_outcome = OutcomeTimeout;
+};
+
+WriteSequence::Prepared WriteSequence::Prepare()
+{
+    m_app.ToolOutputClean = true;
+    if (!m_commands.GetApInfo(true, m_app.ApRecord))
+        return Prepared::GiveUp;
+    m_engine.OtaResultArrived = false;
+    m_engine.OtaResultOk = false;
+    if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
+        BoardRefusedLastRequest(m_engine)) {
+        m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);
+        return Prepared::Refused;
+    }
+
+    MessageDialogRequest join;
+    join.caption = QStringLiteral("OTA経由のアップデート開始");
+    join.message1 = QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。");
+    join.message2 = QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。");
+    join.memoLines = {QStringLiteral("SSID      : ") + m_app.ApRecord.NetworkName,
+                      QStringLiteral("Password  : ") + m_app.ApRecord.Password};
+    if (m_app.Ui.MessageDialog(join) != 1 || m_app.WriteAbortRequested())
+        return Prepared::GiveUp;
+    return Prepared::Ready;
+}
+
+bool WriteSequence::JoinLink()
+{
+    if (WaitOtaLink(m_app, m_app.NetParams.Port, m_app.NetParams.IPAddr, m_app.Settings.CONECT_WAIT_TIME,
+                    m_stopwatch))
+        return true;
+    if (m_app.WriteAbortRequested()) {
+        m_outcome = OutcomeAborted;
+        return false;
+    }
+    // Reported as a time-out: its texts ask to check the connection and the write can be retried.
+    m_app.AddLog(QStringLiteral("Not Connection"), true);
+    m_outcome = OutcomeTimeout;
+    return false;
+}
+
+bool WriteSequence::WriteImageFile()
+{
+    QString error;
+    const QByteArray image = LoadFirmwareImage(m_app.FirmwareId, &error);
+    if (!image.isEmpty())
+        m_image = SaveImage(image, TemporaryFirmwareFolder(m_app.Settings.binPath_Mode), &error);
+    if (m_image)
+        return true;
+    // The board must not stay in OTA mode; no verdict, the write may simply be tried again.
+    ShowUpdateError(m_app, error);
+    RestoreBoard(m_app);
+    return false;
+}
+
+void WriteSequence::UploadAndAwaitVerdict()
+{
+    m_app.SetWriteCommandAvailable(false);
+    const auto progWait =
+        static_cast<std::uint32_t>(m_app.Settings.Prog_WAIT_TIME < 0 ? 0 : m_app.Settings.Prog_WAIT_TIME);
+    m_app.Settings.ProgMode = 1;
+
+    m_app.ApRecord.OtaPort = kOtaUploadPort;
+    const QString imagePath = QDir::toNativeSeparators(m_image->fileName());
+    const QString address = FormatApAddress(m_app.ApRecord.IpAddr);
+    m_app.AddLog(BuildUploaderCommand(m_app.Settings.App_ESPOta, address, m_app.ApRecord.OtaPort,
+                                      m_app.UploadPassword, imagePath),
+                 false);
+    const QStringList arguments{QStringLiteral("-i"),
+                                address,
+                                QStringLiteral("-p"),
+                                QString::number(m_app.ApRecord.OtaPort),
+                                QStringLiteral("--auth=") + m_app.UploadPassword,
+                                QStringLiteral("-f"),
+                                imagePath};
+
+    ProgressGuard progress{m_app.Ui};
+    ProgressRequest request;
+    request.caption = QStringLiteral("しばらくお待ちください");
+    request.label = QStringLiteral("------- WiFi OTA Mode ----------");
+    request.banner = true;
+    m_app.Ui.SetStatusText(QString());
+    ProcessPendingEvents();
+    progress.Begin(request);
+    ProcessPendingEvents();
+
+    // A hung uploader (silent for the write's time limit) is ended; one that keeps printing runs on.
+    AppCore& app = m_app;
+    const UploaderRun run = RunUploader(m_app, ResolveUploader(m_app.Settings.App_ESPOta), arguments,
+                                        &m_app.Log, progWait, [&app] { return app.WriteAbortRequested(); });
+    const QString uploaderError = QStringLiteral("NG: ERROR espota.exe");
+    switch (run.end) {
+    case UploaderEnd::CannotStart:
+        m_app.AddLog(run.detail, true);
+        m_app.AddLog(uploaderError, false);
+        m_outcome = OutcomeUploaderError;
+        break;
+    case UploaderEnd::Refused:
+        m_app.AddLog(uploaderError, false);
+        m_outcome = OutcomeUploaderError;
+        break;
+    case UploaderEnd::Aborted:
+        m_app.AddLog(run.detail, true);
+        m_outcome = OutcomeAborted;
+        break;
+    case UploaderEnd::Failed:
+        m_app.AddLog(run.detail, true);
+        AwaitVerdict(Clock().TickCount(), kVerdictGraceMs, OutcomeUploaderError, uploaderError);
+        break;
+    case UploaderEnd::Silent:
+        m_app.AddLog(run.detail, true);
+        AwaitVerdict(run.lastOutputTick, progWait, OutcomeTimeout, QStringLiteral("NG: Time Over"));
+        break;
+    case UploaderEnd::Finished:
+        AwaitVerdict(run.lastOutputTick, progWait, OutcomeTimeout, QStringLiteral("NG: Time Over"));
+        break;
+    }
+    progress.End();
+}
+
+// The board's notification is tested before the limit in every pass, so one that arrived during
+// the upload counts even after the limit.
+void WriteSequence::AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
+                                 const QString& lineWithout)
+{
+    for (;;) {
+        if (m_engine.OtaResultArrived && m_engine.OtaResultOk) {
+            m_app.AddLog(QStringLiteral("OK: Program Update"), false);
+            JudgeRestartedBoard();
+            return;
+        }
+        if (m_engine.OtaResultArrived && !m_engine.OtaResultOk) {
+            m_app.AddLog(QStringLiteral("NG: Program Update"), false);
+            m_outcome = OutcomeAborted;
+            return;
+        }
+        if (m_app.WriteAbortRequested()) {
+            m_outcome = OutcomeAborted;
+            return;
+        }
+        if (TicksSince(from) >= limitMs) {
+            m_app.AddLog(lineWithout, false);
+            m_outcome = outcomeWithout;
+            return;
+        }
+        WaitForEvents(20);
+    }
+}
+
+void WriteSequence::JudgeRestartedBoard()
+{
+    m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
+    m_app.AwaitBoardBack();
+    m_commands.ReadModelName(m_app.ModelName);
+    const bool romRead = m_commands.ReadRomVersion(m_app.RomVersion);
+    m_outcome = OutcomeAborted;
+    if (romRead && m_app.ToolOutputClean) {
+        m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + m_app.RomVersion, true);
+        if (m_app.RomVersion == m_app.FirmwareId)
+            m_outcome = OutcomeSuccess;
+    }
+    if (m_outcome != OutcomeSuccess)
+        m_app.AddLog(QStringLiteral("NG: Program Update"), false);
+}
+
+bool WriteSequence::Finish()
+{
+    RestoreBoard(m_app);
+    m_image.reset();
+    ShowWriteResult(m_app, m_outcome);
+    m_app.AddLog(QStringLiteral("実行時間: ") + QString::number(m_stopwatch.ElapsedMs()) +
+                     QStringLiteral("ms"),
+                 false);
+    const WriteResultTexts texts = WriteResultFor(m_outcome);
+    for (const QString& line : texts.closingLines)
+        m_app.AddLog(line, true);
+    if (texts.offerWriteAgain)
+        m_app.SetWriteCommandAvailable(true);
+    return m_outcome == OutcomeSuccess;
+}
+
+bool WriteSequence::Run()
+{
+    switch (Prepare()) {
+    case Prepared::GiveUp:
+        return GiveUpBeforeStart(m_app);
+    case Prepared::Refused:
+        m_stopwatch.Start();
+        m_outcome = OutcomeAborted;
+        return Finish();
+    case Prepared::Ready:
+        break;
+    }
+    m_stopwatch.Start();
+    if (JoinLink()) {
+        if (!WriteImageFile())
+            return false;
+        UploadAndAwaitVerdict();
+    }
+    return Finish();
+}
+
 } // namespace
 
-QString TemporaryFirmwarePath(int binPathMode)
+QString TemporaryFirmwareFolder(int binPathMode)
 {
-    const QString folder = binPathMode == 1 ? SettingsFolder() : UserDataFolder();
-    return QDir::toNativeSeparators(folder + QStringLiteral("UOf.bin"));
+    return binPathMode == 1 ? SettingsFolder() : UserDataFolder();
 }
 
 QString FormatApAddress(std::uint32_t address)
@@ -186,135 +437,20 @@ void ShowWriteResult(AppCore& app, int outcome)
 
 bool RunOtaUpdate(AppCore& app)
 {
-    TTComXDlg* engine = app.Engine();
-    if (!engine)
+    if (!app.Engine() || app.WriteAbortRequested())
         return false;
-    BoardCommands commands = app.Commands();
-
-    // Preparation
-    app.ToolOutputClean = true;
-    if (!commands.GetApInfo(true, app.ApRecord))
-        return GiveUpBeforeStart(app);
-    engine->OtaResultArrived = false;
-    engine->OtaResultOk = false;
-    commands.SetOtaMode(2, true, app.Settings.ComPort, [&app] { app.Timer1.start(); });
-
-    MessageDialogRequest join;
-    join.caption = QStringLiteral("OTA経由のアップデート開始");
-    join.message1 = QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。");
-    join.message2 = QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。");
-    join.memoLines = {QStringLiteral("SSID      : ") + app.ApRecord.NetworkName,
-                      QStringLiteral("Password  : ") + app.ApRecord.Password};
-    if (app.Ui.MessageDialog(join) != 1)
-        return GiveUpBeforeStart(app);
-
-    // Link
-    UpdateStopwatch stopwatch;
-    stopwatch.Start();
-    int outcome = OutcomeTimeout;
-    const QString imagePath = TemporaryFirmwarePath(app.Settings.binPath_Mode);
-    if (!WaitOtaLink(app, app.NetParams.Port, app.NetParams.IPAddr, app.Settings.CONECT_WAIT_TIME,
-                     stopwatch)) {
-        // Reported as a time-out: its texts ask to check the connection and the write can be retried.
-        app.AddLog(QStringLiteral("Not Connection"), true);
-        outcome = OutcomeTimeout;
-    } else {
-        // Image
-        QDir().mkpath(QFileInfo(imagePath).absolutePath());
-        QString error;
-        const QByteArray image = LoadFirmwareImage(app.FirmwareId, &error);
-        if (image.isEmpty() || !SaveImage(image, imagePath, &error)) {
-            // The board must not stay in OTA mode; no verdict, the write may simply be tried again.
-            ShowUpdateError(app, error);
-            RestoreBoard(app);
-            RemoveTemporaryFile(imagePath);
-            return false;
+    struct Running {
+        AppCore& app;
+        Running(AppCore& a)
+            : app(a)
+        {
+            app.WriteRunning = true;
         }
-
-        if (!QFileInfo::exists(imagePath)) {
-            outcome = OutcomeAborted;
-            app.AddLog(QStringLiteral("Not Connection"), true);
-        } else {
-            // Upload
-            app.SetWriteCommandAvailable(false);
-            Deadline(0, 0);
-            const auto progWait =
-                static_cast<std::uint32_t>(app.Settings.Prog_WAIT_TIME < 0 ? 0 : app.Settings.Prog_WAIT_TIME);
-            app.Settings.ProgMode = 1;
-
-            app.ApRecord.OtaPort = kOtaUploadPort;
-            const QString command =
-                BuildUploaderCommand(app.Settings.App_ESPOta, FormatApAddress(app.ApRecord.IpAddr),
-                                     app.ApRecord.OtaPort, app.UploadPassword, imagePath);
-            app.AddLog(command, false);
-
-            ProgressGuard progress{app.Ui};
-            ProgressRequest request;
-            request.caption = QStringLiteral("しばらくお待ちください");
-            request.label = QStringLiteral("------- WiFi OTA Mode ----------");
-            request.banner = true;
-            app.Ui.SetStatusText(QString());
-            ProcessPendingEvents();
-            progress.Begin(request);
-            ProcessPendingEvents();
-
-            // A hung uploader is ended once the write's time limit has passed; the board's verdict
-            // (or its absence) then decides below.
-            const bool ran = RunTool(app, command, &app.Log, [progWait] { return Deadline(1, progWait); });
-            if (!ran) {
-                app.AddLog(QStringLiteral("NG: ERROR espota.exe"), false);
-                outcome = OutcomeUploaderError;
-            } else {
-                // Board result: the notification is tested before the limit in every pass.
-                for (;;) {
-                    if (engine->OtaResultArrived && engine->OtaResultOk) {
-                        app.AddLog(QStringLiteral("OK: Program Update"), false);
-                        commands.ESP32_RestartCmd(app.Settings.CHK_IFB_TIME);
-                        commands.ReadModelName(app.ModelName);
-                        const bool romRead = commands.ReadRomVersion(app.RomVersion);
-                        if (romRead && app.ToolOutputClean) {
-                            app.AddLog(QStringLiteral("IFB-ROMVer : ") + app.RomVersion, true);
-                            if (app.RomVersion == app.FirmwareId) {
-                                outcome = OutcomeSuccess;
-                            } else {
-                                app.AddLog(QStringLiteral("NG: Program Update"), false);
-                                outcome = OutcomeAborted;
-                            }
-                        } else {
-                            app.AddLog(QStringLiteral("NG: Program Update"), false);
-                            outcome = OutcomeAborted;
-                        }
-                        break;
-                    }
-                    if (engine->OtaResultArrived && !engine->OtaResultOk) {
-                        app.AddLog(QStringLiteral("NG: Program Update"), false);
-                        outcome = OutcomeAborted;
-                        break;
-                    }
-                    if (Deadline(1, progWait)) {
-                        app.AddLog(QStringLiteral("NG: Time Over"), false);
-                        outcome = OutcomeTimeout;
-                        break;
-                    }
-                    WaitForEvents(20);
-                }
-            }
-            progress.End();
-        }
-    }
-
-    // Closing
-    RestoreBoard(app);
-    RemoveTemporaryFile(imagePath);
-    ShowWriteResult(app, outcome);
-    app.AddLog(QStringLiteral("実行時間: ") + QString::number(stopwatch.ElapsedMs()) + QStringLiteral("ms"),
-               false);
-    const WriteResultTexts texts = WriteResultFor(outcome);
-    for (const QString& line : texts.closingLines)
-        app.AddLog(line, true);
-    if (texts.offerWriteAgain)
-        app.SetWriteCommandAvailable(true);
-    return outcome == OutcomeSuccess;
+        ~Running() { app.WriteRunning = false; }
+    } running{app};
+    // A board restarted just before (a failed write's restore) is heard again first.
+    app.AwaitBoardBack();
+    return WriteSequence(app).Run();
 }
 
 void FileSave1Execute(AppCore& app)

@@ -20,9 +20,9 @@ enum UpdateOutcome : int {
 // The uploader port; always used, whatever the board reported.
 constexpr std::uint16_t kOtaUploadPort = 3232;
 
-// Where the image is put for the uploader ("UOf.bin"): the settings folder for binPath_Mode 1,
-// the per-user data folder otherwise.
-QString TemporaryFirmwarePath(int binPathMode);
+// The folder the image is put in for the uploader, under a fresh name "UOf-XXXXXX.bin": the
+// settings folder for binPath_Mode 1, the per-user data folder otherwise. Ends with a separator.
+QString TemporaryFirmwareFolder(int binPathMode);
 
 // The access point's address, most significant byte first ("192.168.0.1").
 QString FormatApAddress(std::uint32_t address);
@@ -41,7 +41,9 @@ struct WriteResultTexts {
 };
 WriteResultTexts WriteResultFor(int outcome);
 
-// True only for a write the board confirmed with the expected ROM version.
+// True only for a write the board confirmed with the expected ROM version. AppCore::AbortWrite
+// ends a running write early with the aborted outcome (the board restored, the image removed);
+// after such a request no new write starts.
 bool RunOtaUpdate(AppCore& app);
 // The result dialog of a write.
 void ShowWriteResult(AppCore& app, int outcome);

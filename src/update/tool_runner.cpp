@@ -1,30 +1,28 @@
 #include "update/tool_runner.h"
 
 #include "core/app_core.h"
+#include "platform/app_paths.h"
 #include "platform/code_page.h"
 #include "platform/event_wait.h"
 #include "platform/log_pane.h"
+#include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
+#include "update/output_limiter.h"
+#include "update/process_runner.h"
 #include "update/wifi_check.h"
 
-#include <QProcess>
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
-
-#ifndef Q_OS_WIN
-#include <csignal>
-#include <sys/types.h>
-#include <unistd.h>
-#endif
+#include <QStandardPaths>
+#include <memory>
+#include <optional>
 
 namespace nx7
 {
 
 namespace
 {
-
-constexpr qint64 kReadChunk = 2049;
-// The event wait is bounded so an abort request is seen even when nothing else happens.
-constexpr int kPassWaitMs = 50;
 
 QString& InterpreterOverride()
 {
@@ -43,20 +41,6 @@ void ShowToolError(AppCore& app, const QString& text)
     app.Ui.Message(m);
 }
 
-// Ends the interpreter together with whatever it started (the uploader runs as its child).
-void EndChild(QProcess& process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-#ifndef Q_OS_WIN
-    const qint64 pid = process.processId();
-    if (pid > 0)
-        ::kill(-static_cast<pid_t>(pid), SIGKILL);
-#endif
-    process.kill();
-    process.waitForFinished(3000);
-}
-
 // Trailing decimal digits of `text`: a percentage may be split across two reads.
 QString TrailingDigits(const QString& text)
 {
@@ -64,6 +48,90 @@ QString TrailingDigits(const QString& text)
     while (i > 0 && text.at(i - 1).isDigit() && text.size() - i < 3)
         --i;
     return text.mid(i);
+}
+
+// What the uploader's output means to the write: each piece is shown (within bounds), searched for
+// the error words and for the upload percentage; the dots advance once per pass.
+class OutputWatch
+{
+public:
+    OutputWatch(AppCore& app, LogPane* logPane)
+        : m_app(app)
+        , m_logPane(logPane)
+    {
+        if (logPane)
+            m_limiter = std::make_unique<OutputLimiter>(*logPane);
+    }
+
+    ProcessHooks Hooks(const std::function<bool()>& abortCheck)
+    {
+        ProcessHooks hooks;
+        hooks.output = [this](const QByteArray& piece) { return Piece(piece); };
+        hooks.abort = abortCheck;
+        hooks.pass = [this] {
+            m_app.Ui.ProgressSetDots(ProgressDots(m_n));
+            m_n = (m_n + 1) % 10;
+        };
+        return hooks;
+    }
+
+    void Finish()
+    {
+        if (m_limiter)
+            m_limiter->Finish();
+    }
+
+    bool Refused() const { return m_refused; }
+
+private:
+    // False once "ERROR" came with no Wi-Fi adapter on the board's network.
+    bool Piece(const QByteArray& piece)
+    {
+        // A byte that arrives alone (a lone CR of a progress line) is neither shown nor searched.
+        if (piece.size() == 1)
+            return true;
+        const QString text = FromAnsi(piece.constData(), static_cast<int>(piece.size()));
+        const QString scanned = m_percentCarry + text;
+        m_percentCarry = TrailingDigits(text);
+        const int percent = ParseUploadPercent(scanned);
+        if (percent >= 0 && percent != m_lastPercent) {
+            m_lastPercent = percent;
+            m_app.Ui.ProgressSetPercent(percent);
+        }
+        if (!m_logPane)
+            return true;
+        m_limiter->Append(text);
+        if (text.contains(QLatin1String("Error")))
+            m_app.ToolOutputClean = false;
+        if (text.contains(QLatin1String("ERROR"))) {
+            m_app.ToolOutputClean = false;
+            if (!CheckWifiAdapter(m_app)) {
+                m_limiter->Finish();
+                m_app.AddLog(QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"), true);
+                m_app.AddLog(QStringLiteral("PCのセキュリティ設定などを確認してください。"), true);
+                m_app.AddLog(QString(), true);
+                m_refused = true;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    AppCore& m_app;
+    LogPane* m_logPane;
+    std::unique_ptr<OutputLimiter> m_limiter;
+    QString m_percentCarry;
+    int m_lastPercent = -1;
+    int m_n = 0;
+    bool m_refused = false;
+};
+
+std::optional<QString> Python3()
+{
+    const QString found = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (found.isEmpty())
+        return std::nullopt;
+    return found;
 }
 
 } // namespace
@@ -110,84 +178,127 @@ void SetToolInterpreter(const QString& program)
 
 bool RunTool(AppCore& app, const QString& command, LogPane* logPane, const std::function<bool()>& abortCheck)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.setStandardInputFile(QProcess::nullDevice());
+    ProcessSpec spec;
 #ifdef Q_OS_WIN
-    process.setProgram(InterpreterOverride().isEmpty() ? QStringLiteral("cmd.exe") : InterpreterOverride());
-    process.setNativeArguments(QStringLiteral("/C ") + command);
+    // cmd.exe takes the rest of its command line as it is: no per-argument quoting by Qt.
+    spec.program = InterpreterOverride().isEmpty() ? QStringLiteral("cmd.exe") : InterpreterOverride();
+    spec.nativeArguments = QStringLiteral("/C ") + command;
 #else
-    process.setProgram(InterpreterOverride().isEmpty() ? QStringLiteral("/bin/sh") : InterpreterOverride());
-    process.setArguments({QStringLiteral("-c"), command});
-    // Its own process group, so an abort ends the uploader too and not only the shell.
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    spec.program = InterpreterOverride().isEmpty() ? QStringLiteral("/bin/sh") : InterpreterOverride();
+    spec.arguments = {QStringLiteral("-c"), command};
 #endif
-    process.start(QIODevice::ReadOnly);
-    if (!process.waitForStarted(10000)) {
+    OutputWatch watch(app, logPane);
+    const ProcessResult r = RunProcess(spec, watch.Hooks(abortCheck));
+    watch.Finish();
+    switch (r.end) {
+    case ProcessEnd::StartFailed:
         ShowToolError(app, QStringLiteral("プロセスの作成に失敗しました"));
         return false;
+    case ProcessEnd::ReadFailed:
+    case ProcessEnd::StoppedByOutput:
+        return false;
+    default:
+        return true;
     }
+}
 
-    char buffer[kReadChunk + 1];
-    QString percentCarry;
-    int lastPercent = -1;
-    bool exited = false;
-    int n = 0;
-    while (!exited) {
-        if (process.state() != QProcess::NotRunning)
-            WaitForEvents(kPassWaitMs);
-        if (process.state() == QProcess::NotRunning)
-            exited = true;
-        // What the ended tool had already printed is still read and searched below.
-        if (!exited && abortCheck && abortCheck()) {
-            EndChild(process);
-            exited = true;
-        }
-
-        const qint64 waiting = process.bytesAvailable();
-        if (waiting > 0) {
-            const qint64 got = process.read(buffer, kReadChunk);
-            if (got < 0) {
-                EndChild(process);
-                return false;
-            }
-            buffer[got] = '\0';
-            // A byte that arrives alone (a lone CR of a progress line) is neither shown nor searched.
-            if (got != 1) {
-                const QString text = FromAnsi(buffer, got);
-                const QString scanned = percentCarry + text;
-                percentCarry = TrailingDigits(text);
-                const int percent = ParseUploadPercent(scanned);
-                if (percent >= 0 && percent != lastPercent) {
-                    lastPercent = percent;
-                    app.Ui.ProgressSetPercent(percent);
-                }
-                if (logPane) {
-                    logPane->AppendRaw(text);
-                    if (text.contains(QLatin1String("Error")))
-                        app.ToolOutputClean = false;
-                    if (text.contains(QLatin1String("ERROR"))) {
-                        app.ToolOutputClean = false;
-                        if (!CheckWifiAdapter(app)) {
-                            app.AddLog(QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"), true);
-                            app.AddLog(QStringLiteral("PCのセキュリティ設定などを確認してください。"), true);
-                            app.AddLog(QString(), true);
-                            EndChild(process);
-                            return false;
-                        }
-                    }
-                }
-            }
-            // The rest is read in the next passes, also after the process has ended.
-            if (got < waiting)
-                exited = false;
-        }
-
-        app.Ui.ProgressSetDots(ProgressDots(n));
-        n = (n + 1) % 10;
-        ProcessPendingEvents();
+UploaderLaunch ResolveUploader(const QString& configured)
+{
+    UploaderLaunch launch;
+    QString path = QDir::fromNativeSeparators(configured.trimmed());
+    if (!path.isEmpty() && QDir::isRelativePath(path))
+        path = QFileInfo(ExecutablePath()).absolutePath() + QLatin1Char('/') + path;
+    launch.path = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    const QString shown = QStringLiteral("「") + launch.path + QStringLiteral("」");
+    if (path.isEmpty() || !info.exists()) {
+        launch.problem = QStringLiteral("アップローダーが見つかりません: ") + shown;
+        return launch;
     }
-    return true;
+    if (info.isDir()) {
+        launch.problem = QStringLiteral("アップローダーのパスがフォルダーです: ") + shown;
+        return launch;
+    }
+#ifndef Q_OS_WIN
+    if (!info.isExecutable()) {
+        // A script saved by a browser has no run bit: run it through python3.
+        if (info.suffix().compare(QLatin1String("py"), Qt::CaseInsensitive) == 0) {
+            const std::optional<QString> python = Python3();
+            if (!python) {
+                launch.problem =
+                    QStringLiteral("python3 が見つからないため、アップローダーを実行できません: ") + shown;
+                return launch;
+            }
+            launch.program = *python;
+            launch.arguments = {info.absoluteFilePath()};
+            return launch;
+        }
+        launch.problem = QStringLiteral("アップローダーに実行権限がありません: ") + shown;
+        return launch;
+    }
+#endif
+    launch.program = info.absoluteFilePath();
+    return launch;
+}
+
+UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStringList& arguments,
+                        LogPane* logPane, std::uint32_t silenceLimitMs,
+                        const std::function<bool()>& abortCheck)
+{
+    UploaderRun run;
+    run.lastOutputTick = Clock().TickCount();
+    if (!launch.problem.isEmpty()) {
+        run.end = UploaderEnd::CannotStart;
+        run.detail = launch.problem;
+        return run;
+    }
+    ProcessSpec spec;
+    spec.program = launch.program;
+    spec.arguments = launch.arguments + arguments;
+    OutputWatch watch(app, logPane);
+    ProcessHooks hooks = watch.Hooks(abortCheck);
+    hooks.silenceLimitMs = silenceLimitMs;
+    const auto output = hooks.output;
+    hooks.output = [&run, output](const QByteArray& piece) {
+        run.lastOutputTick = Clock().TickCount();
+        return output(piece);
+    };
+    const ProcessResult r = RunProcess(spec, hooks);
+    watch.Finish();
+    run.exitCode = r.exitCode;
+    switch (r.end) {
+    case ProcessEnd::Exited:
+        run.end = r.exitCode == 0 ? UploaderEnd::Finished : UploaderEnd::Failed;
+        run.detail = QStringLiteral("アップローダーが終了コード %1 で終了しました。").arg(r.exitCode);
+        break;
+    case ProcessEnd::Crashed:
+        run.end = UploaderEnd::Failed;
+        run.detail = QStringLiteral("アップローダーが異常終了しました（シグナルによる終了）。");
+        break;
+    case ProcessEnd::StartFailed:
+        run.end = UploaderEnd::CannotStart;
+        run.detail = QStringLiteral("アップローダーを起動できません: 「") + launch.path +
+                     QStringLiteral("」（") + r.error + QStringLiteral("）");
+        break;
+    case ProcessEnd::ReadFailed:
+        run.end = UploaderEnd::Failed;
+        run.detail = QStringLiteral("アップローダーの出力を読み取れませんでした。");
+        break;
+    case ProcessEnd::StoppedByOutput:
+        run.end = UploaderEnd::Refused;
+        break;
+    case ProcessEnd::Silent:
+        run.end = UploaderEnd::Silent;
+        run.detail =
+            QStringLiteral("アップローダーの出力が %1 ms 途絶えたため、アップローダーを終了しました。")
+                .arg(silenceLimitMs);
+        break;
+    case ProcessEnd::Aborted:
+        run.end = UploaderEnd::Aborted;
+        run.detail = QStringLiteral("書き込みの中止によりアップローダーを終了しました。");
+        break;
+    }
+    return run;
 }
 
 } // namespace nx7

@@ -1,7 +1,10 @@
 #pragma once
-// Runs an external command line through the platform's command interpreter, copies its output into
-// the log pane, watches it for the uploader's error words and keeps the progress dialog alive.
+// The uploader run as the write sees it: the process runner underneath, and on top what the output
+// means (the error words, the Wi-Fi adapter check, the upload percentage), the log pane held within
+// bounds and the progress dialog kept alive.
 #include <QString>
+#include <QStringList>
+#include <cstdint>
 #include <functional>
 
 namespace nx7
@@ -30,5 +33,38 @@ void SetToolInterpreter(const QString& program);
 // null: the output is then drained and discarded.
 bool RunTool(AppCore& app, const QString& command, LogPane* logPane,
              const std::function<bool()>& abortCheck = {});
+
+// How the configured uploader is started. A relative path is taken from the executable's folder
+// (never from PATH); a ".py" file without the run bit runs through python3.
+struct UploaderLaunch {
+    QString path;    // the resolved uploader file (native separators)
+    QString program; // what is started: the uploader itself or python3
+    QStringList arguments;
+    QString problem; // empty when it can be started; else one line naming the path and the cause
+};
+UploaderLaunch ResolveUploader(const QString& configured);
+
+enum class UploaderEnd {
+    Finished,    // exit status 0
+    Failed,      // non-zero exit status or ended by a signal
+    CannotStart, // never ran
+    Refused,     // "ERROR" with no Wi-Fi adapter on the board's network (the forced lines are logged)
+    Silent,      // no output for the silence limit: ended
+    Aborted,     // abortCheck ended it
+};
+
+struct UploaderRun {
+    UploaderEnd end = UploaderEnd::Finished;
+    int exitCode = 0;
+    QString detail; // start error or cause, for the log
+    // When the uploader last printed (or started), on the program's tick clock.
+    std::uint32_t lastOutputTick = 0;
+};
+
+// Runs the uploader with `arguments` after its own (`launch.arguments`), with the same output
+// handling as RunTool, ended after `silenceLimitMs` without output.
+UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStringList& arguments,
+                        LogPane* logPane, std::uint32_t silenceLimitMs,
+                        const std::function<bool()>& abortCheck = {});
 
 } // namespace nx7

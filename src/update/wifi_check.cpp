@@ -98,7 +98,7 @@ bool WaitOtaLink(AppCore& app, std::uint16_t& port, std::uint32_t& address, int 
                        true);
             return true;
         }
-        if (Deadline(1, static_cast<std::uint32_t>(waitMs < 0 ? 0 : waitMs)))
+        if (Deadline(1, static_cast<std::uint32_t>(waitMs < 0 ? 0 : waitMs)) || app.WriteAbortRequested())
             return false;
         ProcessPendingEvents();
         PumpSleep(500);

@@ -35,7 +35,7 @@ bool EvaluateWifiAdapters(const QList<AdapterInfo>& adapters, QStringList* selfA
 QStringList AdapterTestLines(const std::optional<QList<AdapterInfo>>& adapters);
 
 // Polls the board's OTA status every half second until it reports a connected station (true) or
-// `waitMs` have passed (false). `port` and `address` receive what the board reported.
+// `waitMs` have passed or the write is aborted (false). `port` and `address` receive what the board reported.
 bool WaitOtaLink(AppCore& app, std::uint16_t& port, std::uint32_t& address, int waitMs,
                  const UpdateStopwatch& sinceUpdateStart);
 

@@ -10,12 +10,15 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace nx7::e2e
 {
 
 QString ToolPath()
 {
-    return QStringLiteral(NX7_BINARY_DIR "/src/app/nx7ifbprog");
+    return QStringLiteral(NX7_BINARY_DIR "/src/app/nx7ifbprog-seamed");
 }
 
 QString SimPath()
@@ -218,10 +221,10 @@ QString ToolFolder::ReadIni() const
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
-RunResult ToolFolder::Run(const QStringList& args, int timeoutMs, const QStringList& env)
+namespace
 {
-    RunResult r;
-    QProcess p;
+void StartTool(QProcess& p, const QString& exe, const QStringList& args, const QStringList& env)
+{
     QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
     e.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     for (const QString& kv : env) {
@@ -229,8 +232,13 @@ RunResult ToolFolder::Run(const QStringList& args, int timeoutMs, const QStringL
         e.insert(kv.left(eq), kv.mid(eq + 1));
     }
     p.setProcessEnvironment(e);
-    p.start(Exe(), args);
-    r.finished = p.waitForFinished(timeoutMs);
+    p.start(exe, args);
+}
+
+RunResult Collect(QProcess& p, bool finished)
+{
+    RunResult r;
+    r.finished = finished;
     if (!r.finished) {
         p.kill();
         p.waitForFinished(3000);
@@ -242,6 +250,34 @@ RunResult ToolFolder::Run(const QStringList& args, int timeoutMs, const QStringL
         r.out.removeLast();
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+} // namespace
+
+RunResult ToolFolder::Run(const QStringList& args, int timeoutMs, const QStringList& env)
+{
+    QProcess p;
+    StartTool(p, Exe(), args, env);
+    const bool finished = p.waitForFinished(timeoutMs);
+    return Collect(p, finished);
+}
+
+RunResult ToolFolder::RunAndSignal(const QStringList& args, const QStringList& env,
+                                   const std::function<bool()>& when, int signo, int timeoutMs)
+{
+    QProcess p;
+    StartTool(p, Exe(), args, env);
+    QElapsedTimer t;
+    t.start();
+    bool sent = false;
+    bool finished = false;
+    while (!finished && t.elapsed() < timeoutMs) {
+        finished = p.waitForFinished(50);
+        if (!finished && !sent && when()) {
+            ::kill(static_cast<pid_t>(p.processId()), signo);
+            sent = true;
+        }
+    }
+    return Collect(p, finished);
 }
 
 QString WriteStandInUploader(const QString& dir, const QString& argsFile, const QString& output,

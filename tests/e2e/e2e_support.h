@@ -1,5 +1,6 @@
 #pragma once
 #include "support/qt_printers.h"
+#include <functional>
 
 // Runs the real executable against the real board simulator over a pseudo-terminal.
 #include <QByteArray>
@@ -68,6 +69,9 @@ public:
     void AppendIni(const QString& text);
     QString ReadIni() const;
     RunResult Run(const QStringList& args, int timeoutMs = 60000, const QStringList& env = {});
+    // As Run, and sends `signo` to the tool once `when` (polled every 50 ms) has said true.
+    RunResult RunAndSignal(const QStringList& args, const QStringList& env, const std::function<bool()>& when,
+                           int signo, int timeoutMs = 60000);
 
 private:
     QTemporaryDir m_dir;

@@ -3,8 +3,11 @@
 // verdict.
 #include "e2e/e2e_support.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace nx7::e2e
@@ -12,8 +15,8 @@ namespace nx7::e2e
 namespace
 {
 
-const QStringList kStart{"GetMode",      "ModeSet(0000)", "Restart",   "GetWifiSsid", "GetWifiPassword",
-                         "GetNetParams", "RomVersion",    "ModelName", "TargetId"};
+const QStringList kStart{"GetMode",         "ModeSet(0000)", "Restart",    "GetMode",   "GetWifiSsid",
+                         "GetWifiPassword", "GetNetParams",  "RomVersion", "ModelName", "TargetId"};
 
 struct WriteCase {
     const char* name;
@@ -91,11 +94,13 @@ TEST_P(WriteE2E, Outcome)
     QFile args(argsFile);
     if (c.uploaderRuns) {
         ASSERT_TRUE(args.open(QIODevice::ReadOnly));
-        const QString tempFile = folder.Path(QStringLiteral("Orvanta/UOf.bin"));
         const QStringList argv =
             QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        EXPECT_EQ(argv,
-                  (QStringList{"-i", "192.168.0.1", "-p", "3232", "--auth=KW5GDH4072", "-f", tempFile}));
+        ASSERT_EQ(argv.size(), 7);
+        EXPECT_EQ(argv.mid(0, 6),
+                  (QStringList{"-i", "192.168.0.1", "-p", "3232", "--auth=KW5GDH4072", "-f"}));
+        const QString tempFile = argv.last();
+        EXPECT_TRUE(tempFile.startsWith(folder.Path(QStringLiteral("Orvanta/UOf-")))) << qPrintable(tempFile);
         EXPECT_FALSE(QFileInfo::exists(tempFile)) << "the temporary image is deleted at the end";
     } else {
         EXPECT_FALSE(args.exists());
@@ -185,6 +190,87 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Not Connection", "NG:タイムアウトしました。"},
                   false}),
     [](const ::testing::TestParamInfo<WriteCase>& info) { return std::string(info.param.name); });
+
+// An interrupt during the upload ends the run as a close would.
+TEST(InterruptE2E, SignalDuringTheUploadRestoresTheBoardRemovesTheImageAndSavesTheSettings)
+{
+    const struct {
+        int signo;
+        int status;
+    } cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signo);
+        ToolFolder folder;
+        Simulator sim;
+        ASSERT_TRUE(folder.ok());
+        // The uploader and a child of its own hang; both note their process numbers.
+        const QString pids = folder.Path(QStringLiteral("pids"));
+        const QString uploader = folder.Path(QStringLiteral("espota"));
+        {
+            QFile f(uploader);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(QStringLiteral("#!/bin/sh\necho Uploading\nsleep 60 &\necho $$ $! > '%1'\nwait\n")
+                        .arg(pids)
+                        .toUtf8());
+            f.close();
+            f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                        "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
+                             .arg(uploader));
+        ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")),
+                              {"--restart-ms", "60", "--mode", "0x0105", "--rom-version", "3020KMT27",
+                               "--ota-result", "none"}));
+        const RunResult r = folder.RunAndSignal(
+            {"--headless", "--write", "--yes"}, {"NX7IFBPROG_TIME_SCALE=4"},
+            [&pids] { return QFileInfo(pids).size() > 0; }, c.signo);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, c.status) << qPrintable(r.err);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] NG"))) << qPrintable(r.err);
+
+        // The write's closing restored the mode; the close did it once more.
+        const QStringList requests = sim.Requests();
+        EXPECT_TRUE(requests.join(QLatin1Char(' ')).contains(QStringLiteral("ModeSet(0105) Restart")));
+        QStringList tail = requests;
+        if (!tail.isEmpty() && tail.last() == QStringLiteral("Restart"))
+            tail.removeLast();
+        ASSERT_FALSE(tail.isEmpty());
+        EXPECT_EQ(tail.last(), QStringLiteral("ModeSet(0105)"));
+
+        EXPECT_TRUE(
+            QDir(folder.Path(QStringLiteral("Orvanta"))).entryList({QStringLiteral("UOf*")}).isEmpty());
+        EXPECT_TRUE(folder.ReadIni().contains(QStringLiteral("ProgMode=1"))) << qPrintable(folder.ReadIni());
+
+        // Neither the uploader nor its child is left running.
+        QFile f(pids);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        for (const QByteArray& pid : f.readAll().trimmed().split(' ')) {
+            bool gone = false;
+            for (int i = 0; i < 100 && !gone; ++i) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+                gone = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+                if (!gone)
+                    QThread::msleep(20);
+            }
+            EXPECT_TRUE(gone) << pid.constData();
+        }
+    }
+}
+
+// The shipped executable has no test seams: a user's environment cannot change its waits or its
+// view of the network adapters.
+TEST(ShippedExecutable, CarriesNoTestSeams)
+{
+    QFile exe(QStringLiteral(NX7_BINARY_DIR "/src/app/nx7ifbprog"));
+    ASSERT_TRUE(exe.open(QIODevice::ReadOnly));
+    const QByteArray bytes = exe.readAll();
+    EXPECT_FALSE(bytes.contains("NX7IFBPROG_TIME_SCALE"));
+    EXPECT_FALSE(bytes.contains("NX7IFBPROG_ADAPTERS"));
+    // The test build does carry them, so the check looks at the right thing.
+    QFile seamed(ToolPath());
+    ASSERT_TRUE(seamed.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(seamed.readAll().contains("NX7IFBPROG_TIME_SCALE"));
+}
 
 } // namespace
 } // namespace nx7::e2e

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace nx7;
@@ -39,6 +40,8 @@ const QString kRestart = Frame({0x0A});
 const QString kModel = Frame({0x93});
 const QString kRom = Frame({0x90});
 const QString kRestoreMode1 = Frame({0x01, 0x01, 0x00});
+// The restarted board is asked for its mode (the status request) until it answers.
+const QString kProbe = kStatus;
 
 // Records like ScriptedUi and lets a test act while the result dialog is open.
 class FlowUi : public ScriptedUi
@@ -50,7 +53,14 @@ public:
         if (whileResultOpen)
             whileResultOpen();
     }
+    void ProgressSetPercent(int p) override
+    {
+        ScriptedUi::ProgressSetPercent(p);
+        if (onPercent)
+            onPercent();
+    }
     std::function<void()> whileResultOpen;
+    std::function<void()> onPercent;
 };
 
 // The real clock plus a jump the test makes.
@@ -146,6 +156,9 @@ protected:
                 "cp \"$last\" " +
                 q +
                 "/image-copy\n"
+                "stat -c %a \"$last\" > " +
+                q +
+                "/image-mode\n"
                 "printf '%s' '" +
                 u.output +
                 "'\n"
@@ -189,6 +202,7 @@ protected:
         app.Settings.App_ESPOta = uploader;
         // As the start-up left it: the board's mode word saved, verbose log on to see every line.
         app.SavedOperationMode = 0x0001;
+        app.OperationModeKnown = true;
         app.VerboseLog = true;
         app.CreateEngine();
         app.Timer1.start();
@@ -230,7 +244,20 @@ protected:
         return args;
     }
 
-    QString TempPath() const { return root + QStringLiteral("/bin/Orvanta/UOf.bin"); }
+    // The image path the uploader was handed (empty before any upload).
+    QString TempPath() const
+    {
+        const QStringList args = UploaderArgs();
+        return args.size() >= 2 && args.at(args.size() - 2) == QStringLiteral("-f") ? args.last() : QString();
+    }
+    QString TempFolder() const { return root + QStringLiteral("/bin/Orvanta"); }
+    // What is left in the image folder besides the settings file.
+    QStringList TempLeftovers() const
+    {
+        QStringList names = QDir(TempFolder()).entryList(QDir::Files | QDir::System | QDir::Hidden);
+        names.removeAll(QStringLiteral("nx7ifbprog.ini"));
+        return names;
+    }
 
     void ExpectResult(int outcome)
     {
@@ -247,7 +274,7 @@ protected:
         EXPECT_TRUE(timeLine.startsWith(QStringLiteral("実行時間: ")) &&
                     timeLine.endsWith(QStringLiteral("ms")))
             << timeLine.toStdString();
-        EXPECT_FALSE(QFileInfo::exists(TempPath()));
+        EXPECT_TRUE(TempLeftovers().isEmpty()) << TempLeftovers().join(QLatin1Char(' ')).toStdString();
         EXPECT_EQ(ui.progressOpen, 0);
     }
 
@@ -288,8 +315,14 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
     QFile copy(dir.filePath(QStringLiteral("image-copy")));
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), image);
+    // A fresh name in the settings folder, readable by the user only.
+    EXPECT_TRUE(TempPath().startsWith(TempFolder() + QStringLiteral("/UOf-")));
+    EXPECT_TRUE(TempPath().endsWith(QStringLiteral(".bin")));
+    QFile mode(dir.filePath(QStringLiteral("image-mode")));
+    ASSERT_TRUE(mode.open(QIODevice::ReadOnly));
+    EXPECT_EQ(mode.readAll().trimmed(), QByteArray("600"));
 
-    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
     ExpectResult(OutcomeSuccess);
     EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27")));
     EXPECT_TRUE(log.Contains(QStringLiteral("OK: Program Update")));
@@ -374,7 +407,7 @@ TEST_F(OtaFlowTest, ErrorWordWhileTheBoardSaysOk)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_FALSE(app.ToolOutputClean);
     // The restarted board is still asked, but the unclean output decides.
-    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
     EXPECT_FALSE(std::any_of(log.lines.begin(), log.lines.end(),
                              [](const QString& l) { return l.startsWith(QStringLiteral("IFB-ROMVer")); }));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
@@ -507,17 +540,39 @@ TEST_F(OtaFlowTest, MissingImageLeavesOtaModeWithoutAResult)
 TEST_F(OtaFlowTest, UnwritableTemporaryFileIsReportedAndTheBoardRestored)
 {
     Start({});
-    // A folder where the file should go: no write succeeds there, whoever runs the test.
-    ASSERT_TRUE(QDir().mkpath(TempPath()));
+    // A file where the image folder should be: no write succeeds there, whoever runs the test.
+    const QString blocked = dir.filePath(QStringLiteral("blocked"));
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    QFile plug(blocked + QStringLiteral("/Orvanta"));
+    ASSERT_TRUE(plug.open(QIODevice::WriteOnly));
+    plug.close();
+    SetExecutablePathOverride(blocked + QStringLiteral("/nx7ifbprog"));
     FileSave1Execute(app);
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
-    EXPECT_EQ(ui.messages.first().text, kImageWriteError + TempPath());
+    EXPECT_EQ(ui.messages.first().text, kImageWriteError + blocked + QStringLiteral("/Orvanta/"));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(UploaderArgs().isEmpty());
     EXPECT_TRUE(ui.results.isEmpty());
     EXPECT_TRUE(app.WriteCommandAvailable);
     EXPECT_EQ(mainEnabled, (QList<bool>{false, true}));
+}
+
+TEST_F(OtaFlowTest, PlantedLinkAtTheOldNameIsNeverWrittenThrough)
+{
+    Start({});
+    const QString victim = dir.filePath(QStringLiteral("victim.txt"));
+    QFile v(victim);
+    ASSERT_TRUE(v.open(QIODevice::WriteOnly));
+    v.write("keep me");
+    v.close();
+    ASSERT_TRUE(QFile::link(victim, TempFolder() + QStringLiteral("/UOf.bin")));
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ASSERT_TRUE(v.open(QIODevice::ReadOnly));
+    EXPECT_EQ(v.readAll(), QByteArray("keep me"));
+    EXPECT_NE(TempPath(), TempFolder() + QStringLiteral("/UOf.bin"));
+    QFile::remove(TempFolder() + QStringLiteral("/UOf.bin"));
+    ExpectResult(OutcomeSuccess);
 }
 
 TEST_F(OtaFlowTest, WriteCommandRefusesWithoutAnEngine)
@@ -616,5 +671,133 @@ INSTANTIATE_TEST_SUITE_P(
         std::replace(name.begin(), name.end(), '-', '_');
         return name;
     });
+
+} // namespace
+
+namespace
+{
+
+TEST_F(OtaFlowTest, BoardThatRefusesOtaModeEndsTheWriteAtOnce)
+{
+    Start({QStringLiteral("--fault"), QStringLiteral("nack 0B 04")});
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 3000);
+    // No join dialog, no link wait: the mode is restored and the board restarted.
+    EXPECT_TRUE(ui.messageDialogs.isEmpty());
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kRestoreMode1, kRestart}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, SlowBootingBoardIsWaitedForAfterTheUpdate)
+{
+    // The board needs 1.5 s to boot; the probes bridge that within CHK_IFB_TIME.
+    Start({QStringLiteral("--restart-ms"), QStringLiteral("1500")});
+    app.Settings.CHK_IFB_TIME = 4000;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    const QStringList after = FramesAfterPolls();
+    ASSERT_GE(after.size(), 5);
+    EXPECT_EQ(after.first(), kRestart);
+    EXPECT_GE(after.count(kProbe), 2);
+    // Model and version are asked only once the board answered, and only once each.
+    EXPECT_EQ(after.mid(after.indexOf(kModel)), (QStringList{kModel, kRom, kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, FailedUploaderEndsAsUploaderErrorAfterAShortGrace)
+{
+    Uploader u;
+    u.output = "Sending invitation to 192.168.4.1 ..........\n";
+    u.after = "";
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    // Make it fail: exit status 1 after its output.
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("exit 1\n");
+    f.close();
+    app.Settings.Prog_WAIT_TIME = 60000;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 15000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが終了コード 1 で終了しました。")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeUploaderError);
+}
+
+TEST_F(OtaFlowTest, FailedUploaderStillTakesTheBoardsOwnVerdict)
+{
+    Start({QStringLiteral("--ota-result-delay-ms"), QStringLiteral("1200")});
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("exit 1\n");
+    f.close();
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, MissingUploaderIsReportedAtOnceWithItsPath)
+{
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")});
+    app.Settings.App_ESPOta = root + QStringLiteral("/bin/no-such-espota");
+    app.Settings.Prog_WAIT_TIME = 60000;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが見つかりません: 「") + app.Settings.App_ESPOta +
+                             QStringLiteral("」")));
+    ExpectResult(OutcomeUploaderError);
+}
+
+TEST_F(OtaFlowTest, SlowTransferThatKeepsPrintingIsJudgedByTheBoard)
+{
+    // The transfer prints a dot every 0.3 s for 2.4 s; the limit is one second of silence.
+    Uploader u;
+    u.output = "Uploading";
+    Start({QStringLiteral("--ota-result-delay-ms"), QStringLiteral("2600")}, u);
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write("i=0; while [ $i -lt 8 ]; do printf '.'; sleep 0.3; i=$((i+1)); done; echo\n");
+    f.close();
+    app.Settings.Prog_WAIT_TIME = 1000;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, AbortDuringTheUploadEndsItAndRestoresTheBoard)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    app.Settings.Prog_WAIT_TIME = 60000;
+    // The abort arrives from the event loop while the uploader runs, as a close or a signal would.
+    ui.onPercent = [this] { QTimer::singleShot(200, &app, [this] { app.AbortWrite(); }); };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_TRUE(log.Contains(QStringLiteral("書き込みの中止によりアップローダーを終了しました。")));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeAborted);
+    // A write asked to stop does not start again.
+    ui.results.clear();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_TRUE(ui.results.isEmpty());
+}
+
+TEST_F(OtaFlowTest, UnknownModeWordIsNotWrittenBack)
+{
+    Start({QStringLiteral("--fault"), QStringLiteral("nack 0B 04")});
+    app.OperationModeKnown = false;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。")));
+}
 
 } // namespace

@@ -1,8 +1,10 @@
 // The external tool runner over real /bin/sh children.
 #include "core/app_core.h"
 #include "platform/adapters.h"
+#include "platform/app_paths.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
+#include "update/output_limiter.h"
 #include "update/tool_runner.h"
 
 #include <QDir>
@@ -278,6 +280,191 @@ TEST_F(ToolRunnerTest, NastyPathReachesTheToolAsOneArgumentAndRunsNothingElse)
     EXPECT_EQ(QString::fromUtf8(args.at(2)), image);
     for (const char* name : {"PWNED1", "PWNED2", "PWNED3"})
         EXPECT_FALSE(QFile::exists(dir.filePath(QString::fromLatin1(name)))) << name;
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(ToolRunnerTest, FloodIsShownAsItsHeadAndTailWhileEveryByteIsSearched)
+{
+    // About 3 MB with an error word deep inside the part that is left out, and one at the end.
+    EXPECT_TRUE(Run(QStringLiteral("yes 'Uploading chunk' | head -n 100000; echo 'x Error in the middle'; "
+                                   "yes 'Uploading chunk' | head -n 100000; echo 'last line'")));
+    EXPECT_FALSE(app.ToolOutputClean);
+    const QString raw = RawText();
+    EXPECT_LT(raw.size(), 128 * 1024);
+    EXPECT_TRUE(raw.startsWith(QStringLiteral("Uploading chunk\nUploading chunk\n")));
+    EXPECT_TRUE(raw.endsWith(QStringLiteral("Uploading chunk\nlast line\n")));
+    EXPECT_FALSE(raw.contains(QStringLiteral("Error in the middle")));
+    // One line says how much was left out; it stands between the head and the tail.
+    const auto omission = std::find_if(log.lines.begin(), log.lines.end(), [](const QString& l) {
+        return l.startsWith(QStringLiteral("…（途中の出力 "));
+    });
+    ASSERT_NE(omission, log.lines.end());
+    EXPECT_EQ(log.lines.count(*omission), 1);
+    EXPECT_LT(std::distance(omission, log.lines.end()), 2000);
+    EXPECT_GT(std::distance(log.lines.begin(), omission), 1000);
+}
+
+TEST(OutputLimiter, HeadTailAndTheCountOfWhatWasLeftOut)
+{
+    MemoryLog log;
+    {
+        OutputLimiter limiter(log, 10, 10);
+        for (int i = 0; i < 10; ++i)
+            limiter.Append(QStringLiteral("line%1\n").arg(i));
+        limiter.Finish();
+    }
+    // Head: the first pieces up to 10 characters; tail: whole lines within 10 characters.
+    EXPECT_EQ(log.raw,
+              (QStringList{QStringLiteral("line0\n"), QStringLiteral("line1\n"), QStringLiteral("line9\n")}));
+    EXPECT_TRUE(log.Contains(OmittedOutputLine(7, 42)));
+
+    // Output that fits is shown as it came, with no omission line.
+    MemoryLog small;
+    OutputLimiter fits(small, 100, 10);
+    fits.Append(QStringLiteral("a\n"));
+    fits.Append(QStringLiteral("b\n"));
+    fits.Finish();
+    EXPECT_EQ(small.raw, (QStringList{QStringLiteral("a\n"), QStringLiteral("b\n")}));
+    EXPECT_EQ(small.lines.size(), 4);
+}
+
+// The uploader itself, started without a shell.
+class UploaderRunTest : public ToolRunnerTest
+{
+protected:
+    void TearDown() override
+    {
+        SetExecutablePathOverride(QString());
+        ToolRunnerTest::TearDown();
+    }
+    UploaderRun RunIt(const QString& path, std::uint32_t silenceMs = 0,
+                      const std::function<bool()>& abort = {})
+    {
+        return RunUploader(app, ResolveUploader(path), {QStringLiteral("-f"), QStringLiteral("x.bin")}, &log,
+                           silenceMs, abort);
+    }
+};
+
+TEST_F(UploaderRunTest, UploaderThatCannotStartIsNamedAtOnce)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    const QString plain = Script(QStringLiteral("plain"), "echo hi\n");
+    QFile::setPermissions(plain, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString noInterpreter = Script(QStringLiteral("needs-interp"), "");
+    {
+        QFile f(noInterpreter);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/nonexistent/interpreter\nprint('hi')\n");
+    }
+    struct Case {
+        const char* name;
+        QString path;
+        QString cause;
+    };
+    const Case cases[] = {
+        {"missing", dir.filePath(QStringLiteral("nothing-here")),
+         QStringLiteral("アップローダーが見つかりません")},
+        {"folder", dir.filePath(QStringLiteral("folder")), QStringLiteral("フォルダー")},
+        {"no run permission", plain, QStringLiteral("実行権限がありません")},
+        {"no interpreter", noInterpreter, QStringLiteral("起動できません")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QElapsedTimer t;
+        t.start();
+        const UploaderRun run = RunIt(c.path, 60000);
+        EXPECT_EQ(run.end, UploaderEnd::CannotStart);
+        EXPECT_TRUE(run.detail.contains(c.cause)) << run.detail.toStdString();
+        EXPECT_TRUE(run.detail.contains(QDir::toNativeSeparators(c.path))) << run.detail.toStdString();
+        EXPECT_LT(t.elapsed(), 5000);
+    }
+}
+
+TEST_F(UploaderRunTest, RelativePathIsTakenFromTheExecutablesFolderAndAScriptWithoutRunBitRunsThroughPython)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("app/tools")));
+    SetExecutablePathOverride(dir.filePath(QStringLiteral("app/nx7ifbprog")));
+    const QString script = dir.filePath(QStringLiteral("app/tools/espota.py"));
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("import sys\nprint('py:' + ' '.join(sys.argv[1:]))\n");
+    f.close();
+
+    const UploaderLaunch launch = ResolveUploader(QStringLiteral("tools/espota.py"));
+    EXPECT_TRUE(launch.problem.isEmpty()) << launch.problem.toStdString();
+    EXPECT_EQ(launch.path, script);
+    EXPECT_TRUE(launch.program.endsWith(QStringLiteral("python3")));
+    const UploaderRun run = RunIt(QStringLiteral("tools/espota.py"));
+    EXPECT_EQ(run.end, UploaderEnd::Finished);
+    EXPECT_TRUE(RawText().contains(QStringLiteral("py:-f x.bin"))) << RawText().toStdString();
+
+    // A bare name is never looked up in PATH.
+    EXPECT_EQ(ResolveUploader(QStringLiteral("sh")).path, dir.filePath(QStringLiteral("app/sh")));
+    EXPECT_FALSE(ResolveUploader(QStringLiteral("sh")).problem.isEmpty());
+}
+
+TEST_F(UploaderRunTest, ExitStatusAndSignalAreReported)
+{
+    struct Case {
+        const char* name;
+        QByteArray body;
+        UploaderEnd end;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"success", "echo done\n", UploaderEnd::Finished, 0},
+        {"failure status", "echo 'No response'\nexit 3\n", UploaderEnd::Failed, 3},
+        {"killed by a signal", "kill -KILL $$\n", UploaderEnd::Failed, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const UploaderRun run = RunIt(Script(QStringLiteral("u.sh"), c.body));
+        EXPECT_EQ(run.end, c.end);
+        if (c.exitCode >= 0) {
+            EXPECT_EQ(run.exitCode, c.exitCode);
+        }
+        if (c.end == UploaderEnd::Failed) {
+            EXPECT_FALSE(run.detail.isEmpty());
+        }
+    }
+}
+
+TEST_F(UploaderRunTest, SilenceEndsTheUploaderWhileSteadyOutputKeepsItRunning)
+{
+    // Prints every 100 ms for 1.2 s: never silent for 400 ms.
+    QElapsedTimer t;
+    t.start();
+    UploaderRun run = RunIt(Script(QStringLiteral("steady.sh"),
+                                   "i=0\nwhile [ $i -lt 12 ]; do printf '.x'; sleep 0.1; i=$((i+1)); done\n"),
+                            400);
+    EXPECT_EQ(run.end, UploaderEnd::Finished);
+    EXPECT_GE(t.elapsed(), 1100);
+
+    // Prints once, then a child of its own hangs: both are ended after the silence.
+    const QString pidFile = dir.filePath(QStringLiteral("pid"));
+    t.restart();
+    run = RunIt(Script(QStringLiteral("hung.sh"), "echo started\nsleep 30 &\necho $! > " +
+                                                      QuoteForInterpreter(pidFile).toUtf8() + "\nwait\n"),
+                400);
+    EXPECT_EQ(run.end, UploaderEnd::Silent);
+    EXPECT_TRUE(run.detail.contains(QStringLiteral("400")));
+    EXPECT_LT(t.elapsed(), 5000);
+    QFile f(pidFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const pid_t pid = f.readAll().trimmed().toInt();
+    ASSERT_GT(pid, 0);
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        gone = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        if (!gone)
+            ::usleep(20000);
+    }
+    EXPECT_TRUE(gone);
 }
 
 } // namespace

@@ -80,12 +80,12 @@ TEST(UploaderCommand, PiecesInOrderWithQuotedPaths)
               QStringLiteral("'/e' -i 1.2.3.4 -p 3232 --auth='a b$c' -f '/f'"));
 }
 
-TEST(TemporaryFirmwarePath, SettingsFolderOrUserDataFolder)
+TEST(TemporaryFirmwareFolder, SettingsFolderOrUserDataFolder)
 {
     SetExecutablePathOverride(QStringLiteral("/srv/Tools/Updater"));
-    EXPECT_EQ(TemporaryFirmwarePath(1), QStringLiteral("/srv/Tools/Orvanta/UOf.bin"));
-    EXPECT_TRUE(TemporaryFirmwarePath(0).endsWith(QStringLiteral("/novalk/Updater/UOf.bin")));
-    EXPECT_EQ(TemporaryFirmwarePath(2), TemporaryFirmwarePath(0));
+    EXPECT_EQ(TemporaryFirmwareFolder(1), QStringLiteral("/srv/Tools/Orvanta/"));
+    EXPECT_TRUE(TemporaryFirmwareFolder(0).endsWith(QStringLiteral("/novalk/Updater/")));
+    EXPECT_EQ(TemporaryFirmwareFolder(2), TemporaryFirmwareFolder(0));
     SetExecutablePathOverride(QString());
 }
 

@@ -1,0 +1,114 @@
+#include "app/app_main.h"
+
+#include "app/headless.h"
+#include "app/main_window.h"
+#include "dialogs/about_box.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+
+namespace
+{
+
+const char* const kUsage =
+    "Usage: nx7ifbprog [--verbose]\n"
+    "       nx7ifbprog --headless [--write] [--yes | --no] [--verbose] [--port COM<n>]\n"
+    "       nx7ifbprog --help | --version\n"
+    "\n"
+    "  --headless     run the start-up check (and the write) without a window; log lines go to\n"
+    "                 standard output, dialogs to standard error and are answered automatically\n"
+    "  --write        after a passing start, write the built-in firmware once\n"
+    "  --yes / --no   answer questions and the Wi-Fi join dialog with Yes/OK or No/Cancel (default)\n"
+    "  --verbose      verbose log and engine trace from the start\n"
+    "  --port COM<n>  the port to accept in the port dialog (default: the configured one)\n"
+    "\n"
+    "Exit status: 0 ready (and, with --write, verdict OK); 1 otherwise; 2 unusable arguments;\n"
+    "             130 / 143 ended by SIGINT / SIGTERM (the board's mode restored, settings saved).\n";
+
+struct Arguments {
+    bool headless = false;
+    bool help = false;
+    bool version = false;
+    bool no = false;
+    nx7::HeadlessOptions options;
+};
+
+bool Parse(int argc, char** argv, Arguments& args)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (a == QLatin1String("--headless"))
+            args.headless = true;
+        else if (a == QLatin1String("--write"))
+            args.options.write = true;
+        else if (a == QLatin1String("--yes"))
+            args.options.yes = true;
+        else if (a == QLatin1String("--no"))
+            args.no = true;
+        else if (a == QLatin1String("--verbose"))
+            args.options.verbose = true;
+        else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+            args.help = true;
+        else if (a == QLatin1String("--version"))
+            args.version = true;
+        else if (a == QLatin1String("--port") && i + 1 < argc)
+            args.options.port = QString::fromLocal8Bit(argv[++i]);
+        else if (a.startsWith(QLatin1String("--port=")))
+            args.options.port = a.mid(7);
+        else
+            return false;
+    }
+    if (args.options.yes && args.no)
+        return false;
+    if (!args.options.port.isEmpty()) {
+        bool ok = false;
+        const int n = args.options.port.mid(3).toInt(&ok);
+        if (!args.options.port.startsWith(QLatin1String("COM")) || !ok || n < 1 || n > 255)
+            return false;
+    }
+    // Answers and the write belong to the headless run.
+    if (!args.headless && (args.options.write || args.options.yes || args.no || !args.options.port.isEmpty()))
+        return false;
+    return true;
+}
+
+} // namespace
+
+namespace nx7
+{
+
+int RunApplication(int argc, char** argv)
+{
+    Arguments args;
+    if (!Parse(argc, argv, args)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (args.version) {
+        std::printf("nx7ifbprog %s\n", NX7_VERSION);
+        return 0;
+    }
+
+    if (args.headless) {
+        QCoreApplication app(argc, argv);
+        return nx7::RunHeadless(args.options);
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    nx7::TNX7IFBProgAppForm form;
+    if (args.options.verbose)
+        form.Core().SwitchDiagnosticsOn();
+    nx7::TAboutBox aboutBox(&form, [&form] { form.Core().SwitchDiagnosticsOn(); });
+    form.SetAboutBox(&aboutBox);
+    form.show();
+    return QApplication::exec();
+}
+
+} // namespace nx7

@@ -1,0 +1,78 @@
+#include "app/termination_signals.h"
+
+#include <QSocketNotifier>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace nx7
+{
+
+#ifdef Q_OS_UNIX
+namespace
+{
+
+int g_pipe[2] = {-1, -1};
+struct sigaction g_oldInt;
+struct sigaction g_oldTerm;
+
+void Handler(int signo)
+{
+    const int saved = errno;
+    const char byte = static_cast<char>(signo);
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+#endif
+
+TerminationSignals::TerminationSignals(std::function<void(int)> onSignal, QObject* parent)
+    : QObject(parent)
+    , m_onSignal(std::move(onSignal))
+{
+#ifdef Q_OS_UNIX
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_pipe) != 0)
+        return;
+    m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::Drain);
+    struct sigaction action = {};
+    action.sa_handler = Handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, &g_oldInt);
+    ::sigaction(SIGTERM, &action, &g_oldTerm);
+#endif
+}
+
+TerminationSignals::~TerminationSignals()
+{
+#ifdef Q_OS_UNIX
+    if (!m_notifier)
+        return;
+    ::sigaction(SIGINT, &g_oldInt, nullptr);
+    ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+    m_notifier.reset();
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+#endif
+}
+
+void TerminationSignals::Drain()
+{
+#ifdef Q_OS_UNIX
+    char byte = 0;
+    while (::read(g_pipe[0], &byte, 1) == 1) {
+        if (m_onSignal)
+            m_onSignal(static_cast<unsigned char>(byte));
+    }
+#endif
+}
+
+} // namespace nx7

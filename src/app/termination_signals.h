@@ -1,0 +1,29 @@
+#pragma once
+// SIGINT and SIGTERM turned into an event of the event loop: the handler only writes the signal
+// number into a pipe, and the work (abort the write, restore the board, save, exit) runs in the
+// flows as on a normal close. No-op where the platform has no such signals.
+#include <QObject>
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace nx7
+{
+
+class TerminationSignals : public QObject
+{
+    Q_OBJECT
+public:
+    // `onSignal` runs in the event loop with the signal number, once per signal received.
+    explicit TerminationSignals(std::function<void(int)> onSignal, QObject* parent = nullptr);
+    // Restores the previous dispositions.
+    ~TerminationSignals() override;
+
+private:
+    void Drain();
+    std::function<void(int)> m_onSignal;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+} // namespace nx7
