@@ -41,6 +41,11 @@ bool IsLeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
+
+bool IsTrailByte(unsigned char b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 } // namespace
 
 QByteArray ToAnsi(const QString& text)
@@ -77,26 +82,51 @@ QByteArray ToAnsi(const QString& text)
 
 QString FromAnsi(const QByteArray& bytes)
 {
+    // Only double-byte characters go through the converter: its table maps some control bytes
+    // (0x1A, 0x1C, 0x7F) to other control characters and swallows a lone lead byte, whereas
+    // Windows keeps 0x00-0x7F as they are. Runs of well-formed pairs are converted together.
     QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
     QString out;
-    qsizetype start = 0;
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes.at(i));
-        if (IsLeadByte(b) && i + 1 < bytes.size()) {
-            i += 2;
-            continue;
+    out.reserve(bytes.size());
+    QByteArray pairs;
+    auto flushPairs = [&] {
+        if (pairs.isEmpty())
+            return;
+        QString text = decoder.decode(pairs);
+        if (text.size() != pairs.size() / 2) {
+            // Something in the run did not give exactly one character: convert pair by pair.
+            text.clear();
+            for (qsizetype k = 0; k < pairs.size(); k += 2) {
+                const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
+                text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
+            }
         }
-        const char16_t extra = WindowsExtraChar(b);
-        if (extra == 0) {
+        for (QChar c : text) {
+            // The converter's own substitute stands for a pair it does not know.
+            out += c.unicode() < 0x80 ? QChar(QChar::ReplacementCharacter) : c;
+        }
+        pairs.clear();
+    };
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes.at(i));
+        if (IsLeadByte(b) && i + 1 < bytes.size() &&
+            IsTrailByte(static_cast<unsigned char>(bytes.at(i + 1)))) {
+            pairs.append(bytes.at(i));
+            pairs.append(bytes.at(i + 1));
             ++i;
             continue;
         }
-        out += decoder.decode(QByteArrayView(bytes).sliced(start, i - start));
-        out += QChar(extra);
-        start = ++i;
+        flushPairs();
+        if (b < 0x80)
+            out += QChar(b);
+        else if (const char16_t extra = WindowsExtraChar(b))
+            out += QChar(extra);
+        else if (b >= 0xA1 && b <= 0xDF)
+            out += QChar(static_cast<char16_t>(0xFF61 + (b - 0xA1))); // half-width katakana
+        else
+            out += QChar(QChar::ReplacementCharacter); // a lead byte without its trail byte
     }
-    out += decoder.decode(QByteArrayView(bytes).sliced(start));
+    flushPairs();
     return out;
 }
 
