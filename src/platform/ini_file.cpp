@@ -340,9 +340,9 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         return;
     const int s = FindSection(sectionName);
     if (s < 0) {
+        // Appended right after the last line, with no blank line before it, as Windows' profile
+        // functions write a new section.
         int at = static_cast<int>(m_lines.size());
-        if (at > 0 && !TrimBlanks(m_lines.last().text).isEmpty())
-            InsertLine(at++, QString());
         InsertLine(at++, QLatin1Char('[') + sectionName + QLatin1Char(']'));
         InsertLine(at, keyName + QLatin1Char('=') + text);
         Index();
