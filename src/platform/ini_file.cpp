@@ -253,21 +253,30 @@ bool IniFile::Load(const QString& path)
     return true;
 }
 
-bool IniFile::Save(const QString& path) const
+IniFile::SaveResult IniFile::Write(const QString& path) const
 {
     // A read-only file is never replaced, as Windows refuses to rename over one.
     const QFileInfo info(path);
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    if (info.exists() && (info.isDir() || !(info.permissions() & QFileDevice::WriteOwner)))
+        return SaveResult::NoAccess;
     const QByteArray bytes = Serialize();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+            return SaveResult::WriteFailed;
+        }
+        return file.commit() ? SaveResult::Saved : SaveResult::WriteFailed;
     }
-    return file.commit();
+    // No temporary file beside it (the folder is not writable): rewrite an existing file in place.
+    if (!info.exists())
+        return SaveResult::NoAccess;
+    QFile direct(path);
+    if (!direct.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return SaveResult::NoAccess;
+    if (direct.write(bytes) != bytes.size() || !direct.flush())
+        return SaveResult::WriteFailed;
+    return SaveResult::Saved;
 }
 
 bool IniFile::HasSection(const QString& section) const
