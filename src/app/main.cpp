@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "dialogs/about_box.h"
 #include "platform/adapters.h"
+#include "platform/app_paths.h"
 #include "platform/tick_clock.h"
 
 #include <QApplication>
@@ -124,6 +125,7 @@ int main(int argc, char** argv)
     nx7::TNX7IFBProgAppForm form;
     if (args.options.verbose)
         form.Core().SwitchDiagnosticsOn();
+    form.Core().AddLog(nx7::SettingsFileLogLine(form.Core().SettingsPath), false);
     nx7::TAboutBox aboutBox(&form, [&form] { form.Core().SwitchDiagnosticsOn(); });
     form.SetAboutBox(&aboutBox);
     form.show();

@@ -97,6 +97,11 @@ QString SettingsFilePath()
     return folder + ExecutableBaseName() + QStringLiteral(".ini");
 }
 
+QString SettingsFileLogLine(const QString& path)
+{
+    return QStringLiteral("Settings file : ") + QDir::toNativeSeparators(path);
+}
+
 int RemoveSaveLeftovers(const QString& path, int minAgeSeconds)
 {
     const QFileInfo target(path);

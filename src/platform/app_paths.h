@@ -24,6 +24,8 @@ QString UserSettingsFolder();
 QString SettingsFolder();
 // <settings folder><exe base name>.ini; creates the folder (failure ignored).
 QString SettingsFilePath();
+// The log line that says which settings file a run uses: "Settings file : <path>".
+QString SettingsFileLogLine(const QString& path);
 // Removes temporaries "<file name>.XXXXXX" that a save interrupted by a kill left beside `path`
 // (regular files older than `minAgeSeconds` only, so a save running at that moment in another
 // instance is not disturbed). Returns how many were removed.
