@@ -1,5 +1,7 @@
 #include "platform/code_page.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -48,34 +50,51 @@ bool IsTrailByte(unsigned char b)
 }
 } // namespace
 
+namespace
+{
+// The CP932 form of one BMP character other than ASCII and the single bytes above, or '?'.
+// The converter does not flag every failure (it may answer with its own substitute bytes, and
+// after one failure it can spoil later characters), so each character gets a fresh converter and
+// is accepted only when it decodes back to itself. Opening a converter is slow: each character is
+// converted once and remembered.
+QByteArray EncodeOne(char16_t c)
+{
+    static QMutex mutex;
+    static QHash<char16_t, QByteArray> known;
+    const QMutexLocker lock(&mutex);
+    const auto found = known.constFind(c);
+    if (found != known.constEnd())
+        return *found;
+    const QString piece(QChar{c});
+    QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder.encode(piece);
+    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
+    if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
+        bytes = QByteArray(1, '?');
+    known.insert(c, bytes);
+    return bytes;
+}
+} // namespace
+
 QByteArray ToAnsi(const QString& text)
 {
     QByteArray out;
     out.reserve(text.size() * 2);
-    // Encode one code point at a time so an unrepresentable character becomes exactly one '?'.
-    // The converter does not flag every failure (it may answer with its own substitute bytes, and
-    // after one failure it can spoil later characters), so each character gets a fresh converter
-    // and is accepted only when it decodes back to itself.
+    // One code point at a time, so an unrepresentable character becomes exactly one '?'.
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype n =
-            (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
-        const QStringView piece = QStringView(text).mid(i, n);
-        i += n - 1;
-        if (piece.size() == 1 && piece.at(0).unicode() < 0x80) {
-            out.append(static_cast<char>(piece.at(0).unicode()));
-            continue;
-        }
-        if (piece.size() == 1 && WindowsExtraByte(piece.at(0).unicode()) >= 0) {
-            out.append(static_cast<char>(WindowsExtraByte(piece.at(0).unicode())));
-            continue;
-        }
-        QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
-        const QByteArray bytes = encoder.encode(piece);
-        QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
-        if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80) {
+            out.append(static_cast<char>(c));
+        } else if (WindowsExtraByte(c) >= 0) {
+            out.append(static_cast<char>(WindowsExtraByte(c)));
+        } else if (QChar::isSurrogate(c)) {
+            // The code page holds nothing outside the BMP; a pair is one character.
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
             out.append('?');
-        else
-            out.append(bytes);
+        } else {
+            out.append(EncodeOne(c));
+        }
     }
     return out;
 }
@@ -85,7 +104,8 @@ QString FromAnsi(const QByteArray& bytes)
     // Only double-byte characters go through the converter: its table maps some control bytes
     // (0x1A, 0x1C, 0x7F) to other control characters and swallows a lone lead byte, whereas
     // Windows keeps 0x00-0x7F as they are. Runs of well-formed pairs are converted together.
-    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
+    // Opening the converter is slow; a stateless one can serve every call of its thread.
+    thread_local QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
     QString out;
     out.reserve(bytes.size());
     QByteArray pairs;
