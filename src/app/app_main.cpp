@@ -3,6 +3,7 @@
 #include "app/headless.h"
 #include "app/main_window.h"
 #include "dialogs/about_box.h"
+#include "platform/app_paths.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -105,6 +106,7 @@ int RunApplication(int argc, char** argv)
     nx7::TNX7IFBProgAppForm form;
     if (args.options.verbose)
         form.Core().SwitchDiagnosticsOn();
+    form.Core().AddLog(nx7::SettingsFileLogLine(form.Core().SettingsPath), false);
     nx7::TAboutBox aboutBox(&form, [&form] { form.Core().SwitchDiagnosticsOn(); });
     form.SetAboutBox(&aboutBox);
     form.show();

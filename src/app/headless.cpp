@@ -4,6 +4,7 @@
 #include "app/termination_signals.h"
 #include "core/app_core.h"
 #include "platform/app_paths.h"
+#include "platform/helpers.h"
 #include "update/ota_update.h"
 
 namespace nx7
@@ -92,14 +93,24 @@ PortDialogResult HeadlessUi::PortDialog(const PortDialogRequest& request)
     result.speedItem = request.speedItem;
     result.parityItem = request.parityItem;
     result.selected = request.selected;
-    if (!m_options.port.isEmpty()) {
+    // A serial link opens only the port that was named (--port, else the settings): the dialog's
+    // preselection of another port when that one is missing would send requests to whatever is
+    // attached there.
+    const QString wanted = m_options.port.isEmpty() ? m_configuredPort : m_options.port;
+    if (!wanted.isEmpty() && (request.serialLink || !m_options.port.isEmpty())) {
         result.selected = -1;
         for (int i = 0; i < request.lines.size(); ++i) {
             const QString& line = request.lines.at(i);
-            if (line == m_options.port || line.startsWith(m_options.port + QLatin1Char('('))) {
+            if (line == wanted || line.startsWith(wanted + QLatin1Char('('))) {
                 result.selected = i;
                 break;
             }
+        }
+        if (result.selected < 0) {
+            const QString present =
+                request.lines.isEmpty() ? QStringLiteral("なし") : request.lines.join(QStringLiteral(", "));
+            WriteLine(m_err,
+                      QStringLiteral("ポート %1 が見つかりません。存在するポート: %2").arg(wanted, present));
         }
     }
     // Nothing to accept on a serial link: give up, as a person facing an empty list would. The
@@ -142,8 +153,10 @@ int RunHeadless(const HeadlessOptions& options)
         app.AbortWrite();
     });
     app.Initialise(SettingsFilePath());
+    ui.SetConfiguredPort(PortNameOfNumber(app.Settings.ComPort));
     if (options.verbose)
         app.SwitchDiagnosticsOn();
+    app.AddLog(SettingsFileLogLine(app.SettingsPath), false);
 
     const bool ready = FormShow(app);
     bool ok = ready && !closed;

@@ -14,7 +14,7 @@ struct HeadlessOptions {
     bool write = false;
     bool yes = false;
     bool verbose = false;
-    QString port; // "COM<n>" to accept in the port dialog; empty: the preselected line
+    QString port; // "COM<n>" to accept in the port dialog; empty: the configured one
 };
 
 // Log-pane lines go to `out`, one line each, as the pane would show them.
@@ -55,6 +55,8 @@ public:
     UploaderDialogResult UploaderDialog(const UploaderDialogRequest& request) override;
     void SetStatusText(const QString&) override {}
     void Beep() override {}
+    // The port the settings name ("COM<n>"): without --port, the only one the port dialog accepts.
+    void SetConfiguredPort(const QString& name) { m_configuredPort = name; }
 
 private:
     void Print(const QString& caption, const QString& text);
@@ -62,6 +64,7 @@ private:
     std::FILE* m_err;
     int m_lastPercent = -1;
     int m_portDialogs = 0;
+    QString m_configuredPort;
 };
 
 // Runs first show, optionally the write command once, then the close. Returns the exit status:

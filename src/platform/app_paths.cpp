@@ -1,8 +1,10 @@
 #include "platform/app_paths.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace nx7
@@ -46,9 +48,46 @@ QString ExecutableBaseName()
     return name;
 }
 
-QString SettingsFolder()
+QString PortableSettingsFolder()
 {
     return ExecutableDir() + QStringLiteral("Orvanta/");
+}
+
+QString UserSettingsFolder()
+{
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/Orvanta/");
+}
+
+namespace
+{
+// Whether `folder` can be written, or could be created because the nearest folder above it that
+// exists can be written.
+bool CanWriteOrCreate(const QString& folder)
+{
+    QString path = QDir::cleanPath(folder);
+    for (;;) {
+        const QFileInfo info(path);
+        if (info.exists())
+            return info.isDir() && info.isWritable();
+        const QString parent = info.path();
+        if (parent == path || parent.isEmpty())
+            return false;
+        path = parent;
+    }
+}
+} // namespace
+
+QString SettingsFolder()
+{
+    const QString portable = PortableSettingsFolder();
+    const QFileInfo file(portable + ExecutableBaseName() + QStringLiteral(".ini"));
+    // A writable file in a folder that is not is still saved in place.
+    if ((file.exists() && file.isFile() && file.isWritable()) || CanWriteOrCreate(portable))
+        return portable;
+    return UserSettingsFolder();
 }
 
 QString SettingsFilePath()
@@ -56,6 +95,33 @@ QString SettingsFilePath()
     const QString folder = SettingsFolder();
     QDir().mkpath(folder);
     return folder + ExecutableBaseName() + QStringLiteral(".ini");
+}
+
+QString SettingsFileLogLine(const QString& path)
+{
+    return QStringLiteral("Settings file : ") + QDir::toNativeSeparators(path);
+}
+
+int RemoveSaveLeftovers(const QString& path, int minAgeSeconds)
+{
+    const QFileInfo target(path);
+    const QDir dir = target.absoluteDir();
+    // The save's temporaries are the file name, a dot and six letters or digits.
+    const QRegularExpression pattern(QLatin1Char('^') + QRegularExpression::escape(target.fileName()) +
+                                     QStringLiteral("\\.[A-Za-z0-9]{6}$"));
+    const QDateTime oldest = QDateTime::currentDateTimeUtc().addSecs(-minAgeSeconds);
+    int removed = 0;
+    const QFileInfoList entries = dir.entryInfoList({target.fileName() + QStringLiteral(".??????")},
+                                                    QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink() || !entry.isFile() || !pattern.match(entry.fileName()).hasMatch())
+            continue;
+        if (entry.lastModified().toUTC() > oldest)
+            continue;
+        if (QFile::remove(entry.filePath()))
+            ++removed;
+    }
+    return removed;
 }
 
 QString UserDataFolder()

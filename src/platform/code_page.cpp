@@ -1,5 +1,7 @@
 #include "platform/code_page.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -41,62 +43,110 @@ bool IsLeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
+
+bool IsTrailByte(unsigned char b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+} // namespace
+
+namespace
+{
+// The CP932 form of one BMP character other than ASCII and the single bytes above, or '?'.
+// The converter does not flag every failure (it may answer with its own substitute bytes, and
+// after one failure it can spoil later characters), so each character gets a fresh converter and
+// is accepted only when it decodes back to itself. Opening a converter is slow: each character is
+// converted once and remembered.
+QByteArray EncodeOne(char16_t c)
+{
+    static QMutex mutex;
+    static QHash<char16_t, QByteArray> known;
+    const QMutexLocker lock(&mutex);
+    const auto found = known.constFind(c);
+    if (found != known.constEnd())
+        return *found;
+    const QString piece(QChar{c});
+    QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder.encode(piece);
+    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
+    if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
+        bytes = QByteArray(1, '?');
+    known.insert(c, bytes);
+    return bytes;
+}
 } // namespace
 
 QByteArray ToAnsi(const QString& text)
 {
     QByteArray out;
     out.reserve(text.size() * 2);
-    // Encode one code point at a time so an unrepresentable character becomes exactly one '?'.
-    // The converter does not flag every failure (it may answer with its own substitute bytes, and
-    // after one failure it can spoil later characters), so each character gets a fresh converter
-    // and is accepted only when it decodes back to itself.
+    // One code point at a time, so an unrepresentable character becomes exactly one '?'.
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const qsizetype n =
-            (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) ? 2 : 1;
-        const QStringView piece = QStringView(text).mid(i, n);
-        i += n - 1;
-        if (piece.size() == 1 && piece.at(0).unicode() < 0x80) {
-            out.append(static_cast<char>(piece.at(0).unicode()));
-            continue;
-        }
-        if (piece.size() == 1 && WindowsExtraByte(piece.at(0).unicode()) >= 0) {
-            out.append(static_cast<char>(WindowsExtraByte(piece.at(0).unicode())));
-            continue;
-        }
-        QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
-        const QByteArray bytes = encoder.encode(piece);
-        QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
-        if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
+        const char16_t c = text.at(i).unicode();
+        if (c < 0x80) {
+            out.append(static_cast<char>(c));
+        } else if (WindowsExtraByte(c) >= 0) {
+            out.append(static_cast<char>(WindowsExtraByte(c)));
+        } else if (QChar::isSurrogate(c)) {
+            // The code page holds nothing outside the BMP; a pair is one character.
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
             out.append('?');
-        else
-            out.append(bytes);
+        } else {
+            out.append(EncodeOne(c));
+        }
     }
     return out;
 }
 
 QString FromAnsi(const QByteArray& bytes)
 {
-    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
+    // Only double-byte characters go through the converter: its table maps some control bytes
+    // (0x1A, 0x1C, 0x7F) to other control characters and swallows a lone lead byte, whereas
+    // Windows keeps 0x00-0x7F as they are. Runs of well-formed pairs are converted together.
+    // Opening the converter is slow; a stateless one can serve every call of its thread.
+    thread_local QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
     QString out;
-    qsizetype start = 0;
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        const auto b = static_cast<unsigned char>(bytes.at(i));
-        if (IsLeadByte(b) && i + 1 < bytes.size()) {
-            i += 2;
-            continue;
+    out.reserve(bytes.size());
+    QByteArray pairs;
+    auto flushPairs = [&] {
+        if (pairs.isEmpty())
+            return;
+        QString text = decoder.decode(pairs);
+        if (text.size() != pairs.size() / 2) {
+            // Something in the run did not give exactly one character: convert pair by pair.
+            text.clear();
+            for (qsizetype k = 0; k < pairs.size(); k += 2) {
+                const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
+                text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
+            }
         }
-        const char16_t extra = WindowsExtraChar(b);
-        if (extra == 0) {
+        for (QChar c : text) {
+            // The converter's own substitute stands for a pair it does not know.
+            out += c.unicode() < 0x80 ? QChar(QChar::ReplacementCharacter) : c;
+        }
+        pairs.clear();
+    };
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes.at(i));
+        if (IsLeadByte(b) && i + 1 < bytes.size() &&
+            IsTrailByte(static_cast<unsigned char>(bytes.at(i + 1)))) {
+            pairs.append(bytes.at(i));
+            pairs.append(bytes.at(i + 1));
             ++i;
             continue;
         }
-        out += decoder.decode(QByteArrayView(bytes).sliced(start, i - start));
-        out += QChar(extra);
-        start = ++i;
+        flushPairs();
+        if (b < 0x80)
+            out += QChar(b);
+        else if (const char16_t extra = WindowsExtraChar(b))
+            out += QChar(extra);
+        else if (b >= 0xA1 && b <= 0xDF)
+            out += QChar(static_cast<char16_t>(0xFF61 + (b - 0xA1))); // half-width katakana
+        else
+            out += QChar(QChar::ReplacementCharacter); // a lead byte without its trail byte
     }
-    out += decoder.decode(QByteArrayView(bytes).sliced(start));
+    flushPairs();
     return out;
 }
 

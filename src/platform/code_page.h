@@ -9,6 +9,8 @@ namespace nx7
 
 // Characters CP932 cannot represent become '?', as the Windows conversion's default character.
 QByteArray ToAnsi(const QString& text);
+// Bytes 0x00-0x7F decode to themselves; a lead byte without a trail byte after it (at the end, or
+// before a byte that cannot follow it) and an unknown pair give U+FFFD.
 QString FromAnsi(const QByteArray& bytes);
 QString FromAnsi(const char* bytes, qsizetype count);
 

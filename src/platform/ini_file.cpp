@@ -253,21 +253,30 @@ bool IniFile::Load(const QString& path)
     return true;
 }
 
-bool IniFile::Save(const QString& path) const
+IniFile::SaveResult IniFile::Write(const QString& path) const
 {
     // A read-only file is never replaced, as Windows refuses to rename over one.
     const QFileInfo info(path);
-    if (info.exists() && !(info.permissions() & QFileDevice::WriteOwner))
-        return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    if (info.exists() && (info.isDir() || !(info.permissions() & QFileDevice::WriteOwner)))
+        return SaveResult::NoAccess;
     const QByteArray bytes = Serialize();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+            return SaveResult::WriteFailed;
+        }
+        return file.commit() ? SaveResult::Saved : SaveResult::WriteFailed;
     }
-    return file.commit();
+    // No temporary file beside it (the folder is not writable): rewrite an existing file in place.
+    if (!info.exists())
+        return SaveResult::NoAccess;
+    QFile direct(path);
+    if (!direct.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return SaveResult::NoAccess;
+    if (direct.write(bytes) != bytes.size() || !direct.flush())
+        return SaveResult::WriteFailed;
+    return SaveResult::Saved;
 }
 
 bool IniFile::HasSection(const QString& section) const
@@ -340,9 +349,9 @@ void IniFile::WriteString(const QString& section, const QString& key, const QStr
         return;
     const int s = FindSection(sectionName);
     if (s < 0) {
+        // Appended right after the last line, with no blank line before it, as Windows' profile
+        // functions write a new section.
         int at = static_cast<int>(m_lines.size());
-        if (at > 0 && !TrimBlanks(m_lines.last().text).isEmpty())
-            InsertLine(at++, QString());
         InsertLine(at++, QLatin1Char('[') + sectionName + QLatin1Char(']'));
         InsertLine(at, keyName + QLatin1Char('=') + text);
         Index();

@@ -23,10 +23,17 @@ public:
     // Reads the whole file. A missing file gives an empty document and true; false when the
     // file exists but cannot be read.
     bool Load(const QString& path);
+    enum class SaveResult {
+        Saved,
+        NoAccess,   // neither a temporary file beside it nor the file itself could be opened
+        WriteFailed // opened but not written whole
+    };
     // Writes the whole document to a temporary file beside `path`, then renames it over `path`,
-    // so a crash or a full disk never leaves a truncated file. False on any failure (the old file
-    // is then untouched).
-    bool Save(const QString& path) const;
+    // so a crash or a full disk never leaves a truncated file. When the folder cannot be written
+    // but the file can, the file is rewritten in place instead. A read-only file (owner's write
+    // bit clear) is never written.
+    SaveResult Write(const QString& path) const;
+    bool Save(const QString& path) const { return Write(path) == SaveResult::Saved; }
 
     Encoding encoding() const { return m_encoding; }
 

@@ -1,8 +1,10 @@
 #include "settings/option_settings.h"
 
+#include "platform/app_paths.h"
 #include "platform/ini_file.h"
 #include "platform/ui_seam.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,6 +19,8 @@ const QString kSection = QStringLiteral("Option");
 void LoadOptionSettings(const QString& path, TOptionSettings& settings)
 {
     const TOptionSettings d;
+    // Temporaries of a save that a kill interrupted are of no use to anyone.
+    RemoveSaveLeftovers(path);
     IniFile ini;
     // An unreadable file reads as an empty one: every field takes its default.
     if (!ini.Load(path))
@@ -66,11 +70,16 @@ bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint
                         UserInteraction* ui)
 {
     auto fail = [&]() {
-        if (ui) {
+        // Said once per file and run: the close can be asked for more than once.
+        static QStringList reported;
+        if (ui && !reported.contains(path)) {
+            reported.append(path);
             MessageRequest request;
             request.caption = QStringLiteral("例外エラー");
             request.text =
-                QStringLiteral("iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。");
+                QStringLiteral(
+                    "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。") +
+                QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
             request.icon = MsgIcon::Error;
             request.buttons = MsgButtons::Ok;
             request.ownedByMainWindow = false;
@@ -121,11 +130,18 @@ bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint
     integer("USBWait_Mode", s.USBWait_Mode);
     integer("USBchange", s.USBchange);
 
-    // The file is replaced in one piece, so a failed write leaves the old one as it was. A file
-    // that was missing and cannot be made is the access problem the message describes.
-    if (!ini.Save(path))
-        return existed ? false : fail();
-    return true;
+    // The file is replaced in one piece where a temporary file can be made beside it, so a failed
+    // write leaves the old one as it was. A file that can be neither made nor rewritten is the
+    // access problem the message describes; a write error after that is not reported.
+    switch (ini.Write(path)) {
+    case IniFile::SaveResult::Saved:
+        return true;
+    case IniFile::SaveResult::NoAccess:
+        return fail();
+    case IniFile::SaveResult::WriteFailed:
+        break;
+    }
+    return false;
 }
 
 } // namespace nx7

@@ -45,13 +45,15 @@ struct TOptionSettings {
 };
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that
-// are no number). A missing or unreadable file gives all defaults; nothing is written.
+// are no number). A missing or unreadable file gives all defaults; nothing is written. Temporaries
+// left beside the file by an interrupted save are removed.
 void LoadOptionSettings(const QString& path, TOptionSettings& settings);
 
 // Writes the 26 saved keys in their order (OldDousaMode = low three bits of `savedOperationMode`),
-// keeping every other key and section and the file's encoding. A read-only file or one that cannot
-// be created shows the "例外エラー" message through `ui` and is left untouched. Returns whether the
-// file was written.
+// keeping every other key and section and the file's encoding. Where the folder cannot be written
+// the file is rewritten in place. A read-only file, or one that can be neither created nor
+// rewritten, shows the "例外エラー" message with the file's path through `ui` (once per file and
+// run) and is left untouched. Returns whether the file was written.
 bool SaveOptionSettings(const QString& path, const TOptionSettings& settings,
                         std::uint16_t savedOperationMode, UserInteraction* ui);
 

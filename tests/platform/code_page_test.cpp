@@ -43,4 +43,37 @@ TEST(CodePage, UnrepresentableCharacterBecomesOneQuestionMark)
     EXPECT_EQ(nx7::ToAnsi(QString(QChar(0xD800)) + QStringLiteral("日")), QByteArray("?\x93\xFA"));
 }
 
+TEST(CodePage, AsciiBytesDecodeToThemselves)
+{
+    QByteArray all;
+    QString expected;
+    for (int b = 0; b < 0x80; ++b) {
+        all.append(static_cast<char>(b));
+        expected += QChar(b);
+    }
+    EXPECT_EQ(nx7::FromAnsi(all), expected);
+    // The same control bytes inside Japanese text.
+    EXPECT_EQ(nx7::FromAnsi(QByteArray("\x93\xFA\x1A\x1C\x7F\x82\xA0")),
+              QStringLiteral("日") + QChar(0x1A) + QChar(0x1C) + QChar(0x7F) + QStringLiteral("あ"));
+}
+
+TEST(CodePage, BrokenDoubleByteCharactersShowAsReplacement)
+{
+    const QChar r(QChar::ReplacementCharacter);
+    const struct {
+        QByteArray bytes;
+        QString text;
+    } cases[] = {
+        {QByteArray("AB\x82"), QStringLiteral("AB") + r},           // lone lead byte at the end
+        {QByteArray("\x82"), QString(r)},                           // nothing else
+        {QByteArray("\x81\x20Z"), r + QStringLiteral(" Z")},        // trail byte that cannot follow
+        {QByteArray("\x81\x7F"), QString(r) + QChar(0x7F)},         // 0x7F is no trail byte
+        {QByteArray("\xE0\x0D\x0A"), r + QStringLiteral("\r\n")},   // a line break stays one
+        {QByteArray("\x85\x40\x82\xA0"), r + QStringLiteral("あ")}, // unknown pair, then a good one
+        {QByteArray("\xB1\x82\xA0\xDF"), QStringLiteral("ｱあﾟ")},   // half-width kana between pairs
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(nx7::FromAnsi(c.bytes), c.text) << c.bytes.toHex(' ').toStdString();
+}
+
 } // namespace

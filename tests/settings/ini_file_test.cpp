@@ -78,7 +78,7 @@ TEST_P(IniEncoding, ChangedAndNewKeysAreWrittenInTheFileEncodingAndLineBreaks)
     expected.replace(
         QStringLiteral("Unknown=keep me\r\n"),
         QStringLiteral("Unknown=keep me\r\nTCPServAddr=192.168.0.10\r\nProgFile1=D:\\ファーム\\a.bin\r\n"));
-    expected += QStringLiteral("\r\n[New]\r\nKey=v\r\n");
+    expected += QStringLiteral("[New]\r\nKey=v\r\n");
     EXPECT_EQ(ini.Serialize(), Encoded(GetParam().encoding, expected));
 }
 
@@ -120,6 +120,24 @@ TEST(IniFile, NewKeyGoesAfterTheLastKeyOfItsSectionNotAfterTrailingComments)
     IniFile empty = IniFile::Parse("[Empty]\r\n[Next]\r\n");
     empty.WriteString("empty", "k", "v");
     EXPECT_EQ(empty.Serialize(), QByteArray("[Empty]\r\nk=v\r\n[Next]\r\n"));
+}
+
+TEST(IniFile, NewSectionFollowsTheLastLineWithoutABlankLine)
+{
+    const struct {
+        QByteArray before;
+        QByteArray after;
+    } cases[] = {
+        {"[ComDebug]\r\nBaudRate=1\r\n", "[ComDebug]\r\nBaudRate=1\r\n[Option]\r\nk=v\r\n"},
+        {"[ComDebug]\nBaudRate=1", "[ComDebug]\nBaudRate=1\n[Option]\nk=v\n"}, // no final line break
+        {"; note\r\n\r\n", "; note\r\n\r\n[Option]\r\nk=v\r\n"},               // blank lines stay as they are
+        {"", "[Option]\r\nk=v\r\n"},
+    };
+    for (const auto& c : cases) {
+        IniFile ini = IniFile::Parse(c.before);
+        ini.WriteString("Option", "k", "v");
+        EXPECT_EQ(ini.Serialize(), c.after) << c.before.toStdString();
+    }
 }
 
 TEST(IniFile, ReadingFollowsTheProfileRules)

@@ -1,9 +1,11 @@
 #include "platform/code_page.h"
 #include "platform/ini_file.h"
 #include "settings/option_settings.h"
+#include "settings/run_unprivileged.h"
 #include "support/scripted_ui.h"
 #include "support/test_data.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -53,13 +55,15 @@ protected:
 
     void SetUp() override { ASSERT_TRUE(QDir(dir.path()).mkdir("Orvanta")); }
 
-    void ExpectAccessMessage()
+    void ExpectAccessMessage(const QString& file)
     {
         ASSERT_EQ(ui.messages.size(), 1);
         const nx7::MessageRequest& m = ui.messages.front();
         EXPECT_EQ(m.caption, QStringLiteral("例外エラー"));
-        EXPECT_EQ(m.text, QStringLiteral(
-                              "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。"));
+        EXPECT_EQ(m.text,
+                  QStringLiteral(
+                      "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。\n\n") +
+                      file);
         EXPECT_EQ(m.icon, nx7::MsgIcon::Error);
         EXPECT_EQ(m.buttons, nx7::MsgButtons::Ok);
         EXPECT_FALSE(m.ownedByMainWindow);
@@ -228,7 +232,7 @@ TEST_F(OptionSettings, ReadOnlyFileIsLeftByteForByteAndTheUserIsTold)
     TOptionSettings s;
     s.ComPort = 4;
     EXPECT_FALSE(SaveOptionSettings(path, s, 0, &ui));
-    ExpectAccessMessage();
+    ExpectAccessMessage(path);
     EXPECT_EQ(ReadAll(path), bytes);
     EXPECT_EQ(QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System),
               QStringList({"nx7ifbprog.ini"}));
@@ -238,7 +242,9 @@ TEST_F(OptionSettings, FileThatCannotBeCreatedIsReported)
 {
     const QString inMissingFolder = dir.filePath("NoSuchFolder/x.ini");
     EXPECT_FALSE(SaveOptionSettings(inMissingFolder, TOptionSettings{}, 0, &ui));
-    ExpectAccessMessage();
+    // A second close of the same run says nothing new.
+    EXPECT_FALSE(SaveOptionSettings(inMissingFolder, TOptionSettings{}, 0, &ui));
+    ExpectAccessMessage(inMissingFolder);
     EXPECT_FALSE(QFile::exists(dir.filePath("NoSuchFolder")));
 }
 
@@ -269,6 +275,69 @@ TEST_F(OptionSettings, GarbageFileGivesDefaultsAndSurvivesTheSave)
     const QByteArray after = ReadAll(path);
     EXPECT_TRUE(after.startsWith(garbage));
     EXPECT_EQ(IniFile::Parse(after).Keys("Option"), kSavedKeys);
+}
+
+// A folder that cannot be written holding a file that can: the file is rewritten in place.
+TEST_F(OptionSettings, FileInAFolderThatCannotBeWrittenIsRewrittenInPlace)
+{
+    ASSERT_TRUE(WriteAll(path, "[Other]\r\nx=1\r\n[Option]\r\nComPort=3\r\n"));
+    const QFileDevice::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    const QFileDevice::Permissions closed = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                            QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(path, open));
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), closed));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("Orvanta"), closed));
+    const int status = nx7::test::RunUnprivileged([&] {
+        nx7::test::ScriptedUi childUi;
+        TOptionSettings s;
+        LoadOptionSettings(path, s);
+        s.ComPort = 7;
+        if (!SaveOptionSettings(path, s, 2, &childUi))
+            return 1;
+        return childUi.messages.isEmpty() ? 0 : 2;
+    });
+    QFile::setPermissions(dir.filePath("Orvanta"),
+                          open | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther);
+    QFile::setPermissions(dir.path(), open | QFile::ExeOwner);
+    ASSERT_EQ(status, 0);
+    const IniFile ini = IniFile::Parse(ReadAll(path));
+    EXPECT_EQ(ini.Value("Option", "ComPort"), QStringLiteral("7"));
+    EXPECT_EQ(ini.Value("Option", "OldDousaMode"), QStringLiteral("2"));
+    EXPECT_EQ(ini.Value("Other", "x"), QStringLiteral("1"));
+    EXPECT_EQ(QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList({"nx7ifbprog.ini"}));
+}
+
+TEST_F(OptionSettings, LeftoversOfAnInterruptedSaveAreRemovedAtTheNextStart)
+{
+    ASSERT_TRUE(WriteAll(path, "[Option]\r\nComPort=5\r\n"));
+    const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+    auto make = [&](const QString& name, bool aged) {
+        const QString file = dir.filePath("Orvanta/" + name);
+        ASSERT_TRUE(WriteAll(file, "[Option]\r\n"));
+        if (aged) {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+    };
+    make("nx7ifbprog.ini.Ab3dE9", true);  // a leftover
+    make("nx7ifbprog.ini.zZ0000", true);  // another
+    make("nx7ifbprog.ini.Qw12Er", false); // a save running right now elsewhere
+    make("nx7ifbprog.ini.bak", true);     // somebody's copy
+    make("nx7ifbprog.ini.ABCDEFG", true); // not the save's pattern
+    make("other.ini.Ab3dE9", true);       // another file's
+    ASSERT_TRUE(
+        QFile::link(dir.filePath("Orvanta/other.ini.Ab3dE9"), dir.filePath("Orvanta/nx7ifbprog.ini.Ln0000")));
+
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(s.ComPort, 5);
+    QStringList left = QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    left.sort();
+    EXPECT_EQ(left, QStringList({"nx7ifbprog.ini", "nx7ifbprog.ini.ABCDEFG", "nx7ifbprog.ini.Ln0000",
+                                 "nx7ifbprog.ini.Qw12Er", "nx7ifbprog.ini.bak", "other.ini.Ab3dE9"}));
 }
 
 } // namespace
