@@ -1,6 +1,7 @@
 // Entry point: the window, or the headless front-end with --headless.
 #include "app/headless.h"
 #include "app/main_window.h"
+#include "app/qt_ui.h"
 #include "dialogs/about_box.h"
 #include "platform/adapters.h"
 #include "platform/tick_clock.h"
@@ -34,6 +35,7 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool no = false;
+    QString unknown; // the first option the tool does not know, named in the error
     nx7::HeadlessOptions options;
 };
 
@@ -59,8 +61,10 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.options.port = QString::fromLocal8Bit(argv[++i]);
         else if (a.startsWith(QLatin1String("--port=")))
             args.options.port = a.mid(7);
-        else
+        else {
+            args.unknown = a;
             return false;
+        }
     }
     if (args.options.yes && args.no)
         return false;
@@ -94,6 +98,9 @@ int main(int argc, char** argv)
 {
     Arguments args;
     if (!Parse(argc, argv, args)) {
+        if (!args.unknown.isEmpty())
+            std::fprintf(stderr, "%s\n",
+                         (QStringLiteral("不明なオプション: ") + args.unknown).toLocal8Bit().constData());
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -120,6 +127,7 @@ int main(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    nx7::InstallQtTranslations(app);
     QApplication::setQuitOnLastWindowClosed(false);
     nx7::TNX7IFBProgAppForm form;
     if (args.options.verbose)

@@ -475,8 +475,10 @@ protected:
         if (p->CT->isVisible())
             state += QStringLiteral(" [") + p->CT->text() + QLatin1Char(']');
         state += p->isVisible() && p->isEnabled() ? QStringLiteral(" usable") : QStringLiteral(" unusable");
-        state += window->centralWidget()->isEnabled() ? QStringLiteral(", window on")
-                                                      : QStringLiteral(", window off");
+        // The window's own controls; the log pane stays readable throughout.
+        state += window->findChild<QWidget*>(QStringLiteral("Panel4"))->isEnabled()
+                     ? QStringLiteral(", window on")
+                     : QStringLiteral(", window off");
         return state;
     }
 
@@ -539,11 +541,14 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QStringList joinMemo;
     bool joinUsable = false;
     bool windowOffDuringJoin = false;
+    bool logReadableDuringJoin = false;
     script.On(QStringLiteral("Msg1Dlg"), [&](QDialog* d) {
         joinMemo = LinesOf(d->findChild<QPlainTextEdit*>(QStringLiteral("Memo1")));
         joinUsable = d->isVisible() && d->isEnabled();
-        windowOffDuringJoin =
-            !Find<QAction>("FileSave1")->isEnabled() && !Window().centralWidget()->isEnabled();
+        windowOffDuringJoin = !Find<QAction>("FileSave1")->isEnabled() &&
+                              !Find<QWidget>("Panel4")->isEnabled() && !Find<QAction>("MnClear")->isEnabled();
+        // Not greyed out: the log can still be read, scrolled and copied, only not edited.
+        logReadableDuringJoin = Memo()->isEnabled() && Memo()->isReadOnly();
         DialogScript::Click(QStringLiteral("OKBtn"))(d);
     });
     QString verdict;
@@ -575,6 +580,7 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_EQ(joinMemo, (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu"}));
     EXPECT_TRUE(joinUsable);
     EXPECT_TRUE(windowOffDuringJoin);
+    EXPECT_TRUE(logReadableDuringJoin);
     EXPECT_EQ(resultCaption, QStringLiteral("書き込み結果"));
     EXPECT_EQ(verdict, QStringLiteral("OK"));
     EXPECT_EQ(verdictColour, QColor(0, 0, 255));
@@ -612,6 +618,9 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_FALSE(Find<QToolButton>("ToolButton2")->isEnabled());
     EXPECT_FALSE(Find<QAction>("FileSaveItem")->isVisible());
     EXPECT_TRUE(Window().centralWidget()->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Panel4")->isEnabled());
+    EXPECT_FALSE(Memo()->isReadOnly());
+    EXPECT_TRUE(Find<QAction>("MnClear")->isEnabled());
     EXPECT_TRUE(Window().menuBar()->isEnabled());
     EXPECT_TRUE(Find<QToolBar>("ToolBar1")->isEnabled());
     EXPECT_TRUE(Find<QAction>("FileSave1")->isEnabled());
