@@ -3,6 +3,7 @@
 // scripted through the seam's beforeExec hook.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "dialogs/about_box.h"
 #include "dialogs/guage_dialog.h"
 #include "e2e/e2e_support.h"
 #include "platform/adapters.h"
@@ -311,6 +312,47 @@ TEST_F(MainWindowTest, SettingsFolderBesideTheExecutableAndDefaultsWithoutAFile)
     EXPECT_EQ(core.Timer1.interval(), 50);
     EXPECT_FALSE(core.Timer1.isActive());
     EXPECT_EQ(core.Engine(), nullptr);
+}
+
+TEST_F(MainWindowTest, AboutBoxNamesTheSettingsFileInUse)
+{
+    TAboutBox box(&Window(), [] {});
+    Window().SetAboutBox(&box);
+    QString shown;
+    QTimer::singleShot(0, &box, [&] {
+        shown = box.SettingsFile->isVisible() ? box.SettingsFile->text() : QString();
+        box.OKButton->click();
+    });
+    Window().HelpAbout1Execute();
+    EXPECT_EQ(shown, QStringLiteral("設定ファイル: ") + ini);
+}
+
+// The command line of the real executable: an option it does not know is named before the usage;
+// a known option in the wrong place only brings the usage.
+TEST(CommandLine, UnknownOptionIsNamedBeforeTheUsage)
+{
+    e2e::ToolFolder tool;
+    ASSERT_TRUE(tool.ok());
+    struct Case {
+        QStringList args;
+        QString named;
+    };
+    const Case cases[] = {
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"--headless", "--writ", "--yes"}, "--writ"},
+        {{"--yes"}, ""},
+    };
+    for (const Case& c : cases) {
+        const e2e::RunResult r = tool.Run(c.args, 20000);
+        const QString what = c.args.join(QLatin1Char(' '));
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(what);
+        EXPECT_TRUE(r.out.isEmpty()) << qPrintable(what);
+        QStringList lines = r.err.split(QLatin1Char('\n'));
+        if (!c.named.isEmpty()) {
+            EXPECT_EQ(lines.takeFirst(), QStringLiteral("不明なオプション: ") + c.named) << qPrintable(what);
+        }
+        EXPECT_TRUE(lines.value(0).startsWith(QStringLiteral("Usage: nx7ifbprog"))) << qPrintable(r.err);
+    }
 }
 
 TEST_F(MainWindowTest, ExistingOptionValuesAreLoaded)
