@@ -2,6 +2,7 @@
 
 #include "app/headless.h"
 #include "app/main_window.h"
+#include "app/qt_ui.h"
 #include "dialogs/about_box.h"
 #include "platform/app_paths.h"
 
@@ -33,6 +34,7 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool no = false;
+    QString unknown; // the first option the tool does not know, named in the error
     nx7::HeadlessOptions options;
 };
 
@@ -58,8 +60,10 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.options.port = QString::fromLocal8Bit(argv[++i]);
         else if (a.startsWith(QLatin1String("--port=")))
             args.options.port = a.mid(7);
-        else
+        else {
+            args.unknown = a;
             return false;
+        }
     }
     if (args.options.yes && args.no)
         return false;
@@ -84,6 +88,9 @@ int RunApplication(int argc, char** argv)
 {
     Arguments args;
     if (!Parse(argc, argv, args)) {
+        if (!args.unknown.isEmpty())
+            std::fprintf(stderr, "%s\n",
+                         (QStringLiteral("不明なオプション: ") + args.unknown).toLocal8Bit().constData());
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -102,6 +109,7 @@ int RunApplication(int argc, char** argv)
     }
 
     QApplication app(argc, argv);
+    nx7::InstallQtTranslations(app);
     QApplication::setQuitOnLastWindowClosed(false);
     nx7::TNX7IFBProgAppForm form;
     if (args.options.verbose)

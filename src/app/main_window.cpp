@@ -1,10 +1,10 @@
 #include "app/main_window.h"
 
+#include "app/config_dialog.h"
 #include "app/qt_ui.h"
 #include "app/startup_flow.h"
 #include "dialogs/about_box.h"
 #include "platform/app_paths.h"
-#include "settings/config_dialog.h"
 #include "update/ota_update.h"
 #include "update/uploader_selection.h"
 #include "update/wifi_check.h"
@@ -97,7 +97,10 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     m_core->View.setMainEnabled = [this](bool enabled) {
         // Dialogs owned by the window must stay usable while a flow runs, so only the window's
         // own controls and the write shortcut are disabled.
-        centralWidget()->setEnabled(enabled);
+        // The log pane stays enabled (readable, scrollable, copyable) and only becomes read-only.
+        m_panel->setEnabled(enabled);
+        Memo1->setReadOnly(!enabled);
+        m_clearLog->setEnabled(enabled);
         menuBar()->setEnabled(enabled);
         ToolBar1->setEnabled(enabled);
         FileSave1->setEnabled(enabled);
@@ -119,6 +122,11 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     // 8. Caption.
     setWindowTitle(MainWindowCaption(m_core->FirmwareId));
 
+    CentreOnScreen();
+}
+
+void TNX7IFBProgAppForm::CentreOnScreen()
+{
     if (const QScreen* screen = QApplication::primaryScreen()) {
         QRect frame = geometry();
         frame.moveCenter(screen->availableGeometry().center());
@@ -181,6 +189,7 @@ void TNX7IFBProgAppForm::BuildControls()
     layout->setSpacing(0);
 
     auto* panel = new QFrame(central);
+    m_panel = panel;
     panel->setObjectName(QStringLiteral("Panel4"));
     panel->setFixedHeight(147);
     panel->setAutoFillBackground(true);
@@ -223,6 +232,7 @@ void TNX7IFBProgAppForm::BuildControls()
     popup->setObjectName(QStringLiteral("PopupMenu1"));
     QAction* clear = popup->addAction(QStringLiteral("クリア"));
     clear->setObjectName(QStringLiteral("MnClear"));
+    m_clearLog = clear;
     connect(clear, &QAction::triggered, this, &TNX7IFBProgAppForm::MnClearClick);
     connect(Memo1, &QWidget::customContextMenuRequested, this,
             [this, popup](const QPoint& pos) { popup->popup(Memo1->mapToGlobal(pos)); });
@@ -230,7 +240,7 @@ void TNX7IFBProgAppForm::BuildControls()
     setCentralWidget(central);
 
     statusBar()->setObjectName(QStringLiteral("StatusBar"));
-    resize(851, 406 + 30 + 24 + 22);
+    resize(ClientSize);
 }
 
 void TNX7IFBProgAppForm::BuildMenus()
@@ -309,6 +319,13 @@ template <typename F> void TNX7IFBProgAppForm::RunFlow(F&& flow)
 
 void TNX7IFBProgAppForm::showEvent(QShowEvent* event)
 {
+    if (!m_sizedToClientArea) {
+        // The design's client area holds toolbar, panel, log pane and status bar; the menu bar
+        // comes on top of it, and only a shown menu bar knows its height.
+        m_sizedToClientArea = true;
+        resize(ClientSize.width(), ClientSize.height() + menuBar()->sizeHint().height());
+        CentreOnScreen();
+    }
     QMainWindow::showEvent(event);
     if (!m_firstShowDone && m_busy == 0) {
         ++m_busy; // holds closes from the title bar until the verification ran
@@ -373,8 +390,10 @@ void TNX7IFBProgAppForm::FileExit1Execute()
 
 void TNX7IFBProgAppForm::HelpAbout1Execute()
 {
-    if (m_aboutBox)
+    if (m_aboutBox) {
+        m_aboutBox->SetSettingsPath(m_core->SettingsPath);
         m_aboutBox->exec();
+    }
 }
 
 void TNX7IFBProgAppForm::MnClearClick()

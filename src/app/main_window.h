@@ -5,9 +5,11 @@
 #include "platform/log_pane.h"
 
 #include <QMainWindow>
+#include <QSize>
 #include <memory>
 
 class QAction;
+class QFrame;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -44,6 +46,9 @@ class TNX7IFBProgAppForm : public QMainWindow
 {
     Q_OBJECT
 public:
+    // Toolbar, panel, log pane and status bar; the menu bar is extra.
+    static constexpr QSize ClientSize{851, 406};
+
     explicit TNX7IFBProgAppForm(QWidget* parent = nullptr);
     ~TNX7IFBProgAppForm() override;
 
@@ -79,10 +84,13 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
+    void CentreOnScreen();
     // Runs a flow with the busy mark set, so a close request from the title bar waits for it.
     template <typename F> void RunFlow(F&& flow);
 
     QPlainTextEdit* Memo1 = nullptr;
+    QFrame* m_panel = nullptr;
+    QAction* m_clearLog = nullptr;
     std::unique_ptr<MemoLogPane> m_log;
     std::unique_ptr<QtUserInteraction> m_ui;
     std::unique_ptr<AppCore> m_core;
@@ -100,6 +108,7 @@ private:
     QAction* FileExitItem = nullptr;
 
     bool m_firstShowDone = false;
+    bool m_sizedToClientArea = false;
     bool m_ready = false;
     int m_busy = 0;
     bool m_closeByFlow = false;

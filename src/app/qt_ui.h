@@ -23,6 +23,7 @@
 #include <QString>
 #include <functional>
 
+class QCoreApplication;
 class QDialog;
 class QWidget;
 
@@ -30,6 +31,11 @@ namespace nx7
 {
 
 class TGuage1Dlg;
+
+// Installs Qt's own Japanese texts (standard buttons, file dialog, context menus) from Qt's
+// translations folder, or from `folder` when given. False, and nothing installed, when the
+// catalogue is missing: the tool then runs with Qt's English texts.
+bool InstallQtTranslations(QCoreApplication& app, const QString& folder = {});
 
 class QtUserInteraction : public UserInteraction
 {

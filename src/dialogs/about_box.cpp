@@ -59,18 +59,19 @@ TAboutBox::TAboutBox(QWidget* parent, std::function<void()> onDiagnostic)
     , Version(new QLabel(Panel1))
     , Copyright(new QLabel(Panel1))
     , Comments(new QLabel(Panel1))
+    , SettingsFile(new QLabel(this))
     , OKButton(new QPushButton(QStringLiteral("OK"), this))
     , m_onDiagnostic(std::move(onDiagnostic))
 {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("バージョン情報"));
-    setFixedSize(298, 218);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
     ProductName->setObjectName(QStringLiteral("ProductName"));
     Version->setObjectName(QStringLiteral("Version"));
     Copyright->setObjectName(QStringLiteral("Copyright"));
     Comments->setObjectName(QStringLiteral("Comments"));
+    SettingsFile->setObjectName(QStringLiteral("SettingsFile"));
     OKButton->setObjectName(QStringLiteral("OKButton"));
 
     Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -80,6 +81,9 @@ TAboutBox::TAboutBox(QWidget* parent, std::function<void()> onDiagnostic)
         SetTextColour(label, BlueColour());
     }
     SetTextColour(Comments, LimeColour());
+    SettingsFile->setTextFormat(Qt::PlainText);
+    SettingsFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    SettingsFile->hide();
     Comments->setAlignment(Qt::AlignCenter);
     Comments->setWordWrap(true);
 
@@ -107,7 +111,15 @@ TAboutBox::TAboutBox(QWidget* parent, std::function<void()> onDiagnostic)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Panel1, 1);
+    layout->addWidget(SettingsFile);
     layout->addWidget(OKButton, 0, Qt::AlignHCenter);
+    FitFixedSize(this, DesignSize);
+}
+
+void TAboutBox::SetSettingsPath(const QString& path)
+{
+    SettingsFile->setText(QStringLiteral("設定ファイル: ") + path);
+    SettingsFile->setVisible(!path.isEmpty());
 }
 
 void TAboutBox::ProgramIconClick(Qt::KeyboardModifiers modifiers)
@@ -121,6 +133,7 @@ void TAboutBox::ProgramIconClick(Qt::KeyboardModifiers modifiers)
 
 void TAboutBox::showEvent(QShowEvent* event)
 {
+    FitFixedSize(this, DesignSize);
     QDialog::showEvent(event);
     CentreOnScreen(this);
     OKButton->setFocus();

@@ -2,7 +2,10 @@
 // TAboutBox: the version block of the executable. Created once at start-up and shown any number of
 // times; Ctrl-clicks on the program icon, counted over the whole run, switch the diagnostic output
 // on once they reach a small threshold, and from then on every click on the icon does.
+// Below the version block it names the settings file in use. The box keeps its design size unless
+// its texts need more room.
 #include <QDialog>
+#include <QSize>
 #include <functional>
 
 class QFrame;
@@ -32,11 +35,14 @@ class TAboutBox : public QDialog
     Q_OBJECT
 public:
     static constexpr int DiagnosticClicks = 3;
+    static constexpr QSize DesignSize{298, 218};
 
     // `onDiagnostic` switches the diagnostic output on (the application's SwitchDiagnosticsOn).
     TAboutBox(QWidget* parent, std::function<void()> onDiagnostic);
 
     void ProgramIconClick(Qt::KeyboardModifiers modifiers);
+    // Shows "設定ファイル: " and the path; hidden while the path is empty.
+    void SetSettingsPath(const QString& path);
 
     QFrame* Panel1;
     TProgramIcon* ProgramIcon;
@@ -44,6 +50,7 @@ public:
     QLabel* Version;
     QLabel* Copyright;
     QLabel* Comments;
+    QLabel* SettingsFile;
     QPushButton* OKButton;
 
 protected:

@@ -71,6 +71,7 @@ void TGuage1Dlg::SetMarquee()
     ProgressBar1->show();
     ProgressBar1->setEnabled(true);
     ProgressBar1->setRange(0, 0);
+    ProgressBar1->setTextVisible(false);
 }
 
 void TGuage1Dlg::SetPercent(int percent)
@@ -80,6 +81,9 @@ void TGuage1Dlg::SetPercent(int percent)
     ProgressBar1->setEnabled(true);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(std::clamp(percent, 0, 100));
+    // The uploader's own count: worth reading, not only watching.
+    ProgressBar1->setFormat(QStringLiteral("%p%"));
+    ProgressBar1->setTextVisible(true);
 }
 
 void TGuage1Dlg::SetDots(const QString& dots)

@@ -24,7 +24,7 @@ TMsg1Dlg::TMsg1Dlg(QWidget* parent)
 {
     setObjectName(QStringLiteral("Msg1Dlg"));
     setWindowTitle(QStringLiteral("ダイアログ"));
-    setFixedSize(384, 214);
+    FitFixedSize(this, DesignSize);
     SetBackgroundColour(this, CreamColour());
 
     lMessage1->setObjectName(QStringLiteral("lMessage1"));
@@ -77,6 +77,7 @@ void TMsg1Dlg::reject()
 
 void TMsg1Dlg::showEvent(QShowEvent* event)
 {
+    FitFixedSize(this, DesignSize);
     QDialog::showEvent(event);
     CentreOnScreen(this);
     OKBtn->setFocus();

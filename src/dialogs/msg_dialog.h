@@ -1,7 +1,9 @@
 #pragma once
 // TMsg1Dlg: a modal question with two lines of explanation and a read-only detail pane.
-// Result 1 for OK (or Enter), 2 for Cancel, Esc or the close box.
+// Result 1 for OK (or Enter), 2 for Cancel, Esc or the close box. Keeps its design size unless its
+// texts need more room.
 #include <QDialog>
+#include <QSize>
 
 class QLabel;
 class QPlainTextEdit;
@@ -16,6 +18,7 @@ class TMsg1Dlg : public QDialog
 public:
     static constexpr int ResultOk = 1;
     static constexpr int ResultCancel = 2;
+    static constexpr QSize DesignSize{384, 214};
 
     explicit TMsg1Dlg(QWidget* parent = nullptr);
 

@@ -18,7 +18,7 @@ TResultDlg::TResultDlg(QWidget* parent)
 {
     setObjectName(QStringLiteral("ResultDlg"));
     setWindowTitle(QStringLiteral("Res"));
-    setFixedSize(459, 186);
+    FitFixedSize(this, DesignSize);
     ST1->setObjectName(QStringLiteral("ST1"));
     ST2->setObjectName(QStringLiteral("ST2"));
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -58,6 +58,8 @@ void TResultDlg::reject()
 
 void TResultDlg::showEvent(QShowEvent* event)
 {
+    // The detail may run to several lines (cause and action): the dialog grows to hold them.
+    FitFixedSize(this, DesignSize);
     QDialog::showEvent(event);
     if (m_centreOn)
         CentreOver(this, m_centreOn->window());

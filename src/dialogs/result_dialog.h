@@ -1,8 +1,10 @@
 #pragma once
-// TResultDlg: the verdict of a firmware write in large letters with one line of detail, centred on
-// the main window. The verdict's colour is whatever the caller sets.
+// TResultDlg: the verdict of a firmware write in large letters with lines of detail, centred on
+// the main window. The verdict's colour is whatever the caller sets. The dialog keeps its design
+// size unless the detail needs more room; it grows to its text when shown.
 #include <QDialog>
 #include <QPointer>
+#include <QSize>
 
 class QLabel;
 class QPushButton;
@@ -14,6 +16,8 @@ class TResultDlg : public QDialog
 {
     Q_OBJECT
 public:
+    static constexpr QSize DesignSize{459, 186};
+
     explicit TResultDlg(QWidget* parent = nullptr);
 
     void SetVerdict(const QString& verdict, const QColor& colour);

@@ -1,6 +1,7 @@
 #include "dialogs/ui_support.h"
 
 #include <QGuiApplication>
+#include <QLayout>
 #include <QPalette>
 #include <QScreen>
 #include <QWidget>
@@ -44,6 +45,13 @@ void SetBackgroundColour(QWidget* widget, const QColor& colour)
     palette.setColor(QPalette::Base, colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
+}
+
+void FitFixedSize(QWidget* dialog, QSize designSize)
+{
+    if (QLayout* layout = dialog->layout())
+        layout->activate();
+    dialog->setFixedSize(designSize.expandedTo(dialog->minimumSizeHint()));
 }
 
 void CentreOnScreen(QWidget* window)

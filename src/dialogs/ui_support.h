@@ -3,6 +3,7 @@
 // original design, placement.
 #include <QColor>
 #include <QFont>
+#include <QSize>
 #include <QString>
 
 class QWidget;
@@ -39,6 +40,11 @@ inline QColor LimeColour()
 
 void SetTextColour(QWidget* widget, const QColor& colour);
 void SetBackgroundColour(QWidget* widget, const QColor& colour);
+
+// Fixes a dialog's size at its design size, or larger where its texts need more room, so that
+// nothing is cut off (longer translations, fonts wider than the design's, extra lines). Call it
+// once the texts are set, e.g. when the dialog is shown.
+void FitFixedSize(QWidget* dialog, QSize designSize);
 
 // Centres a top-level window on the screen it is on.
 void CentreOnScreen(QWidget* window);

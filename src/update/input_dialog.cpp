@@ -56,7 +56,7 @@ TInputDlg1::TInputDlg1(QWidget* parent)
     , beep([] { QApplication::beep(); })
 {
     setObjectName(QStringLiteral("InputDlg1"));
-    setFixedSize(576, 198);
+    FitFixedSize(this, QSize(576, 198));
     setFont(UiFont(QStringLiteral("Tahoma"), 11));
     ST1->setObjectName(QStringLiteral("ST1"));
     EF1->setObjectName(QStringLiteral("EF1"));
@@ -230,6 +230,8 @@ bool TInputDlg1::eventFilter(QObject* watched, QEvent* event)
 
 void TInputDlg1::showEvent(QShowEvent* event)
 {
+    // The design size, or more where the prompt, the note or the address need it.
+    FitFixedSize(this, QSize(576, 198));
     QDialog::showEvent(event);
     CentreOnScreen(this);
     EF1->setFocus();

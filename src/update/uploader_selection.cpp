@@ -45,8 +45,8 @@ UploaderDialogRequest UploaderSelectionRequest(const QString& path)
     r.browseFilter = QStringLiteral("espota実行ファイル|*.exe");
     r.dropExt = QStringLiteral("exe");
 #else
-    // The uploader may also be the script or a file without extension here.
-    r.browseFilter = QStringLiteral("espota実行ファイル|*.exe;*.py;espota");
+    // The uploader may also be the script or a file without extension here; its name is fixed.
+    r.browseFilter = QStringLiteral("espota|espota;espota.py;espota.exe|すべてのファイル|*");
     r.dropExt = QStringLiteral("exe;py;");
 #endif
     r.downloadNote = QStringLiteral("espota.exeは下記URLよりダウンロードしてください。");

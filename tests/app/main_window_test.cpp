@@ -3,6 +3,7 @@
 // scripted through the seam's beforeExec hook.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "dialogs/about_box.h"
 #include "dialogs/guage_dialog.h"
 #include "e2e/e2e_support.h"
 #include "platform/adapters.h"
@@ -313,6 +314,47 @@ TEST_F(MainWindowTest, SettingsFolderBesideTheExecutableAndDefaultsWithoutAFile)
     EXPECT_EQ(core.Engine(), nullptr);
 }
 
+TEST_F(MainWindowTest, AboutBoxNamesTheSettingsFileInUse)
+{
+    TAboutBox box(&Window(), [] {});
+    Window().SetAboutBox(&box);
+    QString shown;
+    QTimer::singleShot(0, &box, [&] {
+        shown = box.SettingsFile->isVisible() ? box.SettingsFile->text() : QString();
+        box.OKButton->click();
+    });
+    Window().HelpAbout1Execute();
+    EXPECT_EQ(shown, QStringLiteral("設定ファイル: ") + ini);
+}
+
+// The command line of the real executable: an option it does not know is named before the usage;
+// a known option in the wrong place only brings the usage.
+TEST(CommandLine, UnknownOptionIsNamedBeforeTheUsage)
+{
+    e2e::ToolFolder tool;
+    ASSERT_TRUE(tool.ok());
+    struct Case {
+        QStringList args;
+        QString named;
+    };
+    const Case cases[] = {
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"--headless", "--writ", "--yes"}, "--writ"},
+        {{"--yes"}, ""},
+    };
+    for (const Case& c : cases) {
+        const e2e::RunResult r = tool.Run(c.args, 20000);
+        const QString what = c.args.join(QLatin1Char(' '));
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(what);
+        EXPECT_TRUE(r.out.isEmpty()) << qPrintable(what);
+        QStringList lines = r.err.split(QLatin1Char('\n'));
+        if (!c.named.isEmpty()) {
+            EXPECT_EQ(lines.takeFirst(), QStringLiteral("不明なオプション: ") + c.named) << qPrintable(what);
+        }
+        EXPECT_TRUE(lines.value(0).startsWith(QStringLiteral("Usage: nx7ifbprog"))) << qPrintable(r.err);
+    }
+}
+
 TEST_F(MainWindowTest, ExistingOptionValuesAreLoaded)
 {
     WriteIni(QStringLiteral("[Option]\r\nComPort=12\r\nCONECT_WAIT_TIME=777\r\nApp_ESPOta=/opt/espota\r\n"));
@@ -476,8 +518,10 @@ protected:
         if (p->CT->isVisible())
             state += QStringLiteral(" [") + p->CT->text() + QLatin1Char(']');
         state += p->isVisible() && p->isEnabled() ? QStringLiteral(" usable") : QStringLiteral(" unusable");
-        state += window->centralWidget()->isEnabled() ? QStringLiteral(", window on")
-                                                      : QStringLiteral(", window off");
+        // The window's own controls; the log pane stays readable throughout.
+        state += window->findChild<QWidget*>(QStringLiteral("Panel4"))->isEnabled()
+                     ? QStringLiteral(", window on")
+                     : QStringLiteral(", window off");
         return state;
     }
 
@@ -540,11 +584,14 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QStringList joinMemo;
     bool joinUsable = false;
     bool windowOffDuringJoin = false;
+    bool logReadableDuringJoin = false;
     script.On(QStringLiteral("Msg1Dlg"), [&](QDialog* d) {
         joinMemo = LinesOf(d->findChild<QPlainTextEdit*>(QStringLiteral("Memo1")));
         joinUsable = d->isVisible() && d->isEnabled();
-        windowOffDuringJoin =
-            !Find<QAction>("FileSave1")->isEnabled() && !Window().centralWidget()->isEnabled();
+        windowOffDuringJoin = !Find<QAction>("FileSave1")->isEnabled() &&
+                              !Find<QWidget>("Panel4")->isEnabled() && !Find<QAction>("MnClear")->isEnabled();
+        // Not greyed out: the log can still be read, scrolled and copied, only not edited.
+        logReadableDuringJoin = Memo()->isEnabled() && Memo()->isReadOnly();
         DialogScript::Click(QStringLiteral("OKBtn"))(d);
     });
     QString verdict;
@@ -576,6 +623,7 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_EQ(joinMemo, (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu"}));
     EXPECT_TRUE(joinUsable);
     EXPECT_TRUE(windowOffDuringJoin);
+    EXPECT_TRUE(logReadableDuringJoin);
     EXPECT_EQ(resultCaption, QStringLiteral("書き込み結果"));
     EXPECT_EQ(verdict, QStringLiteral("OK"));
     EXPECT_EQ(verdictColour, QColor(0, 0, 255));
@@ -615,6 +663,9 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_FALSE(Find<QToolButton>("ToolButton2")->isEnabled());
     EXPECT_FALSE(Find<QAction>("FileSaveItem")->isVisible());
     EXPECT_TRUE(Window().centralWidget()->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Panel4")->isEnabled());
+    EXPECT_FALSE(Memo()->isReadOnly());
+    EXPECT_TRUE(Find<QAction>("MnClear")->isEnabled());
     EXPECT_TRUE(Window().menuBar()->isEnabled());
     EXPECT_TRUE(Find<QToolBar>("ToolBar1")->isEnabled());
     EXPECT_TRUE(Find<QAction>("FileSave1")->isEnabled());

@@ -41,6 +41,19 @@ TEST(GuageDialog, ControlsAndInitialState)
     EXPECT_TRUE(bar->isVisible());
 }
 
+TEST(GuageDialog, PercentIsWrittenOnTheBarAndTheMarqueeHasNoNumber)
+{
+    TGuage1Dlg dlg;
+    dlg.show();
+    dlg.SetPercent(42);
+    EXPECT_TRUE(dlg.ProgressBar1->isTextVisible());
+    EXPECT_EQ(dlg.ProgressBar1->text(), QStringLiteral("42%"));
+    dlg.SetPercent(100);
+    EXPECT_EQ(dlg.ProgressBar1->text(), QStringLiteral("100%"));
+    dlg.SetMarquee();
+    EXPECT_FALSE(dlg.ProgressBar1->isTextVisible());
+}
+
 TEST(GuageDialog, HasNoCloseBoxAndIgnoresCloseAndEsc)
 {
     TGuage1Dlg dlg;

@@ -143,6 +143,9 @@ TEST(InputDialog, FilterAndFolderConversions)
     const std::pair<const char*, const char*> filters[] = {
         {"espota実行ファイル|*.exe", "espota実行ファイル (*.exe)"},
         {"a|*.exe;*.py|b|*", "a (*.exe *.py);;b (*)"},
+        // The uploader's names on a desktop without extensions, and everything else.
+        {"espota|espota;espota.py;espota.exe|すべてのファイル|*",
+         "espota (espota espota.py espota.exe);;すべてのファイル (*)"},
         {"", ""},
     };
     for (const auto& [in, out] : filters)

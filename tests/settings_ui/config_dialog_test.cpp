@@ -2,7 +2,7 @@
 #include "core/app_core.h"
 #include "platform/event_wait.h"
 #include "platform/tick_clock.h"
-#include "settings/config_dialog.h"
+#include "app/config_dialog.h"
 #include "support/memory_log.h"
 #include "support/pty_pair.h"
 #include "support/scripted_ui.h"

@@ -46,6 +46,11 @@ public:
     qint64 IntValue() const;
     void SetValue(double value);
 
+    // Wide enough for the widest value the field can hold (all eight hexadecimal digits, or the
+    // longer bound), not only for the text it happens to show.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
     void stepBy(int steps) override;
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
@@ -55,6 +60,7 @@ protected:
 
 private:
     std::optional<double> Parse(const QString& text) const;
+    QString WidestText() const;
     double Bound(double value) const;
     QString Format(double value) const;
     void Commit();

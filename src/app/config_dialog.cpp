@@ -1,4 +1,4 @@
-#include "settings/config_dialog.h"
+#include "app/config_dialog.h"
 
 #include "comm/board_commands.h"
 #include "core/app_core.h"
@@ -121,6 +121,7 @@ void TUpdownNumberEdit::SetHexadecimal(bool hex)
     const double v = Value();
     m_hex = hex;
     SetValue(v);
+    updateGeometry();
 }
 
 void TUpdownNumberEdit::SetLimits(double min, double max)
@@ -130,6 +131,7 @@ void TUpdownNumberEdit::SetLimits(double min, double max)
     m_min = std::min(min, max);
     m_max = std::max(min, max);
     SetValue(v);
+    updateGeometry();
 }
 
 void TUpdownNumberEdit::SetUnlimited()
@@ -137,6 +139,7 @@ void TUpdownNumberEdit::SetUnlimited()
     const double v = Value();
     m_limited = false;
     SetValue(v);
+    updateGeometry();
 }
 
 std::optional<double> TUpdownNumberEdit::Parse(const QString& text) const
@@ -198,6 +201,39 @@ void TUpdownNumberEdit::SetValue(double value)
     const QString text = Format(m_value);
     if (lineEdit()->text() != text)
         lineEdit()->setText(text);
+}
+
+QString TUpdownNumberEdit::WidestText() const
+{
+    QString widest = lineEdit()->text();
+    QStringList candidates;
+    if (m_limited)
+        candidates = {Format(m_min), Format(m_max)};
+    else if (m_hex)
+        candidates = {QStringLiteral("FFFFFFFF")};
+    else
+        candidates = {QStringLiteral("-2147483648")};
+    const QFontMetrics fm(fontMetrics());
+    for (const QString& text : std::as_const(candidates)) {
+        if (fm.horizontalAdvance(text) > fm.horizontalAdvance(widest))
+            widest = text;
+    }
+    return widest;
+}
+
+QSize TUpdownNumberEdit::sizeHint() const
+{
+    // The base hint counts the frame, the buttons and a blank; add the value text to it.
+    QSize hint = QAbstractSpinBox::sizeHint();
+    hint.rwidth() += fontMetrics().horizontalAdvance(WidestText());
+    return hint;
+}
+
+QSize TUpdownNumberEdit::minimumSizeHint() const
+{
+    QSize hint = QAbstractSpinBox::minimumSizeHint();
+    hint.setWidth(std::max(hint.width(), sizeHint().width()));
+    return hint;
 }
 
 void TUpdownNumberEdit::Commit()
