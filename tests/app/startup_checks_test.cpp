@@ -79,7 +79,8 @@ protected:
     {
         QFile f(ini);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[Option]\nComPort=9\nUseUSB=0\nSelectModel=%1\nApp_ESPOta=%2\n")
+        f.write(QStringLiteral(
+                    "[Option]\nComPort=9\nUseUSB=0\nCHK_IFB_TIME=2000\nSelectModel=%1\nApp_ESPOta=%2\n")
                     .arg(b.selectModel)
                     .arg(uploader)
                     .toUtf8());
@@ -113,7 +114,8 @@ protected:
     }
 
     QTemporaryDir dir;
-    // The board check's fixed one-second pauses pass four times faster; reply waits keep ample time.
+    // The board check's fixed pauses and every reply wait pass four times faster: a board that
+    // answers takes some 50 ms, one that does not fails the case within a second or two.
     SteadyTickClock clock{4.0};
     QString ini;
     QString record;

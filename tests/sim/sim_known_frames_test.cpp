@@ -12,7 +12,7 @@ namespace
 
 // What arrives within `waitMs`, read until `size` bytes are in (or the time is up), plus whatever
 // follows within a short grace so that extra bytes show too.
-QByteArray ReadReply(Peer& peer, qsizetype size, int waitMs = 2000)
+QByteArray ReadReply(Peer& peer, qsizetype size, int waitMs = 1000)
 {
     QByteArray got;
     QElapsedTimer t;
