@@ -1,0 +1,187 @@
+// The board checks of the first show at their edges: which ROM versions and model names the tool
+// accepts, run in process against the board simulator over a pseudo-terminal.
+#include "app/startup_flow.h"
+#include "core/app_core.h"
+#include "platform/app_paths.h"
+#include "platform/tick_clock.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+using namespace nx7;
+using nx7::test::MemoryLog;
+using nx7::test::ScriptedUi;
+
+namespace
+{
+
+// Requests as the simulator records them, written out by hand.
+const QString kRomRequest = QStringLiteral("02 00 45 01 90 03 DB 0D");
+const QString kModelRequest = QStringLiteral("02 00 45 01 93 03 DE 0D");
+const QString kTargetIdRequest = QStringLiteral("02 00 45 01 05 03 50 0D");
+
+const QString kUnsupported =
+    QStringLiteral("対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。");
+
+enum Verdict { Accepted, RomRefused, ModelRefused };
+
+struct Board {
+    const char* rom;
+    const char* model;
+    int selectModel;
+    Verdict verdict;
+};
+
+void PrintTo(const Board& b, std::ostream* os)
+{
+    *os << "ROM \"" << b.rom << "\", model \"" << b.model << "\", SelectModel " << b.selectModel;
+}
+
+class StartupChecks : public ::testing::TestWithParam<Board>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("tool/Orvanta"))));
+        SetExecutablePathOverride(dir.filePath(QStringLiteral("tool/nx7ifbprog")));
+        SetClock(&clock);
+        ini = dir.filePath(QStringLiteral("tool/Orvanta/nx7ifbprog.ini"));
+        record = dir.filePath(QStringLiteral("requests.txt"));
+        uploader = dir.filePath(QStringLiteral("tool/espota"));
+        QFile u(uploader);
+        ASSERT_TRUE(u.open(QIODevice::WriteOnly));
+        u.close();
+        app.View.closeMainWindow = [this] { ++closeRequests; };
+    }
+
+    void TearDown() override
+    {
+        app.DestroyEngine();
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate();
+            if (!sim.waitForFinished(3000))
+                sim.kill();
+        }
+        SetClock(nullptr);
+        SetExecutablePathOverride(QString());
+    }
+
+    // The settings file with `selectModel`, then the simulated board pinned there as COM9.
+    void StartBoard(const Board& b)
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral(
+                    "[Option]\nComPort=9\nUseUSB=0\nCHK_IFB_TIME=2000\nSelectModel=%1\nApp_ESPOta=%2\n")
+                    .arg(b.selectModel)
+                    .arg(uploader)
+                    .toUtf8());
+        f.close();
+
+        sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
+        sim.setArguments({QStringLiteral("--pty"), QStringLiteral("--pin"), ini, QStringLiteral("--com"),
+                          QStringLiteral("9"), QStringLiteral("--record"), record,
+                          QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                          QStringLiteral("--rom-version"), QString::fromUtf8(b.rom),
+                          QStringLiteral("--model"), QString::fromUtf8(b.model)});
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start();
+        ASSERT_TRUE(sim.waitForStarted(5000)) << "build the ifb-sim target";
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            sim.waitForReadyRead(100);
+            out += sim.readAll();
+        }
+        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
+        app.Initialise(ini);
+        ASSERT_EQ(app.Settings.SelectModel, b.selectModel);
+    }
+
+    QStringList Requests() const
+    {
+        QFile f(record);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    QTemporaryDir dir;
+    // The board check's fixed pauses and every reply wait pass four times faster: a board that
+    // answers takes some 50 ms, one that does not fails the case within a second or two.
+    SteadyTickClock clock{4.0};
+    QString ini;
+    QString record;
+    QString uploader;
+    QProcess sim;
+    ScriptedUi ui;
+    MemoryLog log;
+    AppCore app{ui, log};
+    int closeRequests = 0;
+};
+
+TEST_P(StartupChecks, AcceptsOrRefusesTheBoard)
+{
+    const Board b = GetParam();
+    StartBoard(b);
+    ASSERT_FALSE(HasFatalFailure());
+
+    EXPECT_EQ(FormShow(app), b.verdict == Accepted);
+    EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : ") + QString::fromUtf8(b.rom)))
+        << log.lines.join('\n').toStdString();
+    EXPECT_EQ(log.Contains(QStringLiteral("IFB-ModelName : ") + QString::fromUtf8(b.model)),
+              b.verdict != RomRefused);
+    const QStringList requests = Requests();
+    ASSERT_TRUE(requests.contains(kRomRequest));
+    if (b.verdict == Accepted) {
+        EXPECT_TRUE(ui.messages.isEmpty()) << ui.messageTexts().join('\n').toStdString();
+        EXPECT_EQ(closeRequests, 0);
+        EXPECT_EQ(requests.mid(requests.indexOf(kRomRequest)),
+                  (QStringList{kRomRequest, kModelRequest, kTargetIdRequest}));
+        return;
+    }
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages.first().text, kUnsupported);
+    EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
+    EXPECT_EQ(closeRequests, 1);
+    // A refused board is asked nothing further.
+    EXPECT_EQ(requests.last(), b.verdict == RomRefused ? kRomRequest : kModelRequest);
+    EXPECT_EQ(requests.contains(kModelRequest), b.verdict == ModelRefused);
+    EXPECT_FALSE(requests.contains(kTargetIdRequest));
+}
+
+// The tool carries 3030KMT27: characters 5 to 9 of the board's ROM version must read KMT27.
+INSTANTIATE_TEST_SUITE_P(
+    RomVersion, StartupChecks,
+    ::testing::Values(Board{"3030KMT27", "PB-RL11", 1, Accepted},
+                      Board{"3030KMT28", "PB-RL11", 1, RomRefused}, // last of the five
+                      Board{"3030JMT27", "PB-RL11", 1, RomRefused}, // first of the five
+                      Board{"3030KMT27-B2", "PB-RL11", 1, Accepted},
+                      Board{"9999KMT27", "PB-RL11", 1, Accepted}, // 1 to 4 are not compared
+                      Board{"3030kmt27", "PB-RL11", 1, RomRefused},
+                      Board{"3030 KMT27", "PB-RL11", 1, RomRefused},
+                      Board{"303KMT27", "PB-RL11", 1, RomRefused},
+                      Board{"3030KMT2", "PB-RL11", 1, RomRefused}, Board{"3030", "PB-RL11", 1, RomRefused}));
+
+// Model choice: 0 wants PB-RL12, 1 wants PB-RL11 (case-sensitive, anywhere in the name), any
+// other value takes every board.
+INSTANTIATE_TEST_SUITE_P(ModelChoice, StartupChecks,
+                         ::testing::Values(Board{"3030KMT27", "PB-RL12", 0, Accepted},
+                                           Board{"3030KMT27", "PB-RL11", 0, ModelRefused},
+                                           Board{"3030KMT27", "IFB PB-RL12 rev2", 0, Accepted},
+                                           Board{"3030KMT27", "PB-RL11", 1, Accepted},
+                                           Board{"3030KMT27", "PB-RL12", 1, ModelRefused},
+                                           Board{"3030KMT27", "IFB PB-RL11 rev2", 1, Accepted},
+                                           Board{"3030KMT27", "pb-rl11", 1, ModelRefused},
+                                           Board{"3030KMT27", "PB-RL12", 2, Accepted},
+                                           Board{"3030KMT27", "PB-RL11", 2, Accepted},
+                                           Board{"3030KMT27", "XYZ", 7, Accepted}));
+
+} // namespace
