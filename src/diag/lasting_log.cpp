@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace nx7::diag
 {
@@ -33,10 +34,15 @@ QString LastingLog::FileNameFor(const QDateTime& start)
 QStringList LastingLog::LogFiles(const QString& folder)
 {
     QStringList names;
-    for (const QString& n : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+    for (const QString& n : QDir(folder).entryList(QDir::Files)) {
         if (LogNamePattern().match(n).hasMatch())
-            names << QDir(folder).filePath(n);
+            names << n;
     }
+    // By name without the extension, so that a same-second "-2" file sorts after its first.
+    std::sort(names.begin(), names.end(),
+              [](const QString& a, const QString& b) { return a.chopped(4) < b.chopped(4); });
+    for (QString& n : names)
+        n = QDir(folder).filePath(n);
     return names;
 }
 

@@ -29,7 +29,7 @@ QString MaskSecrets(const QString& text, const QStringList& secrets)
 QString MaskSettingsText(const QString& text, const QStringList& secrets)
 {
     static const QRegularExpression key(
-        QStringLiteral(R"(^(\s*[^=;\[\r\n]*(?:pass|pwd|auth|secret|key)[^=\r\n]*=)([^\r\n]*)$)"),
+        QStringLiteral(R"(^(\s*[^=;\[\r\n]*(?:pass|pwd|auth|secret|key)[^=\r\n]*=)([^\r\n]*))"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::MultilineOption);
     QString out = text;
     out.replace(key, QStringLiteral("\\1") + kMask);
