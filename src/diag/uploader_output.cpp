@@ -83,7 +83,9 @@ UploaderClass ClassOfFailure(UploaderFacts& facts)
         return UploaderClass::InvitationUnanswered;
     if (has("Bad Answer")) {
         facts.reason = AfterPrefix(line, QStringLiteral("Bad Answer:"));
-        return UploaderClass::BadAnswer;
+        // A challenge the uploader could not use is a scheme mismatch, not a refusal.
+        return facts.reason.startsWith(QLatin1String("AUTH")) ? UploaderClass::SchemeMismatch
+                                                              : UploaderClass::BadAnswer;
     }
     if (has("No Answer to our Authentication"))
         return UploaderClass::AuthNoAnswer;
@@ -98,6 +100,9 @@ UploaderClass ClassOfFailure(UploaderFacts& facts)
     if (has("Error Uploading")) {
         facts.reason = AfterPrefix(line, QStringLiteral("Error Uploading:"));
         ReadBytesReached(facts);
+        // A board that finds no room for the image says so as the transfer opens.
+        if (facts.reason.contains(QLatin1String("Not Enough Space")))
+            return UploaderClass::BadAnswer;
         return facts.percent >= 100 ? UploaderClass::ResultUnclear : UploaderClass::TransferLost;
     }
     return UploaderClass::UnknownFailure;

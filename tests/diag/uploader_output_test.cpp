@@ -139,6 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
                    1, BoardVerdict::Ok, 0, UploaderClass::InvitationUnanswered, -1, nullptr},
         OutputCase{"board_reported_failure", "\rUploading: [==========] 100% Done...\n", 0,
                    BoardVerdict::Failed, k100K, UploaderClass::BoardRejected, 100, nullptr},
+        OutputCase{
+            "challenge_the_uploader_cannot_use",
+            "Sending invitation to 192.168.4.1 \n14:01:00 [ERROR]: Bad Answer: AUTH 0123456789abcdef\n", 1,
+            BoardVerdict::None, 0, UploaderClass::SchemeMismatch, -1, nullptr},
         OutputCase{"critical_not_enough_arguments", "14:00:00 [CRITICAL]: Not enough arguments.\n", 1,
                    BoardVerdict::None, 0, UploaderClass::BadArguments, -1, nullptr},
         OutputCase{"nonzero_exit_without_a_known_line",
