@@ -1,8 +1,11 @@
 #include "diag/diag_texts.h"
 
+#include <QFileInfo>
+
 #ifdef Q_OS_UNIX
 #include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace nx7::diag
@@ -122,6 +125,53 @@ QString DeviceGroup(const QString& port)
     Q_UNUSED(port);
     return {};
 #endif
+}
+
+SerialFailure ClassifySerialError(const QString& port, QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return SerialFailure::Missing;
+    case QSerialPort::ResourceError:
+        return SerialFailure::Vanished;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        break;
+    default:
+        return SerialFailure::Other;
+    }
+#ifdef Q_OS_UNIX
+    const QString path = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+    if (!QFileInfo::exists(path))
+        return SerialFailure::Missing;
+    if (::access(path.toLocal8Bit().constData(), R_OK | W_OK) != 0)
+        return SerialFailure::Permission;
+    return SerialFailure::Busy;
+#else
+    // Windows refuses a port held by another program with "access denied"; rights are not the issue.
+    Q_UNUSED(port);
+    return SerialFailure::Busy;
+#endif
+}
+
+CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError error)
+{
+    switch (ClassifySerialError(port, error)) {
+    case SerialFailure::Missing:
+        return SerialPortMissing(port);
+    case SerialFailure::Busy:
+        return SerialPortBusy(port);
+    case SerialFailure::Permission:
+        return SerialPortPermission(port, DeviceGroup(port));
+    case SerialFailure::Vanished:
+        return SerialPortVanished(port);
+    case SerialFailure::Other:
+        break;
+    }
+    return {QStringLiteral("シリアルポート %1 を使えません（エラー %2）。")
+                .arg(port)
+                .arg(static_cast<int>(error)),
+            QStringLiteral("ケーブルをつなぎ直し、設定のポートを確かめてから、もう一度実行してください。")};
 }
 
 CauseAction BoardSilentSerial(const QString& port, int baud)
@@ -303,6 +353,14 @@ CauseAction UploaderFailure(const UploaderFacts& f, const UploadContext& ctx)
         QStringLiteral("アップロードツールが失敗しました（%1）。")
             .arg(f.failureLine.isEmpty() ? QStringLiteral("出力から原因を特定できません") : f.failureLine),
         QStringLiteral("ソフトとボードを再起動し、") + RetryLater() + SendSupport()};
+}
+
+CauseAction ExplainUploaderRun(const UploaderRun& run, const UploadContext& ctx, UploaderFacts* facts)
+{
+    const UploaderFacts f = ClassifyUploaderOutput(run);
+    if (facts)
+        *facts = f;
+    return UploaderFailure(f, ctx);
 }
 
 CauseAction BoardReportedFailure(const QString& reason)

@@ -6,6 +6,7 @@
 #include "diag/uploader_output.h"
 
 #include <QList>
+#include <QSerialPort>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +34,14 @@ CauseAction SerialPortVanished(const QString& port);
 // Empty on Windows or when unknown.
 QString DeviceGroup(const QString& port);
 
+// Why a serial port could not be opened, from the port's error and a look at the device: Qt
+// reports both a port held by another program and missing rights as a permission error, so the
+// device's access rights decide between the two.
+enum class SerialFailure { Missing, Busy, Permission, Vanished, Other };
+SerialFailure ClassifySerialError(const QString& port, QSerialPort::SerialPortError error);
+// The texts for a failed open or a port lost mid-run, in one call.
+CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError error);
+
 // No answer from the board on an open link.
 CauseAction BoardSilentSerial(const QString& port, int baud);
 CauseAction BoardSilentTcp(const QString& address, int port);
@@ -57,6 +66,9 @@ struct UploadContext {
 
 // Cause and action for the uploader's failure; empty for UploaderClass::Success.
 CauseAction UploaderFailure(const UploaderFacts& facts, const UploadContext& ctx);
+// Classifies the run and words it; `facts` (optional) receives what the classifier found.
+CauseAction ExplainUploaderRun(const UploaderRun& run, const UploadContext& ctx,
+                               UploaderFacts* facts = nullptr);
 
 // The board's own verdict on the update was a failure (BR).
 CauseAction BoardReportedFailure(const QString& reason);

@@ -1,6 +1,8 @@
 // Cause-and-action lines: each failure gets both lines, with the concrete values a user needs.
 #include "diag/diag_texts.h"
 
+#include "support/pty_pair.h"
+
 #include "support/qt_printers.h"
 #include <QSet>
 #include <QTemporaryFile>
@@ -9,6 +11,7 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace nx7::diag
 {
@@ -199,6 +202,63 @@ TEST(DiagTexts, VersionChange)
     // A version that only shares a prefix is another version.
     EXPECT_FALSE(VersionsEqual(QStringLiteral("3030KMT27a"), QStringLiteral("3030KMT27")));
     EXPECT_EQ(VersionChangeText(QString(), QStringLiteral("3030KMT27")), QStringLiteral("不明 → 3030KMT27"));
+}
+
+} // namespace
+} // namespace nx7::diag
+
+namespace nx7::diag
+{
+namespace
+{
+
+TEST(SerialFailures, OpenErrorsAreToldApartOnRealDevices)
+{
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    // Another program holds the port: Qt says "permission", the device's rights say "busy".
+    QSerialPort holder(pty.slavePath());
+    ASSERT_TRUE(holder.open(QIODevice::ReadWrite));
+    QSerialPort second(pty.slavePath());
+    EXPECT_FALSE(second.open(QIODevice::ReadWrite));
+    EXPECT_EQ(ClassifySerialError(pty.slavePath(), second.error()), SerialFailure::Busy);
+    ExpectMentions(SerialPortFailure(pty.slavePath(), second.error()),
+                   {pty.slavePath(), QStringLiteral("他のプログラム")});
+
+    QSerialPort missing(QStringLiteral("/dev/ttyNoSuchPort9"));
+    EXPECT_FALSE(missing.open(QIODevice::ReadWrite));
+    EXPECT_EQ(ClassifySerialError(QStringLiteral("/dev/ttyNoSuchPort9"), missing.error()),
+              SerialFailure::Missing);
+    // A bare name is looked up under /dev/.
+    EXPECT_EQ(ClassifySerialError(QStringLiteral("ttyNoSuchPort9"), QSerialPort::PermissionError),
+              SerialFailure::Missing);
+
+    EXPECT_EQ(ClassifySerialError(pty.slavePath(), QSerialPort::ResourceError), SerialFailure::Vanished);
+    ExpectTwoLines(SerialPortFailure(pty.slavePath(), QSerialPort::UnknownError));
+}
+
+TEST(SerialFailures, DeviceWithoutRightsIsAPermissionProblem)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may open any device";
+    QTemporaryFile file;
+    ASSERT_TRUE(file.open());
+    ASSERT_TRUE(file.setPermissions(QFileDevice::ReadOwner));
+    EXPECT_EQ(ClassifySerialError(file.fileName(), QSerialPort::PermissionError), SerialFailure::Permission);
+    ExpectMentions(SerialPortFailure(file.fileName(), QSerialPort::PermissionError),
+                   {QStringLiteral("sudo usermod -aG"), DeviceGroup(file.fileName())});
+}
+
+TEST(DiagTexts, ExplainUploaderRunClassifiesAndWords)
+{
+    UploaderRun run;
+    run.output = QStringLiteral("Sending invitation to 192.168.4.1 \nAuthenticating...FAIL\n"
+                                "14:01:00 [ERROR]: Authentication Failed: Authentication Failed\n");
+    run.exitCode = 1;
+    UploaderFacts facts;
+    const CauseAction t = ExplainUploaderRun(run, Context(), &facts);
+    EXPECT_EQ(facts.cls, UploaderClass::AuthRefused);
+    EXPECT_EQ(t.cause, UploaderFailure(facts, Context()).cause);
 }
 
 } // namespace
