@@ -31,6 +31,11 @@ PreflightCheck Failed(PreflightCheckId id, const QString& summary, CauseAction t
 
 } // namespace
 
+int OtaHostPortFromSetting(int value)
+{
+    return value >= 0 && value <= 65535 ? value : kDefaultOtaHostPort;
+}
+
 bool PreflightResult::AllPassed() const
 {
     for (const PreflightCheck& c : checks) {

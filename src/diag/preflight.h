@@ -13,8 +13,12 @@
 namespace nx7::diag
 {
 
-// The host port used when the setting is missing; 0 in the setting: the uploader's own choice.
+// The [Option] key of the host port the board connects back to, and its default; 0 in the
+// setting: the uploader's own choice (a random port, no -P).
+inline const QString kOtaHostPortKey = QStringLiteral("OtaHostPort");
 constexpr int kDefaultOtaHostPort = 3233;
+// The setting's value as a port: out of range gives the default.
+int OtaHostPortFromSetting(int value);
 
 struct PreflightInput {
     QHostAddress board;   // the board's address on its access point

@@ -52,6 +52,10 @@ TEST(Preflight, JoinedPcPassesAndPinsAddressAndPort)
 
 TEST(Preflight, PortZeroLeavesThePortToTheUploader)
 {
+    EXPECT_EQ(OtaHostPortFromSetting(0), 0);
+    EXPECT_EQ(OtaHostPortFromSetting(4000), 4000);
+    EXPECT_EQ(OtaHostPortFromSetting(-1), kDefaultOtaHostPort);
+    EXPECT_EQ(OtaHostPortFromSetting(70000), kDefaultOtaHostPort);
     const PreflightResult r = RunNetworkPreflight(JoinedPc(), Input(0));
     EXPECT_EQ(r.UploaderArguments(), (QStringList{QStringLiteral("-I"), QStringLiteral("192.168.4.2")}));
 }
