@@ -14,13 +14,15 @@ QString MaskSecrets(const QString& text, const QStringList& secrets)
     std::sort(sorted.begin(), sorted.end(),
               [](const QString& a, const QString& b) { return a.size() > b.size(); });
     for (const QString& s : sorted) {
-        if (!s.isEmpty())
+        // Wi-Fi and upload passwords are far longer; masking one or two characters everywhere
+        // would only wreck the text.
+        if (s.size() >= kMinSecretLength)
             out.replace(s, kMask);
     }
     static const QRegularExpression auth(QStringLiteral(R"((--auth[= ])("[^"\r\n]*"|[^\s"]+))"));
     out.replace(auth, QStringLiteral("\\1") + kMask);
     static const QRegularExpression labelled(
-        QStringLiteral(R"(((?:password|passwd|パスワード)\s*[:=：]\s*)(\S+))"),
+        QStringLiteral(R"(((?:password|passwd|パスワード)[ \t]*[:=：][ \t]*)(\S+))"),
         QRegularExpression::CaseInsensitiveOption);
     out.replace(labelled, QStringLiteral("\\1") + kMask);
     return out;

@@ -10,6 +10,7 @@ namespace nx7::diag
 {
 
 inline const QString kMask = QStringLiteral("***");
+constexpr int kMinSecretLength = 3; // shorter values are not looked for
 
 QString MaskSecrets(const QString& text, const QStringList& secrets);
 
