@@ -1,0 +1,157 @@
+#include "diag/preflight.h"
+
+namespace nx7::diag
+{
+
+namespace
+{
+
+constexpr int kFallbackPrefix = 24;
+
+quint32 MaskOf(int prefix)
+{
+    return prefix <= 0 ? 0u : (prefix >= 32 ? 0xFFFFFFFFu : ~(0xFFFFFFFFu >> prefix));
+}
+
+bool SameSubnet(const QHostAddress& a, const QHostAddress& b, int prefix)
+{
+    const quint32 mask = MaskOf(prefix);
+    return (a.toIPv4Address() & mask) == (b.toIPv4Address() & mask);
+}
+
+PreflightCheck Passed(PreflightCheckId id, const QString& summary)
+{
+    return {id, true, summary, {}};
+}
+
+PreflightCheck Failed(PreflightCheckId id, const QString& summary, CauseAction text)
+{
+    return {id, false, summary, std::move(text)};
+}
+
+} // namespace
+
+int OtaHostPortFromSetting(int value)
+{
+    return value >= 0 && value <= 65535 ? value : kDefaultOtaHostPort;
+}
+
+bool PreflightResult::AllPassed() const
+{
+    for (const PreflightCheck& c : checks) {
+        if (!c.passed)
+            return false;
+    }
+    return true;
+}
+
+const PreflightCheck* PreflightResult::Find(PreflightCheckId id) const
+{
+    for (const PreflightCheck& c : checks) {
+        if (c.id == id)
+            return &c;
+    }
+    return nullptr;
+}
+
+QStringList PreflightResult::UploaderArguments() const
+{
+    QStringList args;
+    if (!pcAddress.isNull())
+        args << QStringLiteral("-I") << pcAddress.toString();
+    if (hostPort > 0)
+        args << QStringLiteral("-P") << QString::number(hostPort);
+    return args;
+}
+
+QStringList PreflightResult::LogLines() const
+{
+    QStringList lines;
+    for (const PreflightCheck& c : checks) {
+        lines << (c.passed ? QStringLiteral("OK: ") : QStringLiteral("NG: ")) + c.summary;
+        if (!c.passed)
+            lines << c.text.Lines();
+    }
+    return lines;
+}
+
+PreflightResult RunNetworkPreflight(const NetworkView& view, const PreflightInput& input)
+{
+    PreflightResult result;
+    result.hostPort = qMax(0, input.hostPort);
+    const QString board = input.board.toString();
+    const QList<NetAdapter> adapters = view.Adapters();
+
+    // 1. An address of the PC in the board's subnet; a wireless adapter wins over another one.
+    bool foundWireless = false;
+    for (const NetAdapter& a : adapters) {
+        for (const NetAddress& n : a.addresses) {
+            const int prefix = input.boardPrefix >= 0
+                                   ? input.boardPrefix
+                                   : (n.prefixLength > 0 ? n.prefixLength : kFallbackPrefix);
+            if (n.ip == input.board || !SameSubnet(n.ip, input.board, prefix))
+                continue;
+            if (result.pcAddress.isNull() || (a.wireless && !foundWireless)) {
+                result.pcAddress = n.ip;
+                result.adapter = a.name;
+                foundWireless = a.wireless;
+            }
+        }
+    }
+    if (result.pcAddress.isNull()) {
+        result.checks << Failed(
+            PreflightCheckId::Subnet,
+            QStringLiteral("PCにボード %1 と同じネットワークのアドレスがありません").arg(board),
+            PcNotInBoardSubnet(board, input.ssid, adapters));
+    } else {
+        result.checks << Passed(
+            PreflightCheckId::Subnet,
+            QStringLiteral("PCのアドレス %1（%2）").arg(result.pcAddress.toString(), result.adapter));
+    }
+
+    // 2. The route to the board leaves through that adapter (not the wired LAN or a VPN).
+    const std::optional<RouteInfo> route = view.RouteTo(input.board);
+    if (!route) {
+        result.checks << Passed(PreflightCheckId::Route,
+                                QStringLiteral("ボード %1 への経路: 不明").arg(board));
+    } else if (!result.adapter.isEmpty() && route->adapter != result.adapter) {
+        result.checks << Failed(
+            PreflightCheckId::Route,
+            QStringLiteral("ボード %1 への経路が %2 を通っています").arg(board, route->adapter),
+            RouteThroughOtherAdapter(board, route->adapter, result.adapter));
+    } else {
+        result.checks << Passed(PreflightCheckId::Route,
+                                QStringLiteral("ボード %1 への経路: %2").arg(board, route->adapter));
+    }
+
+    // 3. The host port for the board's connection back.
+    const QHostAddress local =
+        result.pcAddress.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : result.pcAddress;
+    QString why;
+    if (view.CanBind(local, static_cast<quint16>(result.hostPort), &why)) {
+        result.checks << Passed(
+            PreflightCheckId::HostPort,
+            QStringLiteral("待ち受けポート %1:%2").arg(local.toString()).arg(result.hostPort));
+    } else {
+        result.checks << Failed(
+            PreflightCheckId::HostPort,
+            QStringLiteral("待ち受けポート %1:%2 を使えません").arg(local.toString()).arg(result.hostPort),
+            HostPortUnbindable(local.toString(), result.hostPort, why));
+    }
+
+    // 4. An active host firewall that does not already let the port in.
+    const FirewallState fw = view.Firewall();
+    if (fw.active && !FirewallAllowsPort(fw, result.hostPort)) {
+        result.checks << Failed(PreflightCheckId::Firewall,
+                                QStringLiteral("ファイアウォール %1 が有効です").arg(FirewallName(fw.kind)),
+                                FirewallActive(fw, result.hostPort));
+    } else {
+        result.checks << Passed(
+            PreflightCheckId::Firewall,
+            QStringLiteral("ファイアウォール: %1%2")
+                .arg(FirewallName(fw.kind), fw.active ? QStringLiteral("（ポート許可済み）") : QString()));
+    }
+    return result;
+}
+
+} // namespace nx7::diag

@@ -1,0 +1,166 @@
+#include "diag/support_bundle.h"
+
+#include "diag/lasting_log.h"
+#include "diag/secret_mask.h"
+#include "platform/code_page.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSerialPortInfo>
+#include <QStringDecoder>
+#include <QSysInfo>
+#include <QTextStream>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace nx7::diag
+{
+
+namespace
+{
+
+struct Entry {
+    QString name;
+    QByteArray data;
+};
+
+QString ReadText(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = f.readAll();
+    // Settings may be UTF-16 with a byte-order mark, UTF-8, or the legacy 8-bit code page.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        auto decode =
+            QStringDecoder(bytes.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        return decode(bytes.mid(2));
+    }
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes.mid(3));
+    auto utf8 = QStringDecoder(QStringDecoder::Utf8);
+    const QString text = utf8(bytes);
+    return utf8.hasError() ? FromAnsi(bytes) : text;
+}
+
+QString SystemText(const SupportBundleInput& in)
+{
+    QStringList lines;
+    lines << QStringLiteral("created: %1").arg(QDateTime::currentDateTime().toString(Qt::ISODate))
+          << QStringLiteral("tool version: %1").arg(in.toolVersion)
+          << QStringLiteral("image version: %1").arg(in.imageVersion)
+          << QStringLiteral("board version: %1")
+                 .arg(in.boardVersion.isEmpty() ? QStringLiteral("(unknown)") : in.boardVersion)
+          << QStringLiteral("Qt: %1 (built with %2)")
+                 .arg(QString::fromLatin1(qVersion()), QStringLiteral(QT_VERSION_STR))
+          << QStringLiteral("OS: %1").arg(QSysInfo::prettyProductName())
+          << QStringLiteral("kernel: %1 %2").arg(QSysInfo::kernelType(), QSysInfo::kernelVersion())
+          << QStringLiteral("CPU: %1").arg(QSysInfo::currentCpuArchitecture());
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString SerialText(const SupportBundleInput& in)
+{
+    QStringList lines = in.serialPorts;
+    if (lines.isEmpty()) {
+        for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
+            lines << QStringLiteral("%1 %2 [%3] vid=%4 pid=%5")
+                         .arg(p.systemLocation(), p.description(), p.manufacturer())
+                         .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                         .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
+        }
+    }
+    if (lines.isEmpty())
+        lines << QStringLiteral("(no serial ports)");
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+bool WriteZip(const QList<Entry>& entries, const QString& zipPath, QString* error)
+{
+    QSaveFile out(zipPath);
+    if (!out.open(QIODevice::WriteOnly)) {
+        if (error)
+            *error = out.errorString();
+        return false;
+    }
+    QByteArray buffer;
+    struct archive* a = archive_write_new();
+    archive_write_set_format_zip(a);
+    // Into memory first, so the file on disk is replaced in one step.
+    auto writeCb = [](struct archive*, void* client, const void* data, size_t size) -> la_ssize_t {
+        static_cast<QByteArray*>(client)->append(static_cast<const char*>(data),
+                                                 static_cast<qsizetype>(size));
+        return static_cast<la_ssize_t>(size);
+    };
+    bool ok = archive_write_open(a, &buffer, nullptr, writeCb, nullptr) == ARCHIVE_OK;
+    const time_t now = static_cast<time_t>(QDateTime::currentSecsSinceEpoch());
+    for (const Entry& e : entries) {
+        if (!ok)
+            break;
+        struct archive_entry* entry = archive_entry_new();
+        const QByteArray name = e.name.toUtf8();
+        archive_entry_set_pathname_utf8(entry, name.constData());
+        archive_entry_set_size(entry, e.data.size());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_mtime(entry, now, 0);
+        ok = archive_write_header(a, entry) == ARCHIVE_OK &&
+             archive_write_data(a, e.data.constData(), static_cast<size_t>(e.data.size())) == e.data.size();
+        archive_entry_free(entry);
+    }
+    if (!ok && error)
+        *error = QString::fromLocal8Bit(archive_error_string(a) ? archive_error_string(a) : "archive error");
+    ok = archive_write_close(a) == ARCHIVE_OK && ok;
+    archive_write_free(a);
+    if (!ok)
+        return false;
+    if (out.write(buffer) != buffer.size() || !out.commit()) {
+        if (error)
+            *error = out.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteSupportBundle(const SupportBundleInput& in, const QString& zipPath, QString* error)
+{
+    SystemNetworkView system;
+    const NetworkView& net = in.network ? *in.network : system;
+    auto text = [&](const QString& name, const QString& body) {
+        return Entry{name, MaskSecrets(body, in.secrets).toUtf8()};
+    };
+
+    QList<Entry> entries;
+    entries << text(QStringLiteral("system.txt"), SystemText(in));
+
+    // The current log and the one before it.
+    QStringList logs = LastingLog::LogFiles(in.logFolder);
+    QString current = in.currentLog.isEmpty() && !logs.isEmpty() ? logs.last() : in.currentLog;
+    QString previous;
+    for (qsizetype i = logs.size() - 1; i >= 0; --i) {
+        if (QFileInfo(logs.at(i)).canonicalFilePath() != QFileInfo(current).canonicalFilePath()) {
+            previous = logs.at(i);
+            break;
+        }
+    }
+    for (const QString& path : {current, previous}) {
+        if (!path.isEmpty() && QFileInfo::exists(path))
+            entries << text(QStringLiteral("logs/") + QFileInfo(path).fileName(), ReadText(path));
+    }
+
+    if (!in.settingsPath.isEmpty() && QFileInfo::exists(in.settingsPath)) {
+        entries << Entry{QStringLiteral("settings/") + QFileInfo(in.settingsPath).fileName(),
+                         MaskSettingsText(ReadText(in.settingsPath), in.secrets).toUtf8()};
+    }
+    entries << text(QStringLiteral("network.txt"),
+                    DescribeNetwork(net).join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    entries << text(QStringLiteral("serial-ports.txt"), SerialText(in));
+    return WriteZip(entries, zipPath, error);
+}
+
+} // namespace nx7::diag

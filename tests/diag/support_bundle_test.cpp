@@ -1,0 +1,165 @@
+// The support bundle: read back with the archive library, checked for content and for the absence
+// of every password.
+#include "diag/support_bundle.h"
+
+#include "diag/fake_network.h"
+#include "diag/lasting_log.h"
+
+#include "support/qt_printers.h"
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+namespace nx7::diag
+{
+namespace
+{
+
+const QString kUploadPassword = QStringLiteral("Up1oadPw-77");
+const QString kApPassword = QStringLiteral("ApPw-Secret9");
+const QString kStationPassword = QStringLiteral("StaPw#4421");
+
+QMap<QString, QString> ReadZip(const QString& path)
+{
+    QMap<QString, QString> files;
+    struct archive* a = archive_read_new();
+    archive_read_support_format_zip(a);
+    if (archive_read_open_filename(a, path.toLocal8Bit().constData(), 10240) != ARCHIVE_OK) {
+        archive_read_free(a);
+        return files;
+    }
+    struct archive_entry* entry = nullptr;
+    while (archive_read_next_header(a, &entry) == ARCHIVE_OK) {
+        QByteArray data;
+        char buf[4096];
+        la_ssize_t n = 0;
+        while ((n = archive_read_data(a, buf, sizeof buf)) > 0)
+            data.append(buf, n);
+        files.insert(QString::fromUtf8(archive_entry_pathname(entry)), QString::fromUtf8(data));
+    }
+    archive_read_free(a);
+    return files;
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+class SupportBundleTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        logs = dir.filePath(QStringLiteral("Orvanta/log"));
+        // An old log, the previous run's (written with the diagnostic switch on, so in clear) and
+        // the current one.
+        WriteFile(logs + QStringLiteral("/nx7ifbprog-20261201-080000.log"), "oldest run\n");
+        WriteFile(logs + QStringLiteral("/nx7ifbprog-20261209-170000.log"),
+                  "17:00:01.000 previous run --auth=" + kUploadPassword.toUtf8() +
+                      "\n17:00:02.000 [dialog] Password  : " + kApPassword.toUtf8() + "\n");
+        WriteFile(logs + QStringLiteral("/nx7ifbprog-20261210-140000.log"),
+                  "14:00:00.000 current run\n14:00:01.000 Wi-Fi " + kStationPassword.toUtf8() + "\n");
+        settings = dir.filePath(QStringLiteral("Orvanta/nx7ifbprog.ini"));
+        WriteFile(settings, "[Option]\r\nComPort=3\r\nApp_ESPOta=/opt/espota\r\nUploadPassword=" +
+                                kUploadPassword.toUtf8() + "\r\nWifiPass = hunter22\r\nNote=uses " +
+                                kStationPassword.toUtf8() + "\r\n[ComDebug]\r\nBaudRate=115200\r\n");
+
+        net.adapters = {test::Adapter(QStringLiteral("wlp2s0"), true, {QStringLiteral("192.168.4.2/24")})};
+        net.routeTable = {
+            QStringLiteral("192.168.4.0/24 dev wlp2s0 proto kernel scope link src 192.168.4.2")};
+        net.firewall = FirewallState{FirewallKind::Ufw, true, QStringLiteral("Status: active\n"), {}, {}, {}};
+
+        input.logFolder = logs;
+        input.settingsPath = settings;
+        input.secrets = {kUploadPassword, kApPassword, kStationPassword};
+        input.toolVersion = QStringLiteral("1.0.1.0");
+        input.imageVersion = QStringLiteral("3030KMT27");
+        input.boardVersion = QStringLiteral("3030KMT26");
+        input.network = &net;
+        input.serialPorts = {QStringLiteral("/dev/ttyUSB0 CP2102 USB to UART")};
+    }
+
+    QTemporaryDir dir;
+    QString logs, settings;
+    test::FakeNetwork net;
+    SupportBundleInput input;
+};
+
+TEST_F(SupportBundleTest, HoldsEverythingAskedForAndNoPassword)
+{
+    const QString zip = dir.filePath(QStringLiteral("support.zip"));
+    QString error;
+    ASSERT_TRUE(WriteSupportBundle(input, zip, &error)) << error.toStdString();
+    const QMap<QString, QString> files = ReadZip(zip);
+
+    EXPECT_EQ(files.keys(),
+              (QStringList{QStringLiteral("logs/nx7ifbprog-20261209-170000.log"),
+                           QStringLiteral("logs/nx7ifbprog-20261210-140000.log"),
+                           QStringLiteral("network.txt"), QStringLiteral("serial-ports.txt"),
+                           QStringLiteral("settings/nx7ifbprog.ini"), QStringLiteral("system.txt")}));
+    const QString system = files.value(QStringLiteral("system.txt"));
+    for (const char* s : {"1.0.1.0", "3030KMT27", "3030KMT26", qVersion()})
+        EXPECT_TRUE(system.contains(QString::fromUtf8(s))) << s;
+    EXPECT_TRUE(system.contains(QStringLiteral("OS: ")));
+    const QString network = files.value(QStringLiteral("network.txt"));
+    EXPECT_TRUE(network.contains(QStringLiteral("wlp2s0 [wireless, up]: 192.168.4.2/24")));
+    EXPECT_TRUE(network.contains(QStringLiteral("192.168.4.0/24 dev wlp2s0")));
+    EXPECT_TRUE(network.contains(QStringLiteral("ufw: active")));
+    EXPECT_TRUE(files.value(QStringLiteral("serial-ports.txt")).contains(QStringLiteral("/dev/ttyUSB0")));
+    const QString ini = files.value(QStringLiteral("settings/nx7ifbprog.ini"));
+    EXPECT_TRUE(ini.contains(QStringLiteral("ComPort=3")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("UploadPassword=***")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("WifiPass =***")));
+    EXPECT_TRUE(ini.contains(QStringLiteral("[ComDebug]")));
+    EXPECT_TRUE(files.value(QStringLiteral("logs/nx7ifbprog-20261210-140000.log"))
+                    .contains(QStringLiteral("current run")));
+
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        for (const QString& secret :
+             {kUploadPassword, kApPassword, kStationPassword, QStringLiteral("hunter22")})
+            EXPECT_FALSE(it.value().contains(secret))
+                << secret.toStdString() << " in " << it.key().toStdString();
+    }
+}
+
+TEST_F(SupportBundleTest, CurrentLogNamedExplicitlyAndPreviousIsTheOneBefore)
+{
+    input.currentLog = logs + QStringLiteral("/nx7ifbprog-20261209-170000.log");
+    const QString zip = dir.filePath(QStringLiteral("b.zip"));
+    ASSERT_TRUE(WriteSupportBundle(input, zip, nullptr));
+    const QMap<QString, QString> files = ReadZip(zip);
+    EXPECT_TRUE(files.contains(QStringLiteral("logs/nx7ifbprog-20261209-170000.log")));
+    EXPECT_TRUE(files.contains(QStringLiteral("logs/nx7ifbprog-20261210-140000.log")));
+    EXPECT_FALSE(files.contains(QStringLiteral("logs/nx7ifbprog-20261201-080000.log")));
+}
+
+TEST_F(SupportBundleTest, WorksWithoutLogsOrSettings)
+{
+    input.logFolder = dir.filePath(QStringLiteral("none"));
+    input.settingsPath.clear();
+    const QString zip = dir.filePath(QStringLiteral("c.zip"));
+    ASSERT_TRUE(WriteSupportBundle(input, zip, nullptr));
+    EXPECT_EQ(ReadZip(zip).keys(),
+              (QStringList{QStringLiteral("network.txt"), QStringLiteral("serial-ports.txt"),
+                           QStringLiteral("system.txt")}));
+}
+
+TEST_F(SupportBundleTest, UnwritablePlaceReportsAnError)
+{
+    QString error;
+    EXPECT_FALSE(WriteSupportBundle(input, dir.filePath(QStringLiteral("missing/dir/x.zip")), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+} // namespace
+} // namespace nx7::diag
