@@ -54,10 +54,9 @@ struct Known {
     std::function<void(BoardCommands&, const Lines&)> run;
 };
 
-// The network block of the parameter commands: flags 0x60, mask 255.255.255.0, port 3335,
-// address 192.168.4.1, server port 10777, server address 192.168.1.10, two extra words.
-const char* const kBlock = "60 FF FF FF 00 07 0D C0 A8 04 01 19 2A C0 A8 01 0A 44 33 22 11 88 77 66 55";
-
+// The record of the network block in the parameter frames below (60 FF FF FF 00 07 0D ...): flags
+// 0x60, mask 255.255.255.0, port 3335, address 192.168.4.1, server port 10777, server address
+// 192.168.1.10, two extra words.
 TCPIPPARAM BlockRecord()
 {
     TCPIPPARAM r;
