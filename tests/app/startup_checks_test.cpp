@@ -158,17 +158,18 @@ TEST_P(StartupChecks, AcceptsOrRefusesTheBoard)
 }
 
 // The tool carries 3030KMT27: characters 5 to 9 of the board's ROM version must read KMT27.
-INSTANTIATE_TEST_SUITE_P(
-    RomVersion, StartupChecks,
-    ::testing::Values(Board{"3030KMT27", "PB-RL11", 1, Accepted},
-                      Board{"3030KMT28", "PB-RL11", 1, RomRefused}, // last of the five
-                      Board{"3030JMT27", "PB-RL11", 1, RomRefused}, // first of the five
-                      Board{"3030KMT27-B2", "PB-RL11", 1, Accepted},
-                      Board{"9999KMT27", "PB-RL11", 1, Accepted}, // 1 to 4 are not compared
-                      Board{"3030kmt27", "PB-RL11", 1, RomRefused},
-                      Board{"3030 KMT27", "PB-RL11", 1, RomRefused},
-                      Board{"303KMT27", "PB-RL11", 1, RomRefused},
-                      Board{"3030KMT2", "PB-RL11", 1, RomRefused}, Board{"3030", "PB-RL11", 1, RomRefused}));
+INSTANTIATE_TEST_SUITE_P(RomVersion, StartupChecks,
+                         ::testing::Values(Board{"3030KMT27", "PB-RL11", 1, Accepted},
+                                           Board{"3030KMT28", "PB-RL11", 1, RomRefused}, // last of the five
+                                           Board{"3030JMT27", "PB-RL11", 1, RomRefused}, // first of the five
+                                           Board{"3030KMT27-B2", "PB-RL11", 1, Accepted},
+                                           // 1 to 4 are not compared:
+                                           Board{"9999KMT27", "PB-RL11", 1, Accepted},
+                                           Board{"3030kmt27", "PB-RL11", 1, RomRefused},
+                                           Board{"3030 KMT27", "PB-RL11", 1, RomRefused}, // window one later
+                                           Board{"303KMT27", "PB-RL11", 1, RomRefused}, // window one earlier
+                                           Board{"3030KMT2", "PB-RL11", 1, RomRefused}, // four of the five
+                                           Board{"3030", "PB-RL11", 1, RomRefused})); // nothing in the window
 
 // Model choice: 0 wants PB-RL12, 1 wants PB-RL11 (case-sensitive, anywhere in the name), any
 // other value takes every board.

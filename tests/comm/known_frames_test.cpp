@@ -54,10 +54,9 @@ struct Known {
     std::function<void(BoardCommands&, const Lines&)> run;
 };
 
-// The network block of the parameter commands: flags 0x60, mask 255.255.255.0, port 3335,
-// address 192.168.4.1, server port 10777, server address 192.168.1.10, two extra words.
-const char* const kBlock = "60 FF FF FF 00 07 0D C0 A8 04 01 19 2A C0 A8 01 0A 44 33 22 11 88 77 66 55";
-
+// The record of the network block in the parameter frames below (60 FF FF FF 00 07 0D ...): flags
+// 0x60, mask 255.255.255.0, port 3335, address 192.168.4.1, server port 10777, server address
+// 192.168.1.10, two extra words.
 TCPIPPARAM BlockRecord()
 {
     TCPIPPARAM r;
@@ -130,6 +129,14 @@ const std::vector<Known>& Table()
              EXPECT_TRUE(c.GetWifiSsid(2000, r));
              EXPECT_EQ(r.SSID, QStringLiteral("Net1"));
          }},
+        // LEN 2: an empty name replaces the old one.
+        {"GetWifiSsid empty", "02 00 45 02 03 02 03 51 0D", "02 00 30 02 03 02 03 3C 0D",
+         [](BoardCommands& c, const Lines&) {
+             TCPIPPARAM r;
+             r.SSID = QStringLiteral("old");
+             EXPECT_TRUE(c.GetWifiSsid(2000, r));
+             EXPECT_EQ(r.SSID, QString());
+         }},
         {"GetWifiPassword", "02 00 45 02 03 03 03 52 0D", "02 00 30 04 03 03 70 77 03 26 0D",
          [](BoardCommands& c, const Lines&) {
              TCPIPPARAM r;
@@ -151,6 +158,16 @@ const std::vector<Known>& Table()
              EXPECT_EQ(r.ServAddr, want.ServAddr);
              EXPECT_EQ(r.Extra1, want.Extra1);
              EXPECT_EQ(r.Extra2, want.Extra2);
+         }},
+        // LEN 26: acknowledged, but the block is not taken.
+        {"GetNetParams LEN 26", "02 00 45 02 03 04 03 53 0D",
+         "02 00 30 1A 03 04 60 FF FF FF 00 07 0D C0 A8 04 01 19 2A C0 A8 01 0A 44 33 22 11 88 77 66 03 F9 0D",
+         [](BoardCommands& c, const Lines&) {
+             TCPIPPARAM r;
+             EXPECT_TRUE(c.GetNetParams(2000, r));
+             EXPECT_EQ(r.Flags, 0);
+             EXPECT_EQ(r.NetMask, 0u);
+             EXPECT_EQ(r.Extra1, 0u);
          }},
         {"GetApInfo", "02 00 45 02 03 71 03 C0 0D", "02 00 30 0A 03 71 C0 A8 04 01 59 0D 41 50 03 17 0D",
          [](BoardCommands& c, const Lines& log) {
