@@ -313,7 +313,7 @@ CauseAction UploaderFailure(const UploaderFacts& f, const UploadContext& ctx)
         return {QStringLiteral(
                     "ボードが書き込みを受け付けませんでした（応答: %1）。空き容量不足などが考えられます。")
                     .arg(f.reason.isEmpty() ? QStringLiteral("不明") : f.reason),
-                QStringLiteral("ボードを再起動してから") + RetryLater() + SendSupport()};
+                QStringLiteral("ボードを再起動してから、") + RetryLater() + SendSupport()};
     case UploaderClass::AuthRefused:
         return {QStringLiteral("ボードが%1を受け付けませんでした（パスワードが違います）。")
                     .arg(ctx.passwordName),
@@ -324,7 +324,7 @@ CauseAction UploaderFailure(const UploaderFacts& f, const UploadContext& ctx)
         return {QStringLiteral(
                     "%1の確認中にボードが応答しなくなりました（ボードが処理中か、Wi-Fiの電波が弱い）。")
                     .arg(ctx.passwordName),
-                QStringLiteral("PCをボードに近づけ、ボードを再起動してから") + RetryLater()};
+                QStringLiteral("PCをボードに近づけ、ボードを再起動してから、") + RetryLater()};
     case UploaderClass::SchemeMismatch:
         return {QStringLiteral("ボードとアップロードツールのパスワード確認方式が合いません（%1）。")
                     .arg(f.failureLine),
@@ -337,7 +337,7 @@ CauseAction UploaderFailure(const UploaderFacts& f, const UploadContext& ctx)
                     .arg(f.percent >= 0 ? QStringLiteral("%1%").arg(f.percent)
                                         : QStringLiteral("%1KB").arg(f.chunks),
                          InParens(f.reason)),
-                QStringLiteral("PCをボードに近づけ、ボードの他の動作を止めてから") + RetryLater()};
+                QStringLiteral("PCをボードに近づけ、ボードの他の動作を止めてから、") + RetryLater()};
     case UploaderClass::ResultUnclear:
         return {QStringLiteral("イメージはすべて送りましたが、ボードから正しい結果が返りませんでした%1。")
                     .arg(InParens(f.reason.isEmpty() ? f.failureLine : f.reason)),

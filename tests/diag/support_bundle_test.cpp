@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -101,6 +103,14 @@ TEST_F(SupportBundleTest, HoldsEverythingAskedForAndNoPassword)
     QString error;
     ASSERT_TRUE(WriteSupportBundle(input, zip, &error)) << error.toStdString();
     const QMap<QString, QString> files = ReadZip(zip);
+    // Readable by the common unzip tool too, not only by the library that wrote it.
+    const QString unzip = QStandardPaths::findExecutable(QStringLiteral("unzip"));
+    if (!unzip.isEmpty()) {
+        QProcess p;
+        p.start(unzip, {QStringLiteral("-tq"), zip});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardOutput().toStdString();
+    }
 
     EXPECT_EQ(files.keys(),
               (QStringList{QStringLiteral("logs/nx7ifbprog-20261209-170000.log"),
