@@ -3,12 +3,15 @@
 #include "app/headless.h"
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "app/termination_signals.h"
 #include "dialogs/about_box.h"
 #include "platform/app_paths.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QStringList>
+#include <QTimer>
 #include <cstdio>
 
 namespace
@@ -117,8 +120,26 @@ int RunApplication(int argc, char** argv)
     form.Core().AddLog(nx7::SettingsFileLogLine(form.Core().SettingsPath), false);
     nx7::TAboutBox aboutBox(&form, [&form] { form.Core().SwitchDiagnosticsOn(); });
     form.SetAboutBox(&aboutBox);
+    // An interrupt closes the window as the user would, without the question: a running write
+    // stops, the board gets its mode back, the settings are saved.
+    int caught = 0;
+    nx7::TerminationSignals signalWatch([&](int signo) {
+        if (caught != 0)
+            return;
+        caught = signo;
+        form.Core().AbortWrite();
+        form.close();
+        // Dialogs open now or later are dismissed, so the flow that runs them unwinds.
+        auto* dismiss = new QTimer(&form);
+        QObject::connect(dismiss, &QTimer::timeout, [] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        dismiss->start(100);
+    });
     form.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    return caught != 0 ? 128 + caught : status;
 }
 
 } // namespace nx7

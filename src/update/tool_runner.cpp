@@ -126,6 +126,7 @@ private:
     bool m_refused = false;
 };
 
+#ifndef Q_OS_WIN
 std::optional<QString> Python3()
 {
     const QString found = QStandardPaths::findExecutable(QStringLiteral("python3"));
@@ -133,6 +134,7 @@ std::optional<QString> Python3()
         return std::nullopt;
     return found;
 }
+#endif
 
 } // namespace
 

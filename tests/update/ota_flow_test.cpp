@@ -801,3 +801,29 @@ TEST_F(OtaFlowTest, UnknownModeWordIsNotWrittenBack)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(OtaFlowTest, SilentBoardAfterARestartIsProbedAtMostForTheCheckTime)
+{
+    Start({QStringLiteral("--fault"), QStringLiteral("silent")});
+    app.Settings.CHK_IFB_TIME = 700;
+    app.BoardRestarting = true;
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(app.AwaitBoardBack());
+    EXPECT_GE(t.elapsed(), 650);
+    EXPECT_LT(t.elapsed(), 2000);
+    // A probe every few hundred milliseconds, nothing else.
+    const QStringList frames = Frames();
+    EXPECT_GE(frames.size(), 2);
+    EXPECT_LE(frames.size(), 4);
+    EXPECT_EQ(frames.count(kProbe), frames.size());
+    EXPECT_TRUE(log.Contains(QStringLiteral("I/Fボード再起動: 700ms 以内に応答がありません")));
+    // Nothing is pending any more: no further probe.
+    EXPECT_TRUE(app.AwaitBoardBack());
+    EXPECT_EQ(Frames().size(), frames.size());
+}
+
+} // namespace
