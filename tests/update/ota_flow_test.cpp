@@ -547,10 +547,19 @@ TEST_F(OtaFlowTest, UnwritableTemporaryFileIsReportedAndTheBoardRestored)
     ASSERT_TRUE(plug.open(QIODevice::WriteOnly));
     plug.close();
     SetExecutablePathOverride(blocked + QStringLiteral("/nx7ifbprog"));
+    // The per-user folder, the fallback for an unwritable executable folder, is blocked the same way.
+    const QByteArray savedConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (blocked + QStringLiteral("/Orvanta/config")).toLocal8Bit());
+    const QString folder = SettingsFolder();
     FileSave1Execute(app);
+    if (savedConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedConfigHome);
+    EXPECT_EQ(folder, blocked + QStringLiteral("/Orvanta/config/Orvanta/"));
     ASSERT_EQ(ui.messages.size(), 1);
     EXPECT_EQ(ui.messages.first().caption, QStringLiteral("エラー"));
-    EXPECT_EQ(ui.messages.first().text, kImageWriteError + blocked + QStringLiteral("/Orvanta/"));
+    EXPECT_EQ(ui.messages.first().text, kImageWriteError + folder);
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(UploaderArgs().isEmpty());
     EXPECT_TRUE(ui.results.isEmpty());
