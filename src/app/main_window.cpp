@@ -96,8 +96,8 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     m_core->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_core->View.setMainEnabled = [this](bool enabled) {
         // Dialogs owned by the window must stay usable while a flow runs, so only the window's
-        // own controls and the write shortcut are disabled.
-        // The log pane stays enabled (readable, scrollable, copyable) and only becomes read-only.
+        // own controls and the write shortcut are disabled. The log pane is not greyed out: it
+        // stays readable, scrollable and copyable, only read-only meanwhile.
         m_panel->setEnabled(enabled);
         Memo1->setReadOnly(!enabled);
         m_clearLog->setEnabled(enabled);

@@ -81,7 +81,7 @@ void TGuage1Dlg::SetPercent(int percent)
     ProgressBar1->setEnabled(true);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(std::clamp(percent, 0, 100));
-    // The uploader's own count: worth reading, not only watching.
+    // The uploader's percentage, written on the bar.
     ProgressBar1->setFormat(QStringLiteral("%p%"));
     ProgressBar1->setTextVisible(true);
 }

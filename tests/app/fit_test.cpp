@@ -27,6 +27,7 @@
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -36,6 +37,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <gtest/gtest.h>
 #include <memory>
@@ -169,6 +171,27 @@ TEST_F(WindowFit, StandardButtonsReadInJapanese)
         << qPrintable(box.button(QDialogButtonBox::Yes)->text());
     EXPECT_TRUE(Plain(box.button(QDialogButtonBox::No)->text()).startsWith(QStringLiteral("いいえ")))
         << qPrintable(box.button(QDialogButtonBox::No)->text());
+
+    // A question the flows ask, as the person sees it.
+    QtUserInteraction ui(nullptr);
+    QStringList buttons;
+    QtUserInteraction::beforeExec = [&](QDialog* d) {
+        auto* question = qobject_cast<QMessageBox*>(d);
+        ASSERT_NE(question, nullptr);
+        for (QAbstractButton* b : question->buttons())
+            buttons.append(Plain(b->text()));
+        QTimer::singleShot(0, d, [question] { question->button(QMessageBox::No)->click(); });
+    };
+    MessageRequest request;
+    request.text = QStringLiteral("ファームウェア書き込みは完了していません。\n中止しますか。");
+    request.buttons = MsgButtons::YesNo;
+    request.icon = MsgIcon::Question;
+    EXPECT_EQ(ui.Message(request), MsgResult::No);
+    QtUserInteraction::beforeExec = {};
+    ASSERT_EQ(buttons.size(), 2);
+    for (const QString& text : buttons)
+        EXPECT_TRUE(text.startsWith(QStringLiteral("はい")) || text.startsWith(QStringLiteral("いいえ")))
+            << qPrintable(text);
 }
 
 TEST(QtTranslations, MissingCatalogueInstallsNothing)

@@ -34,6 +34,7 @@ desktop=$prefix/share/applications/$app_id.desktop
 metainfo=$prefix/share/metainfo/$app_id.metainfo.xml
 
 [ -x "$exe" ] || fail "no executable in bin/"
+[ -x "$prefix/libexec/nx7ifbprog/espota" ] || fail "no uploader in libexec/nx7ifbprog/"
 out=$("$exe" --version 2>&1) || fail "installed --version exits $?"
 [ "$out" = "nx7ifbprog $version" ] || fail "installed --version printed '$out'"
 
@@ -79,7 +80,7 @@ if (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg
         [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version is not $version"
         dpkg-deb -I "$deb" >/dev/null || fail "dpkg-deb -I"
         dpkg-deb -c "$deb" >"$work/contents.txt" || fail "dpkg-deb -c"
-        for path in ./usr/bin/nx7ifbprog ./usr/share/applications/$app_id.desktop \
+        for path in ./usr/bin/nx7ifbprog ./usr/libexec/nx7ifbprog/espota ./usr/share/applications/$app_id.desktop \
             ./usr/share/metainfo/$app_id.metainfo.xml ./usr/share/icons/hicolor/scalable/apps/$app_id.svg \
             ./usr/share/icons/hicolor/48x48/apps/$app_id.png; do
             grep -q " $path\$" "$work/contents.txt" || fail "package lacks $path"
