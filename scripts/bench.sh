@@ -7,7 +7,8 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 build="${1:-build}"
 cd "$NX7_ROOT"
-nx7_build "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ -- nx7ifbprog ifb-sim espota >/dev/null
+nx7_build "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ -- nx7ifbprog ifb-sim espota nx7_wait_bench \
+    >/dev/null
 
 work="$(mktemp -d)"
 sim_pid=
@@ -53,6 +54,9 @@ timed() {
     t1=$(date +%s.%N)
     echo "$t0 $t1" | awk '{ printf "%.3f", $2 - $1 }'
 }
+
+# --- reply round trip: from the reply's bytes on the line to the wait returning ---
+"$build/tests/bench/nx7_wait_bench" --seconds 2 --samples 30 | sed -n 's/^reply delay/reply round trip: delay/p'
 
 # --- launch -> closed: a headless start and close against a prompt board ---
 start_board

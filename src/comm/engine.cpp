@@ -160,27 +160,14 @@ public:
         q.DecodeReply(frame, length);
     }
 
-    // An ACK whose DATA begins with the pending request's echo, or a NACK while a request is
-    // pending, is the reply: it is recorded and the request is no longer pending.
+    // The reply to the waiting request is recorded; any other ACK or NACK is not.
     bool AcceptReply(const std::uint8_t* frame, int length)
     {
-        if (!Pending)
+        if (!Matcher.Offer(std::span(frame, static_cast<std::size_t>(length))))
             return false;
-        const bool nack = frame[2] == +codec::ReplyCode::Nack;
-        if (!nack) {
-            const codec::FrameView view{frame, length};
-            const int dataEnd = view.DataEnd();
-            const std::span<const std::uint8_t> data(frame + 4,
-                                                     static_cast<std::size_t>(dataEnd > 4 ? dataEnd - 4 : 0));
-            if (!codec::EchoMatches(PendingEcho, data))
-                return false;
-        }
         std::memcpy(q.LastReply.data(), frame, static_cast<std::size_t>(length));
         q.LastReplyLength = length;
-        q.ReplyKind = nack ? +codec::Kind::Nack : +codec::Kind::Ack;
-        Pending = false;
-        Answered = true;
-        AnsweredByNack = nack;
+        q.ReplyKind = Matcher.AnsweredByNack() ? +codec::Kind::Nack : +codec::Kind::Ack;
         return true;
     }
 
@@ -228,11 +215,7 @@ public:
     UserInteraction* Ui;
     QString SettingsPath;
     std::unique_ptr<Link> link;
-    // Reply matching: the echo an ACK must begin with while a request is pending.
-    std::vector<std::uint8_t> PendingEcho;
-    bool Pending = false;
-    bool Answered = false;
-    bool AnsweredByNack = false;
+    codec::ReplyMatcher Matcher;
 };
 
 void TTComXDlg::SetListenAddress(const QString& address)
@@ -356,12 +339,8 @@ int TTComXDlg::SendFrame(const std::uint8_t* bytes, int count)
     ReplyKind = 0;
     m_assembler.DropPartialFrame();
     // The request is pending from now on: its reply may come while the bytes are still going out.
-    d->Answered = false;
-    d->AnsweredByNack = false;
-    d->Pending = bytes && count >= codec::kMinFrame + 1 && bytes[0] == codec::kStx && bytes[3] >= 1 &&
-                 count >= bytes[3] + codec::kMinFrame;
-    d->PendingEcho =
-        d->Pending ? codec::RequestEcho(std::span(bytes + 4, bytes[3])) : std::vector<std::uint8_t>{};
+    d->Matcher.Sent(bytes && count > 0 ? std::span(bytes, static_cast<std::size_t>(count))
+                                       : std::span<const std::uint8_t>());
     if (!bytes || count <= 0)
         return 0;
 
@@ -489,9 +468,9 @@ bool TTComXDlg::WaitReply(int kind, int timeoutMs)
         else
             WaitForEvents(WaitSlice(timeout));
         // Only the reply to the pending request counts; a NACK does not end a wait for an ACK.
-        if (kind == +codec::Kind::Ack && d->Answered && !d->AnsweredByNack)
+        if (kind == +codec::Kind::Ack && d->Matcher.Answered() && !d->Matcher.AnsweredByNack())
             return true;
-        if (kind == +codec::Kind::Nack && d->Answered && d->AnsweredByNack) {
+        if (kind == +codec::Kind::Nack && d->Matcher.AnsweredByNack()) {
             TraceLine(QStringLiteral("NACK 受信"));
             return false;
         }
@@ -513,8 +492,8 @@ bool TTComXDlg::WaitAnyReply()
         else
             WaitForEvents(WaitSlice(kAnyReplyWaitMs));
         // Notifications do not end the wait: only the pending request's ACK or a NACK does.
-        if (d->Answered) {
-            if (!d->AnsweredByNack)
+        if (d->Matcher.Answered()) {
+            if (!d->Matcher.AnsweredByNack())
                 return true;
             TraceLine(QStringLiteral("NACK 受信"));
             if (LastReply[4] == 0 && d->Ui) {
@@ -534,12 +513,12 @@ bool TTComXDlg::WaitAnyReply()
 
 bool TTComXDlg::LastReplyWasNack() const
 {
-    return d->Answered && d->AnsweredByNack;
+    return d->Matcher.AnsweredByNack();
 }
 
 bool TTComXDlg::ReplyPending() const
 {
-    return d->Pending;
+    return d->Matcher.Pending();
 }
 
 bool TTComXDlg::TickTimer(int mode, std::uint32_t ms)

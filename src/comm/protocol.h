@@ -105,3 +105,30 @@ std::vector<std::uint8_t> RequestEcho(std::span<const std::uint8_t> requestData)
 bool EchoMatches(std::span<const std::uint8_t> echo, std::span<const std::uint8_t> replyData);
 
 } // namespace nx7::codec
+
+namespace nx7::codec
+{
+
+// Ties replies to the one request that is waiting: an ACK counts when its DATA begins with the
+// request's echo, a NACK counts while the request waits; the first that counts ends the wait.
+class ReplyMatcher
+{
+public:
+    // A request frame (STX..CR) has been sent; a frame too short to hold a sub-code leaves nothing
+    // waiting.
+    void Sent(std::span<const std::uint8_t> requestFrame);
+    // Offers a valid ACK or NACK frame (STX..CR); true when it is the reply to the waiting request.
+    bool Offer(std::span<const std::uint8_t> replyFrame);
+
+    bool Pending() const { return m_pending; }
+    bool Answered() const { return m_answered; }
+    bool AnsweredByNack() const { return m_answered && m_nack; }
+
+private:
+    std::vector<std::uint8_t> m_echo;
+    bool m_pending = false;
+    bool m_answered = false;
+    bool m_nack = false;
+};
+
+} // namespace nx7::codec

@@ -1,6 +1,7 @@
 #include "comm/reply_decoder.h"
 
 #include "comm/frame_codec.h"
+#include "comm/protocol.h"
 
 namespace nx7::codec
 {
@@ -152,30 +153,30 @@ std::string FrameView::Bytes(int start, int count) const
 
 std::string NackText(std::uint8_t code, std::uint8_t detail)
 {
-    switch (code) {
-    case 0x01:
+    switch (static_cast<NackCode>(code)) {
+    case NackCode::Crc:
         return "CRCエラー";
-    case 0x02:
+    case NackCode::CommandTimeOver:
         return "CMD_TIME_OVER受信";
-    case 0x03:
+    case NackCode::TagDataError:
         return "タグデータ受信エラー";
-    case 0x04:
+    case NackCode::NoTagAnswer:
         return "タグからの応答なし";
-    case 0x05:
+    case NackCode::Iso15693:
         return IsoErrorText(detail);
-    case 0x0A:
+    case NackCode::EpcTag:
         return EpcErrorText(detail);
-    case 0x41:
+    case NackCode::DataCount:
         return "データ数エラー";
-    case 0x42:
+    case NackCode::BadSum:
         return "コマンドのサム値エラー";
-    case 0x43:
+    case NackCode::BadId:
         return "コマンドのＩＤ値のエラー";
-    case 0x44:
+    case NackCode::BadCommand:
         return "不正なコマンド";
-    case 0x45:
+    case NackCode::DoubleRead:
         return "２度読みエラーー";
-    case 0x46:
+    case NackCode::Password:
         return "PassWordエラー";
     default:
         return "??? NACK受信";
@@ -204,7 +205,7 @@ DecodeResult DecodeReply(const FrameView& frame, bool wantText)
     if (frame.length < kMinFrame)
         return result;
     const std::uint8_t code = frame.bytes[2];
-    if (code == 0x44) {
+    if (code == +ReplyCode::TextNote) {
         const std::string text = frame.Bytes(4, frame.Len());
         if (text == "OK")
             result.otaResult = true;
@@ -215,21 +216,21 @@ DecodeResult DecodeReply(const FrameView& frame, bool wantText)
     if (!wantText)
         return result;
 
-    switch (code) {
-    case 0x30:
-    case 0x47:
-    case 0x64:
-    case 0x69:
-    case 0x4C:
+    switch (static_cast<ReplyCode>(code)) {
+    case ReplyCode::Ack:
+    case ReplyCode::Extension:
+    case ReplyCode::TagDataD:
+    case ReplyCode::TagDataI:
+    case ReplyCode::TagDataL:
         break;
-    case 0x31:
+    case ReplyCode::Nack:
         result.lines.push_back({NackText(frame.bytes[4], frame.bytes[5]), false});
         break;
-    case 0x45:
+    case ReplyCode::Message:
         if (frame.At(4) == 0x4D)
             result.lines.push_back({frame.Bytes(5, frame.Len() - 1), true});
         break;
-    case 0x49: {
+    case ReplyCode::TagId: {
         std::string text = "UID2: ";
         for (int i = 12; i >= 5; --i) {
             if (frame.Has(i))
@@ -238,10 +239,10 @@ DecodeResult DecodeReply(const FrameView& frame, bool wantText)
         result.lines.push_back({text, false});
         break;
     }
-    case 0x6C:
+    case ReplyCode::ProtocolNote:
         DecodeProtocol(frame, result);
         break;
-    case 0x62:
+    case ReplyCode::Display:
         DecodeDisplayUnit(frame, result);
         break;
     default:

@@ -603,8 +603,10 @@ TEST_F(BoardWindowTest, StartShowsTheBoardAndCloseRestoresItsMode)
 
 TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
 {
+    // The station joins after 200 ms: replies count on arrival, so the link wait would otherwise be
+    // over before the progress sampler looks.
     StartBoard({QStringLiteral("--ota-result"), QStringLiteral("OK"), QStringLiteral("--rom-after-update"),
-                QStringLiteral("3030KMT27")});
+                QStringLiteral("3030KMT27"), QStringLiteral("--station-after-ms"), QStringLiteral("200")});
     bool ready = false;
     Window().Core().VerboseLog = true;
     ASSERT_TRUE(ShowAndVerify(&ready));

@@ -404,3 +404,45 @@ TEST(Protocol, AnAckMatchesItsRequestByTheEcho)
         EXPECT_EQ(EchoMatches(RequestEcho(request), reply), c.matches) << c.request << " / " << c.reply;
     }
 }
+
+// The waiting request takes the first ACK with its echo or the first NACK; everything before,
+// after, or without a request waiting is turned away.
+TEST(Protocol, ReplyMatcherTakesOnlyTheWaitingRequestsReply)
+{
+    using nx7::codec::BuildFrame;
+    using nx7::codec::ReplyMatcher;
+    const Bytes romRequest = BuildFrame(0, 0x45, FromHex("90"));
+    const Bytes romAck = Reply(0x30, FromHex("90 56 31"));
+    const Bytes modeAck = Reply(0x30, FromHex("00 05 00 00 00"));
+    const Bytes nack = Reply(0x31, FromHex("44 00"));
+
+    ReplyMatcher m;
+    EXPECT_FALSE(m.Offer(romAck)); // nothing sent yet
+    EXPECT_FALSE(m.Offer(nack));
+    m.Sent(romRequest);
+    EXPECT_TRUE(m.Pending());
+    EXPECT_FALSE(m.Offer(modeAck)); // a late answer to another request
+    EXPECT_FALSE(m.Offer(Reply(0x44, FromHex("90"))));
+    EXPECT_FALSE(m.Answered());
+    EXPECT_TRUE(m.Offer(romAck));
+    EXPECT_TRUE(m.Answered());
+    EXPECT_FALSE(m.AnsweredByNack());
+    EXPECT_FALSE(m.Offer(romAck)); // taken once
+    EXPECT_FALSE(m.Offer(nack));
+
+    m.Sent(romRequest);
+    EXPECT_FALSE(m.Answered());
+    EXPECT_TRUE(m.Offer(nack));
+    EXPECT_TRUE(m.AnsweredByNack());
+    EXPECT_FALSE(m.Pending());
+
+    // An ACK whose LEN claims more than the frame holds is read only as far as it goes.
+    m.Sent(BuildFrame(0, 0x45, FromHex("03 71")));
+    Bytes cut = Reply(0x30, FromHex("03"));
+    cut[3] = 40;
+    EXPECT_FALSE(m.Offer(cut));
+    // A frame too short to carry a sub-code leaves nothing waiting.
+    m.Sent(BuildFrame(0, 0x45, {}));
+    EXPECT_FALSE(m.Pending());
+    EXPECT_FALSE(m.Offer(nack));
+}

@@ -796,24 +796,28 @@ TEST_F(EngineTcp, ClientEventsResetReceptionAndTrace)
 // reads as down (and SetOtaMode would reopen it), and nothing keeps firing.
 TEST(EngineSerialLoss, VanishedDeviceClosesThePort)
 {
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("nx7.ini"));
-    auto pty = std::make_unique<PtyPair>();
-    ASSERT_TRUE(PinPort(ini, 9, pty->slavePath()));
-    MemoryLog log;
-    ScriptedUi ui;
-    TTComXDlg e(0, 0, 0, QString(), 0, 9, 4, 0, &log, &ui, ini);
-    ASSERT_TRUE(e.IsConnected());
-    e.TxTrace = true;
-    const QString slave = pty->slavePath();
-    pty.reset();
-    ASSERT_TRUE(WaitUntil([&] { return !e.IsConnected(); }));
-    EXPECT_FALSE(e.Connected);
-    WaitForEvents(100);
-    // The loss is said at once with the port's name, whatever the trace switch.
-    EXPECT_EQ(log.lines,
-              (QStringList{QStringLiteral("<ComError:IO>"), QStringLiteral("ポート COM9 (") + slave +
-                                                                QStringLiteral(") との接続が切れました")}));
-    EXPECT_TRUE(ui.messages.isEmpty());
-    EXPECT_EQ(e.SendFrame(reinterpret_cast<const std::uint8_t*>("\x02"), 1), 0);
+    for (const bool trace : {true, false}) {
+        SCOPED_TRACE(trace ? "trace on" : "trace off");
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("nx7.ini"));
+        auto pty = std::make_unique<PtyPair>();
+        ASSERT_TRUE(PinPort(ini, 9, pty->slavePath()));
+        MemoryLog log;
+        ScriptedUi ui;
+        TTComXDlg e(0, 0, 0, QString(), 0, 9, 4, 0, &log, &ui, ini);
+        ASSERT_TRUE(e.IsConnected());
+        e.TxTrace = trace;
+        const QString slave = pty->slavePath();
+        pty.reset();
+        ASSERT_TRUE(WaitUntil([&] { return !e.IsConnected(); }));
+        EXPECT_FALSE(e.Connected);
+        WaitForEvents(100);
+        // The loss is said at once with the port's name, whatever the trace switch.
+        const QString gone =
+            QStringLiteral("ポート COM9 (") + slave + QStringLiteral(") との接続が切れました");
+        EXPECT_EQ(log.lines,
+                  trace ? (QStringList{QStringLiteral("<ComError:IO>"), gone}) : QStringList{gone});
+        EXPECT_TRUE(ui.messages.isEmpty());
+        EXPECT_EQ(e.SendFrame(reinterpret_cast<const std::uint8_t*>("\x02"), 1), 0);
+    }
 }
