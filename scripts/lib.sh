@@ -4,7 +4,8 @@ set -euo pipefail
 NX7_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 NX7_PACKAGES=(cmake g++ clang make ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libarchive-dev
+    qt6-translations-l10n desktop-file-utils appstream dpkg-dev file python3-dbusmock dbus-daemon
     fonts-noto-cjk xvfb xauth)
 
 nx7_install_packages() {

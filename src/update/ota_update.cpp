@@ -81,7 +81,7 @@ void RestoreBoard(AppCore& app)
 // that reads the engine's reply state for this.
 bool BoardRefusedLastRequest(const TTComXDlg& engine)
 {
-    return engine.ReplyKind != 0 && engine.LastReplyLength > 2 && engine.LastReply[2] == 0x31;
+    return engine.LastReplyWasNack();
 }
 
 // The image under a fresh name in `folder`, readable by the user only. Created exclusively, so
