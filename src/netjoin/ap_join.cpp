@@ -2,6 +2,7 @@
 
 #include "platform/event_wait.h"
 
+#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMetaType>
@@ -167,6 +168,8 @@ ApJoiner::~ApJoiner()
 QDBusMessage ApJoiner::Call(const QString& path, const QString& iface, const QString& method,
                             const QVariantList& args, int timeoutMs)
 {
+    if (!QCoreApplication::instance()) // torn down already: no bus to talk to
+        return QDBusMessage::createError(QDBusError::Disconnected, QStringLiteral("no application"));
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
     const int bound = timeoutMs < 0 ? m_callTimeoutMs : timeoutMs;
@@ -352,6 +355,16 @@ JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int time
         while (!pause.hasExpired())
             WaitForEvents(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
     }
+}
+
+JoinResult ApJoiner::TryJoin(const QString& ssid, const QString& password, int timeoutMs)
+{
+    if (!Available())
+        return Fail(JoinFailure::Absent, ssid, {});
+    QStringList refused;
+    if (!CheckPermission(&refused))
+        return Fail(JoinFailure::Refused, ssid, refused.join(QStringLiteral(", ")));
+    return Join(ssid, password, timeoutMs);
 }
 
 bool ApJoiner::Restore()

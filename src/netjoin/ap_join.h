@@ -93,6 +93,10 @@ public:
     // back); a successful one stays until Restore() or the destructor.
     JoinResult Join(const QString& ssid, const QString& password, int timeoutMs);
 
+    // The whole automatic join in one call, for the write flow: Available(), CheckPermission()
+    // (a refusal gives JoinFailure::Refused naming the actions), then Join().
+    JoinResult TryJoin(const QString& ssid, const QString& password, int timeoutMs);
+
     // Takes our connection down and reactivates the connection the device had before the join.
     // Does nothing when there is nothing to undo; safe to call more than once. False when a bus
     // call failed (the tool's connection is gone anyway once the process ends).

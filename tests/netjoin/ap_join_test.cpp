@@ -283,6 +283,23 @@ TEST_F(ApJoinTest, PermissionNeedsControlAndOwnConnections)
     }
 }
 
+TEST_F(ApJoinTest, TryJoinStopsAtARefusalBeforeTouchingTheNetwork)
+{
+    StartStandIn();
+    const QString own = QStringLiteral("org.freedesktop.NetworkManager.settings.modify.own");
+    Mock(QStringLiteral("SetPermission"), {own, QStringLiteral("no")});
+    ApJoiner joiner(Bus());
+    const JoinResult refused = joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000);
+    EXPECT_EQ(refused.failure, JoinFailure::Refused);
+    EXPECT_TRUE(refused.explanation.cause.contains(own)) << refused.explanation.cause.toStdString();
+    EXPECT_EQ(LastJoin(), QString()); // never asked to join
+    EXPECT_EQ(DeviceConnection(), kHome);
+
+    Mock(QStringLiteral("SetPermission"), {own, QStringLiteral("auth")});
+    EXPECT_TRUE(joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok());
+    EXPECT_NE(DeviceConnection(), kHome);
+}
+
 TEST_F(ApJoinTest, JoinsWithAVolatileConnectionAndRestoreBringsThePreviousOneBack)
 {
     StartStandIn();
