@@ -43,6 +43,10 @@ constexpr uint kDeviceStateUnavailable = 20;
 // than followed by signal so a signal sent before we looked cannot be missed.
 constexpr int kPollMs = 50;
 
+// How long a join request that outlived its time is still listened to, so a connection that
+// NetworkManager makes after all (polkit asked the user, who answered late) can be undone.
+constexpr int kLateAnswerMs = 10 * 60 * 1000;
+
 void RegisterTypes()
 {
     static const bool once = [] {
@@ -166,21 +170,26 @@ ApJoiner::~ApJoiner()
 }
 
 QDBusMessage ApJoiner::Call(const QString& path, const QString& iface, const QString& method,
-                            const QVariantList& args, int timeoutMs)
+                            const QVariantList& args, int timeoutMs,
+                            std::optional<QDBusPendingCall>* unfinished)
 {
     if (!QCoreApplication::instance()) // torn down already: no bus to talk to
         return QDBusMessage::createError(QDBusError::Disconnected, QStringLiteral("no application"));
     QDBusMessage msg = QDBusMessage::createMethodCall(kService, path, iface, method);
     msg.setArguments(args);
     const int bound = timeoutMs < 0 ? m_callTimeoutMs : timeoutMs;
-    QDBusPendingCall pending = m_bus.asyncCall(msg, bound);
+    // A caller that wants a late answer lets the bus wait longer than it does itself.
+    QDBusPendingCall pending = m_bus.asyncCall(msg, unfinished ? kLateAnswerMs : bound);
     // Wait with the event loop running: polkit may ask the user, and the window stays alive.
     QDeadlineTimer deadline(bound);
     while (!pending.isFinished() && !deadline.hasExpired())
         WaitForEvents(20);
-    if (!pending.isFinished())
+    if (!pending.isFinished()) {
+        if (unfinished)
+            unfinished->emplace(pending);
         return QDBusMessage::createError(QDBusError::Timeout,
                                          QStringLiteral("%1 gave no answer").arg(method));
+    }
     return pending.reply();
 }
 
@@ -319,13 +328,20 @@ JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int time
     };
 
     const int left = static_cast<int>(qMax<qint64>(1, deadline.remainingTime()));
+    std::optional<QDBusPendingCall> late;
     const QDBusMessage reply =
         Call(kManagerPath, kManagerIface, QStringLiteral("AddAndActivateConnection2"),
              {QVariant::fromValue(settings), QVariant::fromValue(QDBusObjectPath(m_device)),
               QVariant::fromValue(QDBusObjectPath(kNoObject)), options},
-             left);
+             left, &late);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) {
         const QString name = reply.errorName();
+        if (late) {
+            // NetworkManager may still join later: keep listening, and bring the previous
+            // connection back now and again once the late connection shows up.
+            m_lateJoin = late;
+            m_joined = true;
+        }
         if (name == QDBusError::errorString(QDBusError::Timeout) ||
             name == QDBusError::errorString(QDBusError::NoReply))
             return Fail(JoinFailure::Timeout, ssid, reply.errorMessage(), timeoutMs);
@@ -367,31 +383,44 @@ JoinResult ApJoiner::TryJoin(const QString& ssid, const QString& password, int t
     return Join(ssid, password, timeoutMs);
 }
 
-bool ApJoiner::Restore()
+void ApJoiner::TakeDown(const QString& active, const QString& connection)
 {
-    if (!m_joined)
-        return true;
-    m_joined = false;
-    bool ok = true;
-    if (!m_active.isEmpty()) {
+    if (!active.isEmpty()) {
         // Already gone when NetworkManager gave up on it: that error is expected.
         Call(kManagerPath, kManagerIface, QStringLiteral("DeactivateConnection"),
-             {QVariant::fromValue(QDBusObjectPath(m_active))});
+             {QVariant::fromValue(QDBusObjectPath(active))});
     }
-    if (!m_ourConnection.isEmpty()) {
+    if (!connection.isEmpty()) {
         // A volatile connection vanishes by itself once down; delete it where it did not.
-        Call(m_ourConnection, kConnectionIface, QStringLiteral("Delete"), {});
+        Call(connection, kConnectionIface, QStringLiteral("Delete"), {});
     }
+}
+
+bool ApJoiner::Restore()
+{
+    bool lateJoined = false;
+    if (m_lateJoin && m_lateJoin->isFinished()) {
+        const QDBusMessage reply = m_lateJoin->reply();
+        m_lateJoin.reset();
+        if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() >= 2) {
+            TakeDown(PathOf(reply.arguments().at(1)), PathOf(reply.arguments().at(0)));
+            lateJoined = true;
+        }
+    }
+    if (!m_joined && !lateJoined)
+        return true;
+    if (m_joined)
+        TakeDown(m_active, m_ourConnection);
+    m_joined = false;
     m_active.clear();
     m_ourConnection.clear();
-    if (!m_previousConnection.isEmpty()) {
-        const QDBusMessage reply = Call(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),
-                                        {QVariant::fromValue(QDBusObjectPath(m_previousConnection)),
-                                         QVariant::fromValue(QDBusObjectPath(m_device)),
-                                         QVariant::fromValue(QDBusObjectPath(m_previousSpecific))});
-        ok = reply.type() == QDBusMessage::ReplyMessage;
-    }
-    return ok;
+    if (m_previousConnection.isEmpty())
+        return true;
+    const QDBusMessage reply = Call(kManagerPath, kManagerIface, QStringLiteral("ActivateConnection"),
+                                    {QVariant::fromValue(QDBusObjectPath(m_previousConnection)),
+                                     QVariant::fromValue(QDBusObjectPath(m_device)),
+                                     QVariant::fromValue(QDBusObjectPath(m_previousSpecific))});
+    return reply.type() == QDBusMessage::ReplyMessage;
 }
 
 } // namespace nx7::netjoin

@@ -8,6 +8,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -98,8 +99,9 @@ public:
     JoinResult TryJoin(const QString& ssid, const QString& password, int timeoutMs);
 
     // Takes our connection down and reactivates the connection the device had before the join.
-    // Does nothing when there is nothing to undo; safe to call more than once. False when a bus
-    // call failed (the tool's connection is gone anyway once the process ends).
+    // Does nothing when there is nothing to undo; safe to call more than once. A join request that
+    // NetworkManager answered only after its time is undone by the first call after the answer.
+    // False when a bus call failed (the tool's connection is gone anyway once the process ends).
     bool Restore();
 
     // The previous active connection's settings path ("" when the device was idle).
@@ -109,10 +111,15 @@ public:
 
 private:
     std::optional<QVariant> Property(const QString& path, const QString& iface, const QString& name);
+    // One bus call, waited for with the event loop running. `unfinished` (optional) receives the
+    // call when it outlived `timeoutMs`, so a late answer can still be picked up.
     QDBusMessage Call(const QString& path, const QString& iface, const QString& method,
-                      const QVariantList& args, int timeoutMs = -1);
+                      const QVariantList& args, int timeoutMs = -1,
+                      std::optional<QDBusPendingCall>* unfinished = nullptr);
     JoinResult Fail(JoinFailure failure, const QString& ssid, const QString& detail, int timeoutMs = 0);
     QString DeviceReason();
+    // Deactivates `active` and deletes `connection` (either may be empty).
+    void TakeDown(const QString& active, const QString& connection);
     void Report(JoinState state);
 
     QDBusConnection m_bus;
@@ -121,11 +128,12 @@ private:
     int m_callTimeoutMs = 5000;
     QString m_device;
     QString m_deviceIface;
-    QString m_previousConnection; // settings path
-    QString m_previousSpecific;   // the access point it used, "/" when any
-    QString m_active;             // our active connection
-    QString m_ourConnection;      // our settings path
-    bool m_joined = false;        // something to undo
+    QString m_previousConnection;               // settings path
+    QString m_previousSpecific;                 // the access point it used, "/" when any
+    QString m_active;                           // our active connection
+    QString m_ourConnection;                    // our settings path
+    bool m_joined = false;                      // something to undo
+    std::optional<QDBusPendingCall> m_lateJoin; // a join request that outlived its time
     JoinState m_lastReported = JoinState::Unknown;
     bool m_reportedAny = false;
 };

@@ -399,6 +399,26 @@ TEST_F(ApJoinTest, AJoinThatDoesNotCompleteIsUndoneAndExplained)
     }
 }
 
+TEST_F(ApJoinTest, AJoinAnsweredAfterItsTimeIsUndoneOnceTheAnswerArrives)
+{
+    StartStandIn(QStringLiteral(R"({"join": "late"})"));
+    ApJoiner joiner(Bus());
+    const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 300);
+    EXPECT_EQ(r.failure, JoinFailure::Timeout);
+    // The stand-in made the connection after all, then took the previous one back on request.
+    EXPECT_EQ(DeviceConnection(), kHome);
+    EXPECT_EQ(SavedConnections().size(), 2);
+
+    // The late answer has arrived by now: the next restore removes what it made.
+    QDeadlineTimer deadline(5000);
+    do {
+        WaitForEvents(20);
+        EXPECT_TRUE(joiner.Restore());
+    } while (SavedConnections().size() > 1 && !deadline.hasExpired());
+    EXPECT_EQ(SavedConnections(), QStringList{kHome});
+    EXPECT_EQ(DeviceConnection(), kHome);
+}
+
 TEST(JoinTextsTest, EveryFailureSaysWhyAndHowToJoinByHand)
 {
     for (JoinFailure f : {JoinFailure::Absent, JoinFailure::Refused, JoinFailure::Timeout,

@@ -5,10 +5,13 @@ lacks: AddAndActivateConnection2 (playing a join that comes up, fails, is refuse
 completes) and a GetPermissions that answers. Parameters (JSON):
   wifi:  true  -> a Wi-Fi device "wlan0" (default true)
   home:  true  -> a saved connection "HomeNet" active on it before the join (default true)
-  join:  "activate" | "fail" | "stall" | "refuse" (default "activate")
+  join:  "activate" | "fail" | "stall" | "refuse" | "late" (default "activate"); "late" answers
+         the join request only after LATE_S seconds, then comes up
 Mock methods for the tests: SetPermission(action, answer), SetJoinMode(mode), LastJoin(),
 DeviceConnection() (the settings path of the device's active connection, "" when idle).
 '''
+
+import time
 
 import dbus
 from gi.repository import GLib
@@ -26,6 +29,7 @@ ACTIONS = ['org.freedesktop.NetworkManager.network-control',
            'org.freedesktop.NetworkManager.wifi.share.protected']
 # How long a played join takes before it comes up or fails (ms).
 STEP_MS = 100
+LATE_S = 0.8
 
 
 def load(mock, parameters):
@@ -83,6 +87,8 @@ def _join2(self, settings, device, _specific, options):
     if self.join_mode == 'refuse':
         raise dbus.exceptions.DBusException('Not authorized to control networking.',
                                             name='org.freedesktop.NetworkManager.PermissionDenied')
+    if self.join_mode == 'late':
+        time.sleep(LATE_S)  # the whole stand-in waits, as if polkit were asking the user
     settings_obj = dbusmock.get_object(_nm.SETTINGS_OBJ)
     conn = settings_obj.SettingsAddConnection(settings)
     # The device leaves whatever it was connected to.
@@ -93,7 +99,7 @@ def _join2(self, settings, device, _specific, options):
     active = self.AddActiveConnection(
         [device], conn, '/', 'join%d' % self.joins,
         _nm.NMActiveConnectionState.NM_ACTIVE_CONNECTION_STATE_ACTIVATING)
-    if self.join_mode == 'activate':
+    if self.join_mode in ('activate', 'late'):
         GLib.timeout_add(STEP_MS, _set_state, active,
                          _nm.NMActiveConnectionState.NM_ACTIVE_CONNECTION_STATE_ACTIVATED)
     elif self.join_mode == 'fail':
