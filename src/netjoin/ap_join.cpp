@@ -118,6 +118,21 @@ QString JoinStateText(JoinState state)
     return QStringLiteral("状態不明");
 }
 
+QString JoinProgressLine(JoinState state)
+{
+    return QStringLiteral("自動接続: ") + JoinStateText(state);
+}
+
+QString AutoJoinMessage1()
+{
+    return QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに自動で接続しています。");
+}
+
+QString AutoJoinMessage2()
+{
+    return QStringLiteral("接続が完了すると書き込みが開始されます。");
+}
+
 QStringList RequiredPermissions()
 {
     // Activating a connection, and adding one owned by this user (its permissions name the

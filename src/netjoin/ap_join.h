@@ -38,6 +38,13 @@ enum class JoinState : unsigned {
 
 // A few words for a state, for the join dialog's progress line ("接続中..." etc.).
 QString JoinStateText(JoinState state);
+// "自動接続: " and the state's words: the progress line of the join dialog and the log pane.
+QString JoinProgressLine(JoinState state);
+
+// The join dialog's two message lines while the join runs by itself; the manual texts come back
+// when it fails.
+QString AutoJoinMessage1();
+QString AutoJoinMessage2();
 
 struct JoinResult {
     JoinFailure failure = JoinFailure::None;
