@@ -1,0 +1,437 @@
+// The automatic access-point join against a NetworkManager stand-in (python3-dbusmock's template
+// plus tests/netjoin/nm_stand_in.py) on a private bus that the test starts itself: the system bus
+// is never touched. Skipped where dbus-daemon or python3-dbusmock is missing.
+#include "netjoin/ap_join.h"
+
+#include "platform/event_wait.h"
+#include "support/qt_printers.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+namespace nx7::netjoin
+{
+namespace
+{
+
+const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kHome = QStringLiteral("/org/freedesktop/NetworkManager/Settings/HomeNet");
+const QString kDevice = QStringLiteral("/org/freedesktop/NetworkManager/Devices/wlan0");
+const QString kBusName = QStringLiteral("nx7-join-test");
+
+QString StandInTemplate()
+{
+    return QStringLiteral(NX7_SOURCE_DIR "/tests/netjoin/nm_stand_in.py");
+}
+
+// A python that has dbusmock: the system's own first (a user's python may lack Debian's modules).
+QString FindPython()
+{
+    QStringList candidates{QStringLiteral("/usr/bin/python3")};
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (!onPath.isEmpty())
+        candidates << onPath;
+    for (const QString& python : candidates) {
+        if (!QFile::exists(python))
+            continue;
+        QProcess probe;
+        probe.start(python, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+        if (probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
+            probe.exitCode() == 0)
+            return python;
+    }
+    return {};
+}
+
+// A bus of our own: no service files, so nothing is ever started on it by name.
+const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)";
+
+void StopProcess(QProcess* p)
+{
+    if (!p || p->state() == QProcess::NotRunning)
+        return;
+    p->terminate();
+    if (!p->waitForFinished(5000)) {
+        p->kill();
+        p->waitForFinished(5000);
+    }
+}
+
+QString UserName()
+{
+#ifdef Q_OS_UNIX
+    if (const passwd* pw = getpwuid(geteuid()); pw && pw->pw_name)
+        return QString::fromLocal8Bit(pw->pw_name);
+#endif
+    return {};
+}
+
+class ApJoinTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_python = FindPython();
+        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        if (daemon.isEmpty() || s_python.isEmpty()) {
+            s_skip = QStringLiteral("needs dbus-daemon and python3-dbusmock (Debian packages "
+                                    "dbus-daemon, python3-dbusmock)");
+            return;
+        }
+        s_dir = std::make_unique<QTemporaryDir>();
+        const QString config = s_dir->filePath(QStringLiteral("bus.conf"));
+        QFile f(config);
+        if (!f.open(QIODevice::WriteOnly)) {
+            s_skip = QStringLiteral("cannot write the bus configuration");
+            return;
+        }
+        f.write(QString::fromLatin1(kBusConfig).arg(s_dir->path()).toUtf8());
+        f.close();
+        s_daemon = std::make_unique<QProcess>();
+        s_daemon->start(daemon,
+                        {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
+                         QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
+        QDeadlineTimer deadline(10000);
+        while (!s_daemon->canReadLine() && !deadline.hasExpired() &&
+               s_daemon->state() != QProcess::NotRunning)
+            s_daemon->waitForReadyRead(100);
+        s_address = QString::fromUtf8(s_daemon->readLine()).trimmed();
+        if (s_address.isEmpty()) {
+            s_skip = QStringLiteral("the private bus did not start: ") +
+                     QString::fromLocal8Bit(s_daemon->readAllStandardError());
+            StopProcess(s_daemon.get());
+            return;
+        }
+        QDBusConnection::connectToBus(s_address, kBusName);
+    }
+
+    static void TearDownTestSuite()
+    {
+        QDBusConnection::disconnectFromBus(kBusName);
+        StopProcess(s_daemon.get());
+        s_daemon.reset();
+        s_dir.reset();
+    }
+
+    void SetUp() override
+    {
+        if (!s_skip.isEmpty())
+            GTEST_SKIP() << s_skip.toStdString();
+        ASSERT_TRUE(Bus().isConnected()) << Bus().lastError().message().toStdString();
+    }
+
+    void TearDown() override { StopStandIn(); }
+
+    static QDBusConnection Bus() { return QDBusConnection(kBusName); }
+
+    // Starts (or restarts) the stand-in with the template's parameters as JSON.
+    void StartStandIn(const QString& parameters = QStringLiteral("{}"))
+    {
+        StopStandIn();
+        m_standIn = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // Both addresses point at the private bus, so nothing can reach the machine's own.
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), s_address);
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), s_address);
+        m_standIn->setProcessEnvironment(env);
+        m_standIn->setStandardOutputFile(QProcess::nullDevice());
+        m_standIn->start(s_python, {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                                    QStringLiteral("--session"), QStringLiteral("--template"),
+                                    StandInTemplate(), QStringLiteral("--parameters"), parameters});
+        QDeadlineTimer deadline(20000);
+        while (!Bus().interface()->isServiceRegistered(kNm).value() && !deadline.hasExpired() &&
+               m_standIn->state() != QProcess::NotRunning)
+            WaitForEvents(50);
+        ASSERT_TRUE(Bus().interface()->isServiceRegistered(kNm).value())
+            << "stand-in did not come up: "
+            << QString::fromLocal8Bit(m_standIn->readAllStandardError()).toStdString();
+    }
+
+    void StopStandIn()
+    {
+        StopProcess(m_standIn.get());
+        m_standIn.reset();
+        QDeadlineTimer deadline(5000);
+        while (Bus().isConnected() && Bus().interface()->isServiceRegistered(kNm).value() &&
+               !deadline.hasExpired())
+            WaitForEvents(20);
+    }
+
+    static QDBusMessage Mock(const QString& method, const QVariantList& args = {})
+    {
+        QDBusMessage msg = QDBusMessage::createMethodCall(
+            kNm, QStringLiteral("/org/freedesktop"), QStringLiteral("org.freedesktop.DBus.Mock"), method);
+        msg.setArguments(args);
+        const QDBusMessage reply = Bus().call(msg, QDBus::Block, 10000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
+            << method.toStdString() << ": " << reply.errorMessage().toStdString();
+        return reply;
+    }
+
+    static QString MockText(const QString& method)
+    {
+        const QDBusMessage reply = Mock(method);
+        return reply.arguments().isEmpty() ? QString() : reply.arguments().constFirst().toString();
+    }
+
+    // The settings path of the connection the Wi-Fi device runs ("" when idle).
+    static QString DeviceConnection() { return MockText(QStringLiteral("DeviceConnection")); }
+    static QString LastJoin() { return MockText(QStringLiteral("LastJoin")); }
+
+    static QStringList SavedConnections()
+    {
+        QDBusMessage msg = QDBusMessage::createMethodCall(
+            kNm, QStringLiteral("/org/freedesktop/NetworkManager/Settings"),
+            QStringLiteral("org.freedesktop.NetworkManager.Settings"), QStringLiteral("ListConnections"));
+        const QDBusMessage reply = Bus().call(msg, QDBus::Block, 10000);
+        QStringList out;
+        if (reply.arguments().isEmpty())
+            return out;
+        for (const QDBusObjectPath& p :
+             qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().constFirst().value<QDBusArgument>()))
+            out << p.path();
+        return out;
+    }
+
+    inline static QString s_python;
+    inline static QString s_address;
+    inline static QString s_skip;
+    inline static std::unique_ptr<QTemporaryDir> s_dir;
+    inline static std::unique_ptr<QProcess> s_daemon;
+    std::unique_ptr<QProcess> m_standIn;
+};
+
+TEST_F(ApJoinTest, WithoutNetworkManagerNothingIsTriedAndTheUserIsToldToJoinByHand)
+{
+    ApJoiner joiner(Bus());
+    EXPECT_FALSE(joiner.Available());
+    EXPECT_TRUE(joiner.DevicePath().isEmpty());
+    const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 2000);
+    EXPECT_EQ(r.failure, JoinFailure::Absent);
+    EXPECT_TRUE(r.explanation.cause.startsWith(QStringLiteral("NetworkManager")));
+    EXPECT_TRUE(r.explanation.action.contains(QStringLiteral("「IFB-AP-01」")));
+}
+
+TEST_F(ApJoinTest, OnlyAWifiDeviceCounts)
+{
+    StartStandIn(QStringLiteral(R"({"wifi": false})"));
+    ApJoiner joiner(Bus());
+    EXPECT_FALSE(joiner.Available());
+    EXPECT_EQ(joiner.Join(QStringLiteral("IFB-AP-01"), {}, 2000).failure, JoinFailure::Absent);
+
+    StartStandIn();
+    EXPECT_TRUE(joiner.Available());
+    EXPECT_EQ(joiner.DevicePath(), kDevice);
+    EXPECT_EQ(joiner.DeviceInterface(), QStringLiteral("wlan0"));
+}
+
+TEST_F(ApJoinTest, PermissionNeedsControlAndOwnConnections)
+{
+    StartStandIn();
+    const QString control = QStringLiteral("org.freedesktop.NetworkManager.network-control");
+    const QString own = QStringLiteral("org.freedesktop.NetworkManager.settings.modify.own");
+    const QString system = QStringLiteral("org.freedesktop.NetworkManager.settings.modify.system");
+    const QString share = QStringLiteral("org.freedesktop.NetworkManager.wifi.share.open");
+    const struct {
+        QString action;
+        QString answer;
+        bool allowed;
+    } cases[] = {
+        {control, QStringLiteral("yes"), true},
+        {control, QStringLiteral("auth"), true}, // polkit will ask the user: worth trying
+        {control, QStringLiteral("no"), false},
+        {own, QStringLiteral("no"), false},
+        {own, QString(), false}, // no answer is no permission
+        {system, QStringLiteral("no"), true},
+        {share, QStringLiteral("no"), true},
+    };
+    ApJoiner joiner(Bus());
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.action + QLatin1Char('=') + c.answer).toStdString());
+        Mock(QStringLiteral("SetPermission"), {c.action, c.answer});
+        QStringList refused{QStringLiteral("left over")};
+        EXPECT_EQ(joiner.CheckPermission(&refused), c.allowed);
+        EXPECT_EQ(refused, c.allowed ? QStringList() : QStringList{c.action});
+        Mock(QStringLiteral("SetPermission"), {c.action, QStringLiteral("yes")});
+    }
+}
+
+TEST_F(ApJoinTest, TryJoinStopsAtARefusalBeforeTouchingTheNetwork)
+{
+    StartStandIn();
+    const QString own = QStringLiteral("org.freedesktop.NetworkManager.settings.modify.own");
+    Mock(QStringLiteral("SetPermission"), {own, QStringLiteral("no")});
+    ApJoiner joiner(Bus());
+    const JoinResult refused = joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000);
+    EXPECT_EQ(refused.failure, JoinFailure::Refused);
+    EXPECT_TRUE(refused.explanation.cause.contains(own)) << refused.explanation.cause.toStdString();
+    EXPECT_EQ(LastJoin(), QString()); // never asked to join
+    EXPECT_EQ(DeviceConnection(), kHome);
+
+    Mock(QStringLiteral("SetPermission"), {own, QStringLiteral("auth")});
+    EXPECT_TRUE(joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok());
+    EXPECT_NE(DeviceConnection(), kHome);
+}
+
+TEST_F(ApJoinTest, JoinsWithAVolatileConnectionAndRestoreBringsThePreviousOneBack)
+{
+    StartStandIn();
+    ApJoiner joiner(Bus());
+    QList<JoinState> seen;
+    joiner.SetProgress([&](JoinState s) { seen << s; });
+    ASSERT_TRUE(joiner.Available());
+
+    const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pass, \"word\""), 10000);
+    ASSERT_TRUE(r.Ok()) << r.detail.toStdString();
+    EXPECT_TRUE(r.explanation.IsEmpty());
+    EXPECT_EQ(seen, (QList<JoinState>{JoinState::Activating, JoinState::Activated}));
+    EXPECT_EQ(LastJoin(),
+              QStringLiteral("ssid=IFB-AP-01;key-mgmt=wpa-psk;psk=pass, \"word\";persist=volatile;"
+                             "bind=dbus-client;device=%1;autoconnect=false;permissions=user:%2")
+                  .arg(kDevice, UserName()));
+    EXPECT_EQ(joiner.PreviousConnection(), kHome);
+    const QString ours = DeviceConnection();
+    EXPECT_FALSE(ours.isEmpty());
+    EXPECT_NE(ours, kHome);
+    EXPECT_TRUE(SavedConnections().contains(ours));
+
+    EXPECT_TRUE(joiner.Restore());
+    EXPECT_EQ(DeviceConnection(), kHome);
+    EXPECT_EQ(SavedConnections(), QStringList{kHome}); // ours is gone
+    EXPECT_TRUE(joiner.ActiveConnection().isEmpty());
+
+    // Nothing more to undo: the home connection stays as it is.
+    EXPECT_TRUE(joiner.Restore());
+    EXPECT_EQ(DeviceConnection(), kHome);
+}
+
+TEST_F(ApJoinTest, OpenNetworkCarriesNoSecrets)
+{
+    StartStandIn();
+    ApJoiner joiner(Bus());
+    ASSERT_TRUE(joiner.Join(QStringLiteral("Open AP"), QString(), 10000).Ok());
+    EXPECT_TRUE(LastJoin().startsWith(QStringLiteral("ssid=Open AP;key-mgmt=;psk=;persist=volatile;")))
+        << LastJoin().toStdString();
+}
+
+TEST_F(ApJoinTest, GoingOutOfScopeRestores)
+{
+    StartStandIn();
+    {
+        ApJoiner joiner(Bus());
+        ASSERT_TRUE(joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok());
+        ASSERT_NE(DeviceConnection(), kHome);
+    }
+    EXPECT_EQ(DeviceConnection(), kHome);
+    EXPECT_EQ(SavedConnections(), QStringList{kHome});
+}
+
+TEST_F(ApJoinTest, AnIdleDeviceIsLeftIdle)
+{
+    StartStandIn(QStringLiteral(R"({"home": false})"));
+    ApJoiner joiner(Bus());
+    ASSERT_TRUE(joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok());
+    EXPECT_TRUE(joiner.PreviousConnection().isEmpty());
+    EXPECT_FALSE(DeviceConnection().isEmpty());
+    EXPECT_TRUE(joiner.Restore());
+    EXPECT_EQ(DeviceConnection(), QString());
+    EXPECT_TRUE(SavedConnections().isEmpty());
+}
+
+TEST_F(ApJoinTest, AJoinThatDoesNotCompleteIsUndoneAndExplained)
+{
+    const struct {
+        const char* mode;
+        int timeoutMs;
+        bool abort;
+        JoinFailure failure;
+        QString inCause;
+    } cases[] = {
+        {"stall", 400, false, JoinFailure::Timeout, QStringLiteral("0.4秒以内")},
+        {"fail", 10000, false, JoinFailure::Failed, QStringLiteral("パスワードが受け付けられませんでした")},
+        {"refuse", 10000, false, JoinFailure::Refused, QStringLiteral("権限")},
+        {"stall", 10000, true, JoinFailure::Aborted, QStringLiteral("中止")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode + std::string(c.abort ? " + abort" : ""));
+        StartStandIn(QStringLiteral(R"({"join": "%1"})").arg(QLatin1String(c.mode)));
+        ApJoiner joiner(Bus());
+        QList<JoinState> seen;
+        joiner.SetProgress([&](JoinState s) { seen << s; });
+        if (c.abort)
+            joiner.SetAbortCheck([&] { return !seen.isEmpty(); });
+        const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), c.timeoutMs);
+        EXPECT_EQ(r.failure, c.failure);
+        EXPECT_TRUE(r.explanation.cause.contains(c.inCause)) << r.explanation.cause.toStdString();
+        EXPECT_TRUE(r.explanation.action.contains(QStringLiteral("手動でネットワーク「IFB-AP-01」")))
+            << r.explanation.action.toStdString();
+        // Already back where it was, before anyone calls Restore().
+        EXPECT_EQ(DeviceConnection(), kHome);
+        EXPECT_EQ(SavedConnections(), QStringList{kHome});
+        EXPECT_TRUE(joiner.ActiveConnection().isEmpty());
+    }
+}
+
+TEST_F(ApJoinTest, AJoinAnsweredAfterItsTimeIsUndoneOnceTheAnswerArrives)
+{
+    StartStandIn(QStringLiteral(R"({"join": "late"})"));
+    ApJoiner joiner(Bus());
+    const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 300);
+    EXPECT_EQ(r.failure, JoinFailure::Timeout);
+    // The stand-in made the connection after all, then took the previous one back on request.
+    EXPECT_EQ(DeviceConnection(), kHome);
+    EXPECT_EQ(SavedConnections().size(), 2);
+
+    // The late answer has arrived by now: the next restore removes what it made.
+    QDeadlineTimer deadline(5000);
+    do {
+        WaitForEvents(20);
+        EXPECT_TRUE(joiner.Restore());
+    } while (SavedConnections().size() > 1 && !deadline.hasExpired());
+    EXPECT_EQ(SavedConnections(), QStringList{kHome});
+    EXPECT_EQ(DeviceConnection(), kHome);
+}
+
+TEST(JoinTextsTest, EveryFailureSaysWhyAndHowToJoinByHand)
+{
+    for (JoinFailure f : {JoinFailure::Absent, JoinFailure::Refused, JoinFailure::Timeout,
+                          JoinFailure::Failed, JoinFailure::Aborted}) {
+        const diag::CauseAction t = ExplainJoinFailure(f, QStringLiteral("AP-X"), QString(), 15000);
+        EXPECT_FALSE(t.cause.isEmpty());
+        EXPECT_TRUE(t.action.contains(QStringLiteral("「AP-X」"))) << t.action.toStdString();
+        EXPECT_FALSE(t.cause.contains(QStringLiteral("（）"))); // no empty detail brackets
+    }
+    EXPECT_TRUE(ExplainJoinFailure(JoinFailure::None, QStringLiteral("AP-X"), {}).IsEmpty());
+    EXPECT_TRUE(ExplainJoinFailure(JoinFailure::Timeout, QStringLiteral("AP-X"), {}, 15000)
+                    .cause.contains(QStringLiteral("15秒以内")));
+}
+
+} // namespace
+} // namespace nx7::netjoin
