@@ -82,17 +82,17 @@ private:
 
 } // namespace
 
-ProcessResult RunProcess(const ProcessSpec& spec, const ProcessHooks& hooks)
+ProcessResult RunProcess(const ProcessSpec& job, const ProcessHooks& hooks)
 {
     ProcessResult result;
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.setProgram(spec.program);
-    process.setArguments(spec.arguments);
+    process.setProgram(job.program);
+    process.setArguments(job.arguments);
 #ifdef Q_OS_WIN
-    if (!spec.nativeArguments.isEmpty())
-        process.setNativeArguments(spec.nativeArguments);
+    if (!job.nativeArguments.isEmpty())
+        process.setNativeArguments(job.nativeArguments);
 #else
     process.setChildProcessModifier([] { ::setpgid(0, 0); });
 #endif

@@ -50,10 +50,10 @@ struct ProcessResult {
     qint64 bytes = 0;
 };
 
-// Starts `spec` in a process group of its own (so ending it ends whatever it started), with no
+// Starts `job` in a process group of its own (so ending it ends whatever it started), with no
 // standard input and standard error merged into standard output, and waits for its end while
 // processing events. Output is handed on as soon as Qt reads it from the pipe, so nothing piles up
 // here however fast the child prints. No process is left behind on any way out.
-ProcessResult RunProcess(const ProcessSpec& spec, const ProcessHooks& hooks);
+ProcessResult RunProcess(const ProcessSpec& job, const ProcessHooks& hooks);
 
 } // namespace nx7

@@ -180,17 +180,17 @@ void SetToolInterpreter(const QString& program)
 
 bool RunTool(AppCore& app, const QString& command, LogPane* logPane, const std::function<bool()>& abortCheck)
 {
-    ProcessSpec spec;
+    ProcessSpec job;
 #ifdef Q_OS_WIN
     // cmd.exe takes the rest of its command line as it is: no per-argument quoting by Qt.
-    spec.program = InterpreterOverride().isEmpty() ? QStringLiteral("cmd.exe") : InterpreterOverride();
-    spec.nativeArguments = QStringLiteral("/C ") + command;
+    job.program = InterpreterOverride().isEmpty() ? QStringLiteral("cmd.exe") : InterpreterOverride();
+    job.nativeArguments = QStringLiteral("/C ") + command;
 #else
-    spec.program = InterpreterOverride().isEmpty() ? QStringLiteral("/bin/sh") : InterpreterOverride();
-    spec.arguments = {QStringLiteral("-c"), command};
+    job.program = InterpreterOverride().isEmpty() ? QStringLiteral("/bin/sh") : InterpreterOverride();
+    job.arguments = {QStringLiteral("-c"), command};
 #endif
     OutputWatch watch(app, logPane);
-    const ProcessResult r = RunProcess(spec, watch.Hooks(abortCheck));
+    const ProcessResult r = RunProcess(job, watch.Hooks(abortCheck));
     watch.Finish();
     switch (r.end) {
     case ProcessEnd::StartFailed:
@@ -254,9 +254,9 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
         run.detail = launch.problem;
         return run;
     }
-    ProcessSpec spec;
-    spec.program = launch.program;
-    spec.arguments = launch.arguments + arguments;
+    ProcessSpec job;
+    job.program = launch.program;
+    job.arguments = launch.arguments + arguments;
     OutputWatch watch(app, logPane);
     ProcessHooks hooks = watch.Hooks(abortCheck);
     hooks.silenceLimitMs = silenceLimitMs;
@@ -265,7 +265,7 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
         run.lastOutputTick = Clock().TickCount();
         return output(piece);
     };
-    const ProcessResult r = RunProcess(spec, hooks);
+    const ProcessResult r = RunProcess(job, hooks);
     watch.Finish();
     run.exitCode = r.exitCode;
     switch (r.end) {
