@@ -2,29 +2,69 @@
 set -euo pipefail
 
 NX7_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-NX7_PACKAGES=(cmake g++ clang make ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev
-    libgtest-dev libgmock-dev googletest libbenchmark-dev libarchive-dev
-    qt6-translations-l10n desktop-file-utils appstream dpkg-dev file python3-dbusmock dbus-daemon
-    fonts-noto-cjk xvfb xauth)
+# Debian packages for the build, the tests, the demo and the package: one group a line, each name
+# as dpkg lists it once installed (a name that another package only provides, such as
+# libqt6serialport6-dev, is never "installed" and would be fetched on every call).
+NX7_PACKAGES=(
+    cmake g++ clang make ninja-build pkg-config
+    qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    fonts-noto-cjk xvfb xauth
+    desktop-file-utils appstream dpkg-dev file libarchive-dev
+    python3-dbusmock dbus-daemon
+)
+# How long apt waits for another installation to release the package lock, in seconds.
+NX7_APT_LOCK_TIMEOUT="${NX7_APT_LOCK_TIMEOUT:-600}"
 
-nx7_install_packages() {
-    local missing=()
-    local p
+# Prints the listed packages that are not installed, one a line.
+nx7_missing_packages() {
+    local p status
     for p in "${NX7_PACKAGES[@]}"; do
-        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+        status="$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)"
+        [[ "$status" == *" installed" ]] || echo "$p"
     done
+}
+
+# nx7_cannot_install <reason> <missing packages...>: says what to do instead, and stops.
+nx7_cannot_install() {
+    local reason="$1"
+    shift
+    echo "Missing Debian packages: $*" >&2
+    echo "$reason" >&2
+    echo "Install them, then run this command again:" >&2
+    echo "    sudo apt-get update && sudo apt-get install --no-install-recommends $*" >&2
+    exit 1
+}
+
+# Installs what is missing. Nothing is fetched when everything is installed, so the scripts work
+# offline once set up.
+nx7_install_packages() {
+    if ! command -v dpkg-query >/dev/null 2>&1; then
+        echo "No dpkg here: make sure the equivalents of these Debian packages are installed:" >&2
+        echo "    ${NX7_PACKAGES[*]}" >&2
+        return 0
+    fi
+    local missing=()
+    mapfile -t missing < <(nx7_missing_packages)
     if [ ${#missing[@]} -eq 0 ]; then
         return 0
     fi
-    echo "Installing: ${missing[*]}"
-    local sudo=""
+    local sudo=()
     if [ "$(id -u)" -ne 0 ]; then
-        sudo="sudo"
+        if ! command -v sudo >/dev/null 2>&1; then
+            nx7_cannot_install "Installing needs root rights, and sudo is not available." "${missing[@]}"
+        fi
+        sudo=(sudo)
     fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -qq
-    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    echo "Installing: ${missing[*]}"
+    # Wait for another installation to finish instead of failing on its lock.
+    local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o "DPkg::Lock::Timeout=$NX7_APT_LOCK_TIMEOUT")
+    if ! "${apt[@]}" update -qq; then
+        nx7_cannot_install "The package lists could not be updated (no network?)." "${missing[@]}"
+    fi
+    if ! "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"; then
+        nx7_cannot_install "The packages could not be installed." "${missing[@]}"
+    fi
 }
 
 # nx7_build <build dir> [cmake options...] -- [targets...]

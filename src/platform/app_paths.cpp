@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace nx7
 {
@@ -64,14 +65,19 @@ QString UserSettingsFolder()
 namespace
 {
 // Whether `folder` can be written, or could be created because the nearest folder above it that
-// exists can be written.
+// exists can be written. Tried with a real file: permission bits say nothing of access control
+// lists or read-only mounts.
 bool CanWriteOrCreate(const QString& folder)
 {
     QString path = QDir::cleanPath(folder);
     for (;;) {
         const QFileInfo info(path);
-        if (info.exists())
-            return info.isDir() && info.isWritable();
+        if (info.exists()) {
+            if (!info.isDir())
+                return false;
+            QTemporaryFile probe(path + QStringLiteral("/.nx7ifbprog-XXXXXX"));
+            return probe.open();
+        }
         const QString parent = info.path();
         if (parent == path || parent.isEmpty())
             return false;

@@ -18,9 +18,10 @@ QString PortableSettingsFolder();
 // Per-user place used when the executable's folder cannot be written (an installed copy, a
 // read-only mount): <GenericConfigLocation>/Orvanta/ (~/.config/Orvanta/ here).
 QString UserSettingsFolder();
-// The settings folder in use (trailing separator), without creating anything: the portable one
-// when its file, the folder itself or the nearest existing folder above it can be written, else
-// the per-user one. Logs and the temporary firmware file (binPath_Mode 1) go here too.
+// The settings folder in use (trailing separator), creating no folder: the portable one when its
+// file, the folder itself or the nearest existing folder above it can be written (tried with a
+// probe file that is removed at once), else the per-user one. Logs and the temporary firmware file
+// (binPath_Mode 1) go here too.
 QString SettingsFolder();
 // <settings folder><exe base name>.ini; creates the folder (failure ignored).
 QString SettingsFilePath();
