@@ -96,6 +96,7 @@ struct Uploader {
         "Uploading: [============================================================] 100% Done...\n";
     QByteArray after; // printed after the sleep
     double sleepSeconds = 0;
+    int exitCode = 0;
 };
 
 class OtaFlowTest : public ::testing::Test
@@ -174,7 +175,8 @@ protected:
                 QByteArray::number(u.sleepSeconds) +
                 "\n"
                 "printf '%s' '" +
-                u.after + "'\n");
+                u.after + "'\n" +
+                (u.exitCode != 0 ? "exit " + QByteArray::number(u.exitCode) + "\n" : QByteArray()));
         f.close();
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
     }
@@ -845,6 +847,244 @@ TEST_F(OtaFlowTest, SilentBoardAfterARestartIsProbedAtMostForTheCheckTime)
     // Nothing is pending any more: no further probe.
     EXPECT_TRUE(app.AwaitBoardBack());
     EXPECT_EQ(Frames().size(), frames.size());
+}
+
+} // namespace
+
+namespace
+{
+
+// Every failure a write can meet ends with its cause and action: in the log after the fixed lines,
+// and below the fixed text of the result dialog, with the concrete values of the case.
+struct WhyCase {
+    const char* name;
+    QStringList simArgs;
+    QByteArray uploaderOut; // empty: a clean upload
+    int exitCode;
+    QString adapters;      // empty: a Wi-Fi adapter on the board's network
+    bool activeUfw;        // the PC's firewall is on (the person goes on past the check)
+    QStringList causeHas;  // pieces of the "原因: " line
+    QStringList actionHas; // pieces of the "対処: " line
+    QStringList partLines; // fixed lines that stay, before the cause
+    int outcome;
+};
+
+void PrintTo(const WhyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OtaFlowWhyTest : public OtaFlowTest, public ::testing::WithParamInterface<WhyCase>
+{
+};
+
+TEST_P(OtaFlowWhyTest, CauseAndActionFollowTheFixedTexts)
+{
+    const WhyCase& c = GetParam();
+    if (!c.adapters.isEmpty())
+        UseAdapters(c.adapters);
+    if (c.activeUfw) {
+        net->firewall.kind = diag::FirewallKind::Ufw;
+        net->firewall.active = true;
+        ui.answers.push_back(MsgResult::Yes);
+    }
+    Uploader u;
+    if (!c.uploaderOut.isEmpty())
+        u.output = c.uploaderOut;
+    u.exitCode = c.exitCode;
+    Start(c.simArgs, u);
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ExpectResult(c.outcome);
+
+    // The last cause: a failed network check before the uploader has its own.
+    const auto starts = [this](const QString& prefix) {
+        for (qsizetype i = log.lines.size() - 1; i >= 0; --i) {
+            if (log.lines.at(i).startsWith(prefix))
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    const qsizetype cause = starts(QStringLiteral("原因: "));
+    ASSERT_GE(cause, 0) << log.lines.join(QLatin1Char('\n')).toStdString();
+    ASSERT_LT(cause + 1, log.lines.size());
+    const QString causeLine = log.lines.at(cause);
+    const QString actionLine = log.lines.at(cause + 1);
+    EXPECT_TRUE(actionLine.startsWith(QStringLiteral("対処: "))) << actionLine.toStdString();
+    for (const QString& piece : c.causeHas)
+        EXPECT_TRUE(causeLine.contains(piece)) << causeLine.toStdString() << " lacks " << piece.toStdString();
+    for (const QString& piece : c.actionHas)
+        EXPECT_TRUE(actionLine.contains(piece))
+            << actionLine.toStdString() << " lacks " << piece.toStdString();
+    for (const QString& line : c.partLines) {
+        const qsizetype at = log.lines.indexOf(line);
+        EXPECT_GE(at, 0) << line.toStdString();
+        EXPECT_LT(at, cause) << line.toStdString();
+    }
+    // The result box: its fixed text, then the same two lines.
+    EXPECT_EQ(ui.results.first().detail, WriteResultFor(c.outcome).detail + QStringLiteral("\n\n") +
+                                             causeLine + QLatin1Char('\n') + actionLine);
+}
+
+const QString kNoWifi = QStringLiteral("Wi-Fi=192.168.1.20");
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, OtaFlowWhyTest,
+    ::testing::Values(
+        WhyCase{"password_refused",
+                {},
+                "Sending invitation to 192.168.4.1 \nAuthenticating (MD5 protocol)...FAIL\n"
+                "14:01:00 [ERROR]: Authentication Failed: Authentication Failed\n",
+                1,
+                kNoWifi,
+                false,
+                {QStringLiteral("アップロード用パスワード")},
+                {},
+                // The old advice stays, but is no longer all that is said.
+                {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"),
+                 QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"invitation_unanswered",
+                {},
+                "Sending invitation to 192.168.4.1 ..........\n14:02:40 [ERROR]: No response from the ESP\n",
+                1,
+                kNoWifi,
+                false,
+                {QStringLiteral("192.168.4.1")},
+                {QStringLiteral("IFB-SIM-OTA")},
+                {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。")},
+                OutcomeUploaderError},
+        WhyCase{"no_connect_back_behind_ufw",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n14:01:20 [ERROR]: No response from "
+                "device\n",
+                1,
+                {},
+                true,
+                {QStringLiteral("3233"), QStringLiteral("ufw")},
+                {QStringLiteral("sudo ufw allow 3233/tcp")},
+                {QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"transfer_lost",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                "Sending invitation to 192.168.4.1 \nAuthenticating...OK\nUploading: [=====     ] 37% \n"
+                "14:01:30 [ERROR]: Error Uploading: [Errno 104] Connection reset by peer\n",
+                1,
+                {},
+                false,
+                {QStringLiteral("37%")},
+                {},
+                {QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"board_reports_failure",
+                {QStringLiteral("--ota-result"), QStringLiteral("BR")},
+                {},
+                0,
+                {},
+                false,
+                {},
+                {},
+                {QStringLiteral("NG: Program Update")},
+                OutcomeAborted},
+        WhyCase{"no_result_in_time",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                {},
+                0,
+                {},
+                false,
+                {diag::NoResultInTime(1500).cause},
+                {},
+                {QStringLiteral("NG: Time Over")},
+                OutcomeTimeout},
+        WhyCase{"old_version_after_restart",
+                {QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT26")},
+                {},
+                0,
+                {},
+                false,
+                {QStringLiteral("3030KMT26")},
+                {},
+                {QStringLiteral("IFB-ROMVer : 3030KMT26"), QStringLiteral("NG: Program Update")},
+                OutcomeAborted},
+        WhyCase{
+            "access_point_not_joined",
+            {QStringLiteral("--no-station")},
+            {},
+            0,
+            {},
+            false,
+            {QStringLiteral("IFB-SIM-OTA"), QStringLiteral("wlan0 192.168.4.2/24"), QStringLiteral("eth0")},
+            {QStringLiteral("IFB-SIM-OTA")},
+            {QStringLiteral("Not Connection")},
+            OutcomeTimeout}),
+    [](const ::testing::TestParamInfo<WhyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
+{
+    Start({});
+    const QString missing = root + QStringLiteral("/bin/no-such-uploader");
+    app.Settings.App_ESPOta = missing;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ExpectResult(OutcomeUploaderError);
+    const QString detail = ui.results.first().detail;
+    EXPECT_TRUE(detail.contains(QStringLiteral("\n\n原因: ")) && detail.contains(missing))
+        << detail.toStdString();
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
+}
+
+// The checks before the uploader: a failed one is said with its cause and action and the person is
+// asked; "no" ends the write before the uploader, "yes" runs it with what could be pinned.
+TEST_F(OtaFlowTest, FailedNetworkCheckAsksAndNoEndsTheWriteBeforeTheUploader)
+{
+    net->adapters = {diag::test::Adapter(QStringLiteral("eth0"), false, {QStringLiteral("10.0.0.5/24")})};
+    net->route = diag::test::Via(QStringLiteral("eth0"));
+    Start({});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.messages.size(), 1);
+    const MessageRequest& ask = ui.messages.first();
+    EXPECT_EQ(ask.buttons, MsgButtons::YesNo);
+    EXPECT_EQ(ask.caption, QStringLiteral("ネットワークの確認"));
+    EXPECT_TRUE(ask.text.contains(QStringLiteral("原因: ")) &&
+                ask.text.contains(QStringLiteral("192.168.4.1")) &&
+                ask.text.contains(QStringLiteral("対処: ")))
+        << ask.text.toStdString();
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
+                            [](const QString& l) { return l.startsWith(QStringLiteral("原因: ")); }));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, GoingOnPastAFailedCheckPinsOnlyTheHostPort)
+{
+    net->adapters = {diag::test::Adapter(QStringLiteral("eth0"), false, {QStringLiteral("10.0.0.5/24")})};
+    ui.answers.push_back(MsgResult::Yes);
+    Start({});
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-P", "3233",
+                                           "--auth=KW5GDH4072", "-f", TempPath()}));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, HostPortSettingZeroLeavesThePortToTheUploader)
+{
+    Start({});
+    app.Settings.OtaHostPort = 0;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-I", "192.168.4.2",
+                                           "--auth=KW5GDH4072", "-f", TempPath()}));
+    EXPECT_EQ(net->boundPort, 0);
+}
+
+TEST_F(OtaFlowTest, EqualVersionsAreSaidInTheJoinDialog)
+{
+    Start({});
+    app.RomVersion = QStringLiteral("3030KMT27");
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.messageDialogs.size(), 1);
+    EXPECT_EQ(ui.messageDialogs.first().memoLines.last(),
+              QStringLiteral("Version   : ") +
+                  diag::VersionChangeText(QStringLiteral("3030KMT27"), QStringLiteral("3030KMT27")));
+    EXPECT_TRUE(ui.messageDialogs.first().memoLines.last().contains(QStringLiteral("同じバージョン")));
 }
 
 } // namespace
