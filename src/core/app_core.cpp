@@ -134,10 +134,26 @@ QStringList AppCore::Secrets() const
     return secrets;
 }
 
+namespace
+{
+std::shared_ptr<const diag::NetworkView>& DefaultNetwork()
+{
+    static std::shared_ptr<const diag::NetworkView> view;
+    return view;
+}
+} // namespace
+
 const diag::NetworkView& AppCore::Network() const
 {
     static const diag::SystemNetworkView system;
-    return NetworkOverride ? *NetworkOverride : system;
+    if (NetworkOverride)
+        return *NetworkOverride;
+    return DefaultNetwork() ? *DefaultNetwork() : system;
+}
+
+void AppCore::SetDefaultNetwork(std::shared_ptr<const diag::NetworkView> view)
+{
+    DefaultNetwork() = std::move(view);
 }
 
 void AppCore::SwitchDiagnosticsOn()

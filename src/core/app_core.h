@@ -53,8 +53,10 @@ public:
     // Every password the tool holds right now (upload, access point, the board's Wi-Fi), for
     // masking what goes to disk.
     QStringList Secrets() const;
-    // The PC's network as the write's checks see it: the injected view, else the system's.
+    // The PC's network as the write's checks see it: the injected view, else the process-wide
+    // one a test build installs (SetDefaultNetwork), else the system's.
     const diag::NetworkView& Network() const;
+    static void SetDefaultNetwork(std::shared_ptr<const diag::NetworkView> view);
 
     // Creates the engine on the current link settings (ConnectBoard step 6.4). The diagnostic
     // switch, if already on, switches the engine's traces on too.

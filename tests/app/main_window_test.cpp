@@ -3,6 +3,7 @@
 // scripted through the seam's beforeExec hook.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "diag/fake_network.h"
 #include "dialogs/about_box.h"
 #include "dialogs/guage_dialog.h"
 #include "e2e/e2e_support.h"
@@ -229,7 +230,8 @@ TEST_F(MainWindowTest, MainMenuItemsHiddenItemsAndHints)
     auto* help = Find<QMenu>("Help1");
     ASSERT_TRUE(file && settings && help);
     EXPECT_EQ(MenuItems(file),
-              (QStringList{"FileSaveItem|書き込み開始|shown", "-", "FileExitItem|終了(&X)|shown"}));
+              (QStringList{"FileSaveItem|書き込み開始|shown", "MnSupportBundle|サポート情報を保存...|shown",
+                           "-", "FileExitItem|終了(&X)|shown"}));
     // The restart item's caption ends in a blank.
     EXPECT_EQ(MenuItems(settings),
               (QStringList{"MnSetConfig|パラメータ設定...|hidden", "-", "ESP32_Restart|リスタート |hidden",
@@ -270,8 +272,13 @@ TEST_F(MainWindowTest, LogPaneContextMenuClearsIt)
     ASSERT_NE(memo, nullptr);
     auto* popup = memo->findChild<QMenu*>(QStringLiteral("PopupMenu1"));
     ASSERT_NE(popup, nullptr);
-    ASSERT_EQ(popup->actions().size(), 1);
-    QAction* clear = popup->actions().first();
+    QStringList items;
+    for (const QAction* a : popup->actions())
+        items.append(a->objectName() + QLatin1Char('|') + a->text());
+    EXPECT_EQ(items, (QStringList{"MnCopy|コピー", "MnSelectAll|すべて選択", "MnSaveLog|ログを保存...",
+                                  "MnClear|クリア"}));
+    EXPECT_TRUE(memo->isReadOnly());
+    QAction* clear = popup->actions().last();
     EXPECT_EQ(clear->objectName(), QStringLiteral("MnClear"));
     EXPECT_EQ(clear->text(), QStringLiteral("クリア"));
 
@@ -455,6 +462,7 @@ protected:
         SetClock(nullptr);
         SetFirmwareResourceRoot(QString());
         SetAdapterProvider({});
+        AppCore::SetDefaultNetwork(nullptr);
     }
 
     // Settings with short waits, the stand-in uploader and COM9, then the simulator pinned as COM9
@@ -483,6 +491,12 @@ protected:
         SetFirmwareResourceRoot(fw);
         const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.4.10"));
         SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
+        // The PC joined the board's access point on its Wi-Fi adapter: the network checks pass.
+        auto network = std::make_shared<diag::test::FakeNetwork>();
+        network->adapters = {
+            diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.10/24")})};
+        network->route = diag::test::Via(QStringLiteral("wlan0"));
+        AppCore::SetDefaultNetwork(network);
 
         // The protocol's fixed pauses and reply waits run four times faster.
         SetClock(&clock);
@@ -620,7 +634,10 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QTest::keyClick(&Window(), Qt::Key_S, Qt::ControlModifier);
 
     EXPECT_EQ(script.seen, (QStringList{"OpenCom1Dlg", "Msg1Dlg", "ResultDlg"}));
-    EXPECT_EQ(joinMemo, (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu"}));
+    EXPECT_EQ(
+        joinMemo,
+        (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu",
+                     "Version   : 3030KMT27 → 3030KMT27（同じバージョンです。書き込んでも変わりません）"}));
     EXPECT_TRUE(joinUsable);
     EXPECT_TRUE(windowOffDuringJoin);
     EXPECT_TRUE(logReadableDuringJoin);
@@ -645,8 +662,9 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QFile args(dir.filePath(QStringLiteral("args.txt")));
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
     const QStringList argv = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(argv.size(), 7);
-    EXPECT_EQ(argv.mid(0, 6), (QStringList{"-i", "192.168.4.1", "-p", "3232", "--auth=KW5GDH4072", "-f"}));
+    ASSERT_EQ(argv.size(), 11);
+    EXPECT_EQ(argv.mid(0, 10), (QStringList{"-i", "192.168.4.1", "-p", "3232", "-I", "192.168.4.10", "-P",
+                                            "3233", "--auth=KW5GDH4072", "-f"}));
     const QString tempImage = argv.last();
     EXPECT_TRUE(tempImage.startsWith(dir.filePath(QStringLiteral("Orvanta/UOf-")))) << qPrintable(tempImage);
     EXPECT_FALSE(QFileInfo::exists(tempImage));
@@ -664,7 +682,7 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_FALSE(Find<QAction>("FileSaveItem")->isVisible());
     EXPECT_TRUE(Window().centralWidget()->isEnabled());
     EXPECT_TRUE(Find<QWidget>("Panel4")->isEnabled());
-    EXPECT_FALSE(Memo()->isReadOnly());
+    EXPECT_TRUE(Memo()->isReadOnly()); // always: the pane is a record, not an editor
     EXPECT_TRUE(Find<QAction>("MnClear")->isEnabled());
     EXPECT_TRUE(Window().menuBar()->isEnabled());
     EXPECT_TRUE(Find<QToolBar>("ToolBar1")->isEnabled());
