@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -295,6 +297,55 @@ TEST_F(MainWindowTest, LogPaneContextMenuClearsIt)
     // Cleared means no lines: the next line is the first.
     Window().AddLog(QStringLiteral("three"), true);
     EXPECT_EQ(LinesOf(memo), (QStringList{"three"}));
+}
+
+// The pane's text leaves the window by copy, by "ログを保存..." and in the run's log file and the
+// support zip; only the copy (the person's own selection) may carry a password.
+TEST_F(MainWindowTest, LogCopiesSavedLogRunLogAndSupportZip)
+{
+    AppCore& core = Window().Core();
+    const QStringList passwords{core.UploadPassword, core.ApRecord.Password};
+    core.AddLog(QStringLiteral("uploader --auth=") + passwords.at(0) + QStringLiteral(" ap ") +
+                    passwords.at(1),
+                true);
+    core.AddLog(QStringLiteral("second line"), true);
+
+    QPlainTextEdit* memo = Memo();
+    Find<QAction>("MnSelectAll")->trigger();
+    Find<QAction>("MnCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), memo->toPlainText());
+    EXPECT_TRUE(memo->isReadOnly());
+
+    const auto expectNoPassword = [&passwords](const QString& text, const char* what) {
+        for (const QString& p : passwords)
+            EXPECT_FALSE(text.contains(p)) << what << " holds " << p.toStdString();
+    };
+    const QString saved = dir.filePath(QStringLiteral("pane.log"));
+    ASSERT_TRUE(Window().SaveLogTo(saved));
+    QFile pane(saved);
+    ASSERT_TRUE(pane.open(QIODevice::ReadOnly));
+    const QString paneText = QString::fromUtf8(pane.readAll());
+    EXPECT_TRUE(paneText.contains(QStringLiteral("second line")));
+    expectNoPassword(paneText, "the saved pane");
+
+    const QDir logs(dir.filePath(QStringLiteral("Orvanta/log")));
+    const QStringList files = logs.entryList({QStringLiteral("nx7ifbprog-*.log")}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile run(logs.filePath(files.first()));
+    ASSERT_TRUE(run.open(QIODevice::ReadOnly));
+    const QString runText = QString::fromUtf8(run.readAll());
+    EXPECT_TRUE(runText.contains(QStringLiteral("second line")));
+    EXPECT_TRUE(runText.contains(QStringLiteral("--auth=***")));
+    expectNoPassword(runText, "the run's log");
+
+    const QString zip = dir.filePath(QStringLiteral("support.zip"));
+    ASSERT_TRUE(Window().SupportBundleTo(zip));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip});
+    ASSERT_TRUE(unzip.waitForFinished(20000));
+    const QString content = QString::fromUtf8(unzip.readAllStandardOutput());
+    EXPECT_TRUE(content.contains(QStringLiteral("second line")));
+    expectNoPassword(content, "the support zip");
 }
 
 TEST_F(MainWindowTest, SettingsFolderBesideTheExecutableAndDefaultsWithoutAFile)
