@@ -4,6 +4,7 @@
 #include "diag/diag_texts.h"
 #include "diag/preflight.h"
 #include "platform/app_paths.h"
+#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/helpers.h"
 #include "platform/tick_clock.h"
@@ -419,6 +420,11 @@ void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
 
 bool WriteSequence::Finish()
 {
+    // A serial port that went away during the write explains everything after it.
+    if (m_outcome != OutcomeSuccess && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
+        const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
+        m_why = diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device);
+    }
     m_app.AddCauseLog(m_why);
     RestoreBoard(m_app);
     m_image.reset();

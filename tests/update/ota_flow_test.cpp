@@ -5,6 +5,7 @@
 #include "diag/fake_network.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
+#include "platform/com_names.h"
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
@@ -1017,6 +1018,22 @@ INSTANTIATE_TEST_SUITE_P(
             {QStringLiteral("Not Connection")},
             OutcomeTimeout}),
     [](const ::testing::TestParamInfo<WhyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowTest, SerialPortLostDuringTheUploadIsNamed)
+{
+    Uploader u;
+    u.sleepSeconds = 1.5;
+    Start({}, u);
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    ASSERT_FALSE(device.isEmpty());
+    // The board's side goes away while the uploader runs: the pseudo-terminal vanishes.
+    QTimer::singleShot(300, [this] { sim.kill(); });
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.results.size(), 1);
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
+        << ui.results.first().detail.toStdString();
+    EXPECT_TRUE(log.Contains(diag::SerialPortVanished(device).Lines().at(0)));
+}
 
 TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
 {
