@@ -20,6 +20,7 @@ namespace
 const char* const kUsage =
     "Usage: nx7ifbprog [--verbose]\n"
     "       nx7ifbprog --headless [--write] [--yes | --no] [--verbose] [--port COM<n>]\n"
+    "       nx7ifbprog --support-bundle FILE.zip\n"
     "       nx7ifbprog --help | --version\n"
     "\n"
     "  --headless     run the start-up check (and the write) without a window; log lines go to\n"
@@ -28,6 +29,9 @@ const char* const kUsage =
     "  --yes / --no   answer questions and the Wi-Fi join dialog with Yes/OK or No/Cancel (default)\n"
     "  --verbose      verbose log and engine trace from the start\n"
     "  --port COM<n>  the port to accept in the port dialog (default: the configured one)\n"
+    "  --support-bundle FILE.zip\n"
+    "                 save the support information (logs, settings with passwords masked,\n"
+    "                 versions, network, serial ports, firewall) into FILE.zip and exit\n"
     "\n"
     "Exit status: 0 ready (and, with --write, verdict OK); 1 otherwise; 2 unusable arguments;\n"
     "             130 / 143 ended by SIGINT / SIGTERM (the board's mode restored, settings saved).\n";
@@ -37,6 +41,7 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool no = false;
+    QString bundle;  // --support-bundle FILE.zip
     QString unknown; // the first option the tool does not know, named in the error
     nx7::HeadlessOptions options;
 };
@@ -63,12 +68,20 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.options.port = QString::fromLocal8Bit(argv[++i]);
         else if (a.startsWith(QLatin1String("--port=")))
             args.options.port = a.mid(7);
+        else if (a == QLatin1String("--support-bundle") && i + 1 < argc)
+            args.bundle = QString::fromLocal8Bit(argv[++i]);
+        else if (a.startsWith(QLatin1String("--support-bundle=")))
+            args.bundle = a.mid(17);
         else {
             args.unknown = a;
             return false;
         }
     }
     if (args.options.yes && args.no)
+        return false;
+    // The bundle is a run of its own: no board, no window.
+    if (!args.bundle.isEmpty() &&
+        (args.options.write || args.options.yes || args.no || !args.options.port.isEmpty()))
         return false;
     if (!args.options.port.isEmpty()) {
         bool ok = false;
@@ -106,6 +119,10 @@ int RunApplication(int argc, char** argv)
         return 0;
     }
 
+    if (!args.bundle.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        return nx7::RunSupportBundle(args.bundle, QStringLiteral(NX7_VERSION));
+    }
     if (args.headless) {
         QCoreApplication app(argc, argv);
         return nx7::RunHeadless(args.options);

@@ -3,6 +3,9 @@
 #include "app/startup_flow.h"
 #include "app/termination_signals.h"
 #include "core/app_core.h"
+#include "diag/lasting_log.h"
+#include "diag/logged_ui.h"
+#include "diag/support_bundle.h"
 #include "platform/app_paths.h"
 #include "platform/helpers.h"
 #include "update/ota_update.h"
@@ -131,11 +134,47 @@ UploaderDialogResult HeadlessUi::UploaderDialog(const UploaderDialogRequest& req
     return {2, request.path};
 }
 
+bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion, QString* error)
+{
+    diag::SupportBundleInput input;
+    input.logFolder = diag::LogFolder();
+    if (app.Lasting && app.Lasting->IsOpen())
+        input.currentLog = app.Lasting->FilePath();
+    input.settingsPath = app.SettingsPath;
+    input.secrets = app.Secrets();
+    input.toolVersion = toolVersion;
+    input.imageVersion = app.FirmwareId;
+    input.boardVersion = app.RomVersion;
+    input.network = &app.Network();
+    return diag::WriteSupportBundle(input, zipPath, error);
+}
+
+int RunSupportBundle(const QString& zipPath, const QString& toolVersion)
+{
+    // No log file of its own: the bundle carries the runs that are to be looked at.
+    StreamLog log(stdout);
+    HeadlessUi ui(HeadlessOptions{}, stderr);
+    AppCore app(ui, log);
+    app.Initialise(SettingsFilePath());
+    QString error;
+    if (!SaveSupportBundle(app, zipPath, toolVersion, &error)) {
+        WriteLine(stderr, QStringLiteral("サポート情報を保存できませんでした: ") + error);
+        return 1;
+    }
+    WriteLine(stdout, QStringLiteral("サポート情報を保存しました: ") + zipPath);
+    return 0;
+}
+
 int RunHeadless(const HeadlessOptions& options)
 {
-    StreamLog log(stdout);
-    HeadlessUi ui(options, stderr);
+    StreamLog stream(stdout);
+    // Everything said on standard output and standard error is also kept in this run's log file.
+    diag::LastingLog log(&stream, diag::LogFolder());
+    HeadlessUi headlessUi(options, stderr);
+    diag::LoggedUi ui(headlessUi, &log);
     AppCore app(ui, log);
+    app.Lasting = &log;
+    log.SetSecretsSource([&app] { return app.Secrets(); });
     bool closed = false;
     app.View.closeMainWindow = [&] {
         // The window's close runs the shutdown each time it is asked for.
@@ -153,7 +192,7 @@ int RunHeadless(const HeadlessOptions& options)
         app.AbortWrite();
     });
     app.Initialise(SettingsFilePath());
-    ui.SetConfiguredPort(PortNameOfNumber(app.Settings.ComPort));
+    headlessUi.SetConfiguredPort(PortNameOfNumber(app.Settings.ComPort));
     if (options.verbose)
         app.SwitchDiagnosticsOn();
     app.AddLog(SettingsFileLogLine(app.SettingsPath), false);

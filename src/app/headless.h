@@ -17,6 +17,17 @@ struct HeadlessOptions {
     QString port; // "COM<n>" to accept in the port dialog; empty: the configured one
 };
 
+class AppCore;
+
+// The support zip of this PC and this tool: logs, settings (passwords masked), versions, network,
+// serial ports, firewall. `toolVersion` as the user sees it. False with `error` set on failure.
+bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion,
+                       QString* error);
+
+// `--support-bundle FILE.zip`: the zip without a board and without a window. Returns the exit
+// status (0 written, 1 not).
+int RunSupportBundle(const QString& zipPath, const QString& toolVersion);
+
 // Log-pane lines go to `out`, one line each, as the pane would show them.
 class StreamLog : public LogPane
 {

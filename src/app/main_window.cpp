@@ -1,9 +1,14 @@
 #include "app/main_window.h"
 
 #include "app/config_dialog.h"
+#include "app/headless.h"
 #include "app/qt_ui.h"
 #include "app/startup_flow.h"
+#include "diag/lasting_log.h"
+#include "diag/logged_ui.h"
+#include "diag/secret_mask.h"
 #include "dialogs/about_box.h"
+#include "dialogs/version_info.h"
 #include "platform/app_paths.h"
 #include "update/ota_update.h"
 #include "update/uploader_selection.h"
@@ -12,12 +17,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -90,16 +98,20 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     BuildMenus();
 
     m_log = std::make_unique<MemoLogPane>(Memo1);
+    // The pane's lines and every dialog's text also go to this run's log file.
+    m_lasting = std::make_unique<diag::LastingLog>(m_log.get(), diag::LogFolder());
     m_ui = std::make_unique<QtUserInteraction>(
         this, [this](const QString& text) { statusBar()->showMessage(text); });
-    m_core = std::make_unique<AppCore>(*m_ui, *m_log);
+    m_loggedUi = std::make_unique<diag::LoggedUi>(*m_ui, m_lasting.get());
+    m_core = std::make_unique<AppCore>(*m_loggedUi, *m_lasting);
+    m_core->Lasting = m_lasting.get();
+    m_lasting->SetSecretsSource([core = m_core.get()] { return core->Secrets(); });
     m_core->Timer1.setObjectName(QStringLiteral("Timer1"));
     m_core->View.setMainEnabled = [this](bool enabled) {
         // Dialogs owned by the window must stay usable while a flow runs, so only the window's
-        // own controls and the write shortcut are disabled. The log pane is not greyed out: it
-        // stays readable, scrollable and copyable, only read-only meanwhile.
+        // own controls and the write shortcut are disabled.
+        // The log pane stays enabled (readable, scrollable, copyable); it is always read-only.
         m_panel->setEnabled(enabled);
-        Memo1->setReadOnly(!enabled);
         m_clearLog->setEnabled(enabled);
         menuBar()->setEnabled(enabled);
         ToolBar1->setEnabled(enabled);
@@ -138,6 +150,8 @@ TNX7IFBProgAppForm::~TNX7IFBProgAppForm()
 {
     // The core refers to the log pane and the seam: take it down first.
     m_core.reset();
+    m_loggedUi.reset();
+    m_lasting.reset();
 }
 
 void TNX7IFBProgAppForm::BuildControls()
@@ -227,9 +241,23 @@ void TNX7IFBProgAppForm::BuildControls()
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setFont(NamedFont(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans CJK JP"), 18));
     Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; }").arg(QLatin1String(kCream)));
+    Memo1->setReadOnly(true);
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     auto* popup = new QMenu(Memo1);
     popup->setObjectName(QStringLiteral("PopupMenu1"));
+    // Copying and saving work while a flow runs; only clearing waits for it.
+    QAction* copy = popup->addAction(QStringLiteral("コピー"));
+    copy->setObjectName(QStringLiteral("MnCopy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, Memo1, &QPlainTextEdit::copy);
+    Memo1->addAction(copy);
+    QAction* selectAll = popup->addAction(QStringLiteral("すべて選択"));
+    selectAll->setObjectName(QStringLiteral("MnSelectAll"));
+    connect(selectAll, &QAction::triggered, Memo1, &QPlainTextEdit::selectAll);
+    QAction* saveLog = popup->addAction(QStringLiteral("ログを保存..."));
+    saveLog->setObjectName(QStringLiteral("MnSaveLog"));
+    connect(saveLog, &QAction::triggered, this, &TNX7IFBProgAppForm::SaveLogClick);
     QAction* clear = popup->addAction(QStringLiteral("クリア"));
     clear->setObjectName(QStringLiteral("MnClear"));
     m_clearLog = clear;
@@ -266,6 +294,9 @@ void TNX7IFBProgAppForm::BuildMenus()
     file->menuAction()->setStatusTip(QStringLiteral("ファイル関連のコマンド"));
     FileSaveItem = item(file, "FileSaveItem", QStringLiteral("書き込み開始"), QString(), QString(), true,
                         &TNX7IFBProgAppForm::FileSave1Execute);
+    item(file, "MnSupportBundle", QStringLiteral("サポート情報を保存..."), QString(),
+         QStringLiteral("ログ・設定・ネットワークの情報をzipファイルに保存"), true,
+         &TNX7IFBProgAppForm::SupportBundleClick);
     file->addSeparator();
     FileExitItem =
         item(file, "FileExitItem", QStringLiteral("終了(&X)"), QStringLiteral("終了"),
@@ -399,6 +430,49 @@ void TNX7IFBProgAppForm::HelpAbout1Execute()
 void TNX7IFBProgAppForm::MnClearClick()
 {
     m_log->Clear();
+}
+
+void TNX7IFBProgAppForm::SaveLogClick()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("ログを保存"), QString(),
+                                                      QStringLiteral("ログファイル (*.log *.txt)"));
+    if (!path.isEmpty() && !SaveLogTo(path))
+        AddLog(QStringLiteral("ログを保存できませんでした: ") + QDir::toNativeSeparators(path), true);
+}
+
+bool TNX7IFBProgAppForm::SaveLogTo(const QString& path)
+{
+    // Passwords stay out of files, as in the lasting log, unless the diagnostic switch is on.
+    const QString text = m_core->DiagnosticsOn ? Memo1->toPlainText()
+                                               : diag::MaskSecrets(Memo1->toPlainText(), m_core->Secrets());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    file.write(text.toUtf8() + '\n');
+    return file.commit();
+}
+
+void TNX7IFBProgAppForm::SupportBundleClick()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("サポート情報を保存"),
+                                                      QStringLiteral("nx7ifbprog-support.zip"),
+                                                      QStringLiteral("zipファイル (*.zip)"));
+    if (!path.isEmpty())
+        SupportBundleTo(path);
+}
+
+bool TNX7IFBProgAppForm::SupportBundleTo(const QString& path)
+{
+    QString error;
+    if (!SaveSupportBundle(*m_core, path, GetVersionInfoText(2), &error)) {
+        MessageRequest m;
+        m.text = QStringLiteral("サポート情報を保存できませんでした。\n\n") + error;
+        m.icon = MsgIcon::Error;
+        m_core->Ui.Message(m);
+        return false;
+    }
+    AddLog(QStringLiteral("サポート情報を保存しました: ") + QDir::toNativeSeparators(path), true);
+    return true;
 }
 
 void TNX7IFBProgAppForm::N7Click()

@@ -19,6 +19,12 @@ class QToolButton;
 namespace nx7
 {
 
+namespace diag
+{
+class LastingLog;
+class LoggedUi;
+} // namespace diag
+
 class QtUserInteraction;
 class TAboutBox;
 
@@ -66,6 +72,12 @@ public:
     void FileExit1Execute();
     void HelpAbout1Execute();
     void MnClearClick();
+    // The log pane's "ログを保存..." and the file menu's "サポート情報を保存...": a file dialog, then
+    // the file. The *To variants write to a given path (tests, no dialog); false when it failed.
+    void SaveLogClick();
+    bool SaveLogTo(const QString& path);
+    void SupportBundleClick();
+    bool SupportBundleTo(const QString& path);
     void N7Click();
     void N8Click() {}
     void MnSetConfigClick();
@@ -92,7 +104,9 @@ private:
     QFrame* m_panel = nullptr;
     QAction* m_clearLog = nullptr;
     std::unique_ptr<MemoLogPane> m_log;
+    std::unique_ptr<diag::LastingLog> m_lasting;
     std::unique_ptr<QtUserInteraction> m_ui;
+    std::unique_ptr<diag::LoggedUi> m_loggedUi;
     std::unique_ptr<AppCore> m_core;
     TAboutBox* m_aboutBox = nullptr;
 

@@ -1,6 +1,7 @@
 #include "app/startup_flow.h"
 
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
 #include "discovery/connect_board.h"
 #include "platform/app_paths.h"
 #include "platform/helpers.h"
@@ -51,11 +52,11 @@ bool Verify(AppCore& app)
         return false;
     }
 
-    if (!ConnectBoard(app)) {
-        Refuse(app,
-               QStringLiteral("I/Fボードの接続を確認できませんでした。\n\n"
-                              "接続と設定の確認およびソフトと接続製品を再起動してください。"),
-               QString());
+    diag::CauseAction why;
+    if (!ConnectBoard(app, &why)) {
+        const QString fixed = QStringLiteral("I/Fボードの接続を確認できませんでした。\n\n"
+                                             "接続と設定の確認およびソフトと接続製品を再起動してください。");
+        Refuse(app, why.IsEmpty() ? fixed : fixed + QStringLiteral("\n\n") + why.Block(), QString());
         return false;
     }
     TTComXDlg* engine = app.Engine();

@@ -1,5 +1,9 @@
 #include "core/app_core.h"
 
+#include "diag/diag_texts.h"
+#include "diag/lasting_log.h"
+#include "diag/network_view.h"
+
 #include "platform/event_wait.h"
 #include "platform/log_pane.h"
 #include "platform/tick_clock.h"
@@ -112,10 +116,52 @@ bool AppCore::AwaitBoardBack()
     }
 }
 
+void AppCore::AddCauseLog(const diag::CauseAction& why)
+{
+    if (why.IsEmpty())
+        return;
+    for (const QString& line : why.Lines())
+        AddLog(line, true);
+}
+
+QStringList AppCore::Secrets() const
+{
+    QStringList secrets;
+    for (const QString& s : {UploadPassword, ApRecord.Password, NetParams.Password}) {
+        if (!s.isEmpty())
+            secrets << s;
+    }
+    return secrets;
+}
+
+namespace
+{
+std::shared_ptr<const diag::NetworkView>& DefaultNetwork()
+{
+    static std::shared_ptr<const diag::NetworkView> view;
+    return view;
+}
+} // namespace
+
+const diag::NetworkView& AppCore::Network() const
+{
+    static const diag::SystemNetworkView system;
+    if (NetworkOverride)
+        return *NetworkOverride;
+    return DefaultNetwork() ? *DefaultNetwork() : system;
+}
+
+void AppCore::SetDefaultNetwork(std::shared_ptr<const diag::NetworkView> view)
+{
+    DefaultNetwork() = std::move(view);
+}
+
 void AppCore::SwitchDiagnosticsOn()
 {
     DiagnosticsOn = true;
     VerboseLog = true;
+    if (Lasting)
+        Lasting->SetDiagnostic(true);
     if (TComXDlg) {
         TComXDlg->TxTrace = true;
         TComXDlg->RxTrace = true;

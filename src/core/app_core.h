@@ -20,6 +20,13 @@ namespace nx7
 class LogPane;
 class UserInteraction;
 
+namespace diag
+{
+struct CauseAction;
+class LastingLog;
+class NetworkView;
+} // namespace diag
+
 struct ViewHooks {
     std::function<void(bool)> setMainEnabled;             // enable/disable the main window
     std::function<void(bool)> setWriteCommandAvailable;   // ToolButton2 enabled + FileSaveItem visible
@@ -40,6 +47,16 @@ public:
     void Initialise(const QString& settingsPath);
 
     void AddLog(const QString& text, bool force);
+    // The "原因: " / "対処: " lines of a failure, always shown (nothing for an empty text).
+    void AddCauseLog(const diag::CauseAction& why);
+
+    // Every password the tool holds right now (upload, access point, the board's Wi-Fi), for
+    // masking what goes to disk.
+    QStringList Secrets() const;
+    // The PC's network as the write's checks see it: the injected view, else the process-wide
+    // one a test build installs (SetDefaultNetwork), else the system's.
+    const diag::NetworkView& Network() const;
+    static void SetDefaultNetwork(std::shared_ptr<const diag::NetworkView> view);
 
     // Creates the engine on the current link settings (ConnectBoard step 6.4). The diagnostic
     // switch, if already on, switches the engine's traces on too.
@@ -103,6 +120,12 @@ public:
 
     std::unique_ptr<TTComXDlg> TComXDlg;
     QTimer Timer1;
+
+    // The on-disk log behind `Log` when the front-end keeps one (null otherwise): the uploader's
+    // whole output goes there.
+    diag::LastingLog* Lasting = nullptr;
+    // Tests hand in their own network; null: the system's.
+    std::shared_ptr<const diag::NetworkView> NetworkOverride;
 
 private:
     bool m_abortRequested = false;

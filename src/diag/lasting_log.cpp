@@ -127,7 +127,8 @@ void LastingLog::Write(const QString& tag, const QString& text)
 {
     if (!m_file.isOpen())
         return;
-    const QString shown = m_diagnostic ? text : MaskSecrets(text, m_secrets);
+    const QString shown =
+        m_diagnostic ? text : MaskSecrets(text, m_secretsSource ? m_secrets + m_secretsSource() : m_secrets);
     const QString stamp = m_clock().toString(QStringLiteral("HH:mm:ss.zzz ")) + tag;
     QString out;
     // Continuation lines of a multi-line entry keep the entry's stamp, so grep finds them all.

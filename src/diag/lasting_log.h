@@ -33,6 +33,8 @@ public:
     // The current passwords; a later call replaces the list.
     void SetSecrets(const QStringList& secrets) { m_secrets = secrets; }
     void AddSecret(const QString& secret);
+    // Asked at every write for the passwords known then (they change while the tool runs).
+    void SetSecretsSource(std::function<QStringList()> source) { m_secretsSource = std::move(source); }
 
     // The pane: everything goes on to `inner` unchanged and into the file.
     int LineCount() const override;
@@ -61,6 +63,7 @@ private:
     QFile m_file;
     bool m_diagnostic = false;
     QStringList m_secrets;
+    std::function<QStringList()> m_secretsSource;
 };
 
 // `<settings folder>/log/`.

@@ -1,7 +1,9 @@
 #include "discovery/connect_board.h"
 
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
 #include "discovery/enum_com.h"
+#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/helpers.h"
 #include "platform/ui_seam.h"
@@ -71,8 +73,38 @@ void ShowConnectProblem(AppCore& app, const QString& text)
 
 } // namespace
 
-bool ConnectBoard(AppCore& app)
+namespace
 {
+// The device as the user finds it on this system ("/dev/ttyUSB0"), else the COM name.
+QString SerialDeviceOf(const AppCore& app, const TTComXDlg& engine)
+{
+    const QString device = DeviceOfComName(engine.PortName(), app.SettingsPath);
+    return device.isEmpty() ? engine.PortName() : device;
+}
+} // namespace
+
+diag::CauseAction LinkOpenFailure(const AppCore& app, const TTComXDlg& engine)
+{
+    if (engine.LinkMode == 0)
+        return diag::SerialPortFailure(SerialDeviceOf(app, engine), QSerialPort::OpenError);
+    if (engine.LinkMode == 2)
+        return BoardSilent(app, engine);
+    return {};
+}
+
+diag::CauseAction BoardSilent(const AppCore& app, const TTComXDlg& engine)
+{
+    if (engine.LinkMode == 2) {
+        if (engine.IsServer != 0)
+            return diag::BoardSilentTcp(QStringLiteral("0.0.0.0"), engine.ListenPort);
+        return diag::BoardSilentTcp(engine.RemoteAddress, engine.RemotePort);
+    }
+    return diag::BoardSilentSerial(SerialDeviceOf(app, engine), engine.BaudRate());
+}
+
+bool ConnectBoard(AppCore& app, diag::CauseAction* why)
+{
+    diag::CauseAction failure;
     PortDialogRequest request;
     request.caption = QStringLiteral("シリアルポートのオープン");
     request.lines = PortListLines(app.SettingsPath);
@@ -147,6 +179,7 @@ bool ConnectBoard(AppCore& app)
             engine->WaitConnected(true);
         if (!engine->IsConnected()) {
             resultText = QStringLiteral("NG: Port Open");
+            failure = LinkOpenFailure(app, *engine);
             mustClose = true;
         } else {
             app.Settings.fNoVerCheck = 0;
@@ -156,9 +189,12 @@ bool ConnectBoard(AppCore& app)
                 result = true;
                 resultText = QStringLiteral("Find NX7 IFB");
             } else {
+                failure = BoardSilent(app, *engine);
+                app.AddCauseLog(failure);
                 MessageRequest offer;
                 offer.caption = QStringLiteral("USBモードでの実行");
-                offer.text = UsbOfferText(app.Settings.USBWait_Mode);
+                offer.text =
+                    UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + failure.Block();
                 offer.icon = MsgIcon::Exclamation;
                 offer.buttons = MsgButtons::YesNo;
                 if (app.Ui.Message(offer) == MsgResult::Yes) {
@@ -172,6 +208,7 @@ bool ConnectBoard(AppCore& app)
                     }
                     if (passed) {
                         result = true;
+                        failure = {};
                         resultText = QStringLiteral("Find NX7 IFB");
                     } else {
                         resultText = QStringLiteral("Not Find NX7 IFB");
@@ -184,6 +221,10 @@ bool ConnectBoard(AppCore& app)
 
     app.SetMainEnabled(true);
     app.AddLog(resultText, false);
+    if (!result && resultText == QStringLiteral("NG: Port Open"))
+        app.AddCauseLog(failure);
+    if (why)
+        *why = result ? diag::CauseAction{} : failure;
     if (mustClose)
         app.CloseMainWindow();
     return result;

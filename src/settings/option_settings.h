@@ -42,6 +42,9 @@ struct TOptionSettings {
     int binPath_Mode = 1;
     int USBWait_Mode = 1;
     int USBchange = 1;
+    // The host port the board connects back to during a write over Wi-Fi; 0: the uploader's
+    // choice. Read from the file, never written (a value set by hand is kept).
+    int OtaHostPort = 3233;
 };
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that

@@ -1,7 +1,10 @@
 #include "update/ota_update.h"
 
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
+#include "diag/preflight.h"
 #include "platform/app_paths.h"
+#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/helpers.h"
 #include "platform/tick_clock.h"
@@ -139,11 +142,13 @@ private:
 
     Prepared Prepare();
     bool JoinLink();
+    bool CheckNetwork();
     bool WriteImageFile();
     void UploadAndAwaitVerdict();
     void AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
                       const QString& lineWithout);
     void JudgeRestartedBoard();
+    void JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs);
     bool Finish();
 
     AppCore& m_app;
@@ -152,6 +157,11 @@ private:
     UpdateStopwatch m_stopwatch;
     std::unique_ptr<QTemporaryFile> m_image;
     int m_outcome = OutcomeTimeout;
+    // What most likely went wrong and what to do, said after the fixed lines of the failure.
+    diag::CauseAction m_why;
+    diag::PreflightResult m_preflight;
+    UploaderRun m_run;
+    QString m_uploaderPath;
 };
 
 WriteSequence::Prepared WriteSequence::Prepare()
@@ -167,12 +177,17 @@ WriteSequence::Prepared WriteSequence::Prepare()
         return Prepared::Refused;
     }
 
+    // What the write will change, before the person is asked to go on.
+    const QString change = diag::VersionChangeText(m_app.RomVersion, m_app.FirmwareId);
+    m_app.AddLog(QStringLiteral("バージョン: ") + change, true);
+
     MessageDialogRequest join;
     join.caption = QStringLiteral("OTA経由のアップデート開始");
     join.message1 = QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。");
     join.message2 = QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。");
     join.memoLines = {QStringLiteral("SSID      : ") + m_app.ApRecord.NetworkName,
-                      QStringLiteral("Password  : ") + m_app.ApRecord.Password};
+                      QStringLiteral("Password  : ") + m_app.ApRecord.Password,
+                      QStringLiteral("Version   : ") + change};
     if (m_app.Ui.MessageDialog(join) != 1 || m_app.WriteAbortRequested())
         return Prepared::GiveUp;
     return Prepared::Ready;
@@ -189,7 +204,44 @@ bool WriteSequence::JoinLink()
     }
     // Reported as a time-out: its texts ask to check the connection and the write can be retried.
     m_app.AddLog(QStringLiteral("Not Connection"), true);
+    m_why = diag::ApNotJoined(m_app.ApRecord.NetworkName, m_app.Network().Adapters(),
+                              m_app.Settings.CONECT_WAIT_TIME);
     m_outcome = OutcomeTimeout;
+    return false;
+}
+
+// The PC's side of the connection the uploader needs, checked before it runs: a failed check is
+// said with its cause and action, and the person decides whether to go on anyway.
+bool WriteSequence::CheckNetwork()
+{
+    diag::PreflightInput input;
+    input.board = QHostAddress(FormatApAddress(m_app.ApRecord.IpAddr));
+    input.ssid = m_app.ApRecord.NetworkName;
+    input.hostPort = diag::OtaHostPortFromSetting(m_app.Settings.OtaHostPort);
+    m_preflight = diag::RunNetworkPreflight(m_app.Network(), input);
+    const bool passed = m_preflight.AllPassed();
+    for (const QString& line : m_preflight.LogLines())
+        m_app.AddLog(line, !passed);
+    if (passed)
+        return true;
+
+    QStringList blocks;
+    for (const diag::PreflightCheck& check : m_preflight.checks) {
+        if (!check.passed)
+            blocks << check.text.Block();
+    }
+    MessageRequest ask;
+    ask.caption = QStringLiteral("ネットワークの確認");
+    ask.text = QStringLiteral("書き込みの前のネットワークの確認で問題が見つかりました。\n\n") +
+               blocks.join(QStringLiteral("\n\n")) + QStringLiteral("\n\nこのまま書き込みを続けますか？");
+    ask.icon = MsgIcon::Exclamation;
+    ask.buttons = MsgButtons::YesNo;
+    if (m_app.Ui.Message(ask) == MsgResult::Yes && !m_app.WriteAbortRequested()) {
+        m_app.AddLog(QStringLiteral("ネットワークの確認の問題を残したまま書き込みを続けます。"), true);
+        return true;
+    }
+    m_app.AddLog(QStringLiteral("ネットワークの確認の結果、書き込みを中止しました。"), true);
+    m_outcome = OutcomeAborted;
     return false;
 }
 
@@ -217,16 +269,16 @@ void WriteSequence::UploadAndAwaitVerdict()
     m_app.ApRecord.OtaPort = kOtaUploadPort;
     const QString imagePath = QDir::toNativeSeparators(m_image->fileName());
     const QString address = FormatApAddress(m_app.ApRecord.IpAddr);
+    // The PC's address and a fixed host port, so that one firewall rule lets the board connect back.
+    const QStringList pinned = m_preflight.UploaderArguments();
     m_app.AddLog(BuildUploaderCommand(m_app.Settings.App_ESPOta, address, m_app.ApRecord.OtaPort,
-                                      m_app.UploadPassword, imagePath),
+                                      m_app.UploadPassword, imagePath, pinned),
                  false);
-    const QStringList arguments{QStringLiteral("-i"),
-                                address,
-                                QStringLiteral("-p"),
-                                QString::number(m_app.ApRecord.OtaPort),
-                                QStringLiteral("--auth=") + m_app.UploadPassword,
-                                QStringLiteral("-f"),
-                                imagePath};
+    const QStringList arguments =
+        QStringList{QStringLiteral("-i"), address, QStringLiteral("-p"),
+                    QString::number(m_app.ApRecord.OtaPort)} +
+        pinned +
+        QStringList{QStringLiteral("--auth=") + m_app.UploadPassword, QStringLiteral("-f"), imagePath};
 
     ProgressGuard progress{m_app.Ui};
     ProgressRequest request;
@@ -240,17 +292,23 @@ void WriteSequence::UploadAndAwaitVerdict()
 
     // A hung uploader (silent for the write's time limit) is ended; one that keeps printing runs on.
     AppCore& app = m_app;
-    const UploaderRun run = RunUploader(m_app, ResolveUploader(m_app.Settings.App_ESPOta), arguments,
-                                        &m_app.Log, progWait, [&app] { return app.WriteAbortRequested(); });
+    const UploaderLaunch launch = ResolveUploader(m_app.Settings.App_ESPOta);
+    m_uploaderPath = launch.path;
+    m_run = RunUploader(m_app, launch, arguments, &m_app.Log, progWait,
+                        [&app] { return app.WriteAbortRequested(); });
+    const UploaderRun& run = m_run;
     const QString uploaderError = QStringLiteral("NG: ERROR espota.exe");
     switch (run.end) {
     case UploaderEnd::CannotStart:
         m_app.AddLog(run.detail, true);
         m_app.AddLog(uploaderError, false);
+        m_why =
+            diag::UploaderCannotStart(launch.path, launch.problem.isEmpty() ? run.detail : launch.problem);
         m_outcome = OutcomeUploaderError;
         break;
     case UploaderEnd::Refused:
         m_app.AddLog(uploaderError, false);
+        JudgeUploaderRun(diag::BoardVerdict::None, 0);
         m_outcome = OutcomeUploaderError;
         break;
     case UploaderEnd::Aborted:
@@ -285,6 +343,7 @@ void WriteSequence::AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int 
         }
         if (m_engine.OtaResultArrived && !m_engine.OtaResultOk) {
             m_app.AddLog(QStringLiteral("NG: Program Update"), false);
+            JudgeUploaderRun(diag::BoardVerdict::Failed, 0);
             m_outcome = OutcomeAborted;
             return;
         }
@@ -294,6 +353,9 @@ void WriteSequence::AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int 
         }
         if (TicksSince(from) >= limitMs) {
             m_app.AddLog(lineWithout, false);
+            // Only a wait for the board's verdict is "no result in time"; a failed uploader is not.
+            JudgeUploaderRun(diag::BoardVerdict::None,
+                             outcomeWithout == OutcomeTimeout ? static_cast<int>(limitMs) : 0);
             m_outcome = outcomeWithout;
             return;
         }
@@ -315,13 +377,58 @@ void WriteSequence::JudgeRestartedBoard()
     }
     if (m_outcome != OutcomeSuccess)
         m_app.AddLog(QStringLiteral("NG: Program Update"), false);
+    if (m_outcome == OutcomeSuccess)
+        return;
+    if (!romRead) {
+        m_why = m_engine.LinkMode == 2
+                    ? diag::BoardSilentTcp(m_app.Settings.TCPServAddr, m_app.Settings.TCPPort)
+                    : diag::BoardSilentSerial(m_engine.PortName(), m_engine.BaudRate());
+    } else if (m_app.RomVersion != m_app.FirmwareId) {
+        m_why = diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId);
+    } else {
+        // The board took the image, but the uploader's output showed an error.
+        JudgeUploaderRun(diag::BoardVerdict::Ok, 0);
+    }
+}
+
+// The one place the uploader's run is judged: its output tells the phase it stopped at, the board's
+// verdict what happened after the transfer.
+void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
+{
+    diag::UploaderRun run;
+    run.output = m_run.output;
+    if (m_run.end == UploaderEnd::Finished || m_run.end == UploaderEnd::Failed)
+        run.exitCode = m_run.exitCode;
+    run.verdict = verdict;
+    run.imageSize = m_image ? m_image->size() : 0;
+    diag::UploadContext context;
+    context.boardAddress = FormatApAddress(m_app.ApRecord.IpAddr);
+    context.boardPort = m_app.ApRecord.OtaPort;
+    if (!m_preflight.pcAddress.isNull())
+        context.pcAddress = m_preflight.pcAddress.toString();
+    context.hostPort = m_preflight.hostPort;
+    context.ssid = m_app.ApRecord.NetworkName;
+    context.firewall = m_app.Network().Firewall();
+    context.uploaderPath = m_uploaderPath;
+    diag::UploaderFacts facts;
+    m_why = diag::ExplainUploaderRun(run, context, &facts);
+    if (verdict == diag::BoardVerdict::Failed && m_why.IsEmpty())
+        m_why = diag::BoardReportedFailure(facts.reason);
+    if (m_why.IsEmpty() && waitedMs > 0)
+        m_why = diag::NoResultInTime(waitedMs);
 }
 
 bool WriteSequence::Finish()
 {
+    // A serial port that went away during the write explains everything after it.
+    if (m_outcome != OutcomeSuccess && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
+        const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
+        m_why = diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device);
+    }
+    m_app.AddCauseLog(m_why);
     RestoreBoard(m_app);
     m_image.reset();
-    ShowWriteResult(m_app, m_outcome);
+    ShowWriteResult(m_app, m_outcome, m_why.IsEmpty() ? QString() : m_why.Block());
     m_app.AddLog(QStringLiteral("実行時間: ") + QString::number(m_stopwatch.ElapsedMs()) +
                      QStringLiteral("ms"),
                  false);
@@ -346,7 +453,7 @@ bool WriteSequence::Run()
         break;
     }
     m_stopwatch.Start();
-    if (JoinLink()) {
+    if (JoinLink() && CheckNetwork()) {
         if (!WriteImageFile())
             return false;
         UploadAndAwaitVerdict();
@@ -371,11 +478,14 @@ QString FormatApAddress(std::uint32_t address)
 }
 
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
-                             const QString& password, const QString& imagePath)
+                             const QString& password, const QString& imagePath, const QStringList& extra)
 {
     QString line = QuoteForInterpreter(uploader) + QStringLiteral(" -i ") + address + QStringLiteral(" -p ") +
-                   QString::number(port) + QStringLiteral(" --auth=") + QuotedPassword(password) +
-                   QStringLiteral(" -f ") + QuoteForInterpreter(imagePath);
+                   QString::number(port);
+    for (const QString& piece : extra)
+        line += QLatin1Char(' ') + piece;
+    line += QStringLiteral(" --auth=") + QuotedPassword(password) + QStringLiteral(" -f ") +
+            QuoteForInterpreter(imagePath);
 #ifdef Q_OS_WIN
     // cmd.exe /C strips one outer pair of quotes when the line begins with a quote.
     return QLatin1Char('"') + line + QLatin1Char('"');
@@ -424,14 +534,14 @@ WriteResultTexts WriteResultFor(int outcome)
     return t;
 }
 
-void ShowWriteResult(AppCore& app, int outcome)
+void ShowWriteResult(AppCore& app, int outcome, const QString& why)
 {
     const WriteResultTexts texts = WriteResultFor(outcome);
     ResultDialogRequest request;
     request.caption = QStringLiteral("書き込み結果");
     request.verdict = texts.verdict;
     request.verdictRgb = texts.verdictRgb;
-    request.detail = texts.detail;
+    request.detail = why.isEmpty() ? texts.detail : texts.detail + QStringLiteral("\n\n") + why;
     app.Ui.ResultDialog(request);
 }
 

@@ -27,10 +27,11 @@ QString TemporaryFirmwareFolder(int binPathMode);
 // The access point's address, most significant byte first ("192.168.0.1").
 QString FormatApAddress(std::uint32_t address);
 
-// The text handed to RunTool: uploader, -i, -p, --auth=, -f, with the paths quoted for the
-// interpreter.
+// The text handed to RunTool: uploader, -i, -p, `extra` (the PC's address and host port), --auth=,
+// -f, with the paths quoted for the interpreter.
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
-                             const QString& password, const QString& imagePath);
+                             const QString& password, const QString& imagePath,
+                             const QStringList& extra = {});
 
 struct WriteResultTexts {
     QString verdict;
@@ -45,8 +46,8 @@ WriteResultTexts WriteResultFor(int outcome);
 // ends a running write early with the aborted outcome (the board restored, the image removed);
 // after such a request no new write starts.
 bool RunOtaUpdate(AppCore& app);
-// The result dialog of a write.
-void ShowWriteResult(AppCore& app, int outcome);
+// The result dialog of a write; `why` (the cause-and-action lines) goes below the fixed text.
+void ShowWriteResult(AppCore& app, int outcome, const QString& why = QString());
 // The write command: the main window is disabled for the sequence and enabled again on every
 // way out. Does nothing while no board link exists.
 void FileSave1Execute(AppCore& app);

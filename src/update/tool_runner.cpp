@@ -1,6 +1,7 @@
 #include "update/tool_runner.h"
 
 #include "core/app_core.h"
+#include "diag/lasting_log.h"
 #include "platform/app_paths.h"
 #include "platform/code_page.h"
 #include "platform/event_wait.h"
@@ -124,6 +125,36 @@ private:
     int m_lastPercent = -1;
     int m_n = 0;
     bool m_refused = false;
+};
+
+// The uploader's output as kept for the classifier: the phases it went through are at the start,
+// its failure at the end.
+class OutputKeeper
+{
+public:
+    void Add(const QString& text)
+    {
+        if (m_head.size() < kHead) {
+            m_head += text;
+            return;
+        }
+        m_tail += text;
+        if (m_tail.size() > 2 * kTail) {
+            m_tail = m_tail.right(kTail);
+            m_cut = true;
+        }
+    }
+    QString Text() const
+    {
+        return m_cut ? m_head + QStringLiteral("\n...\n") + m_tail.right(kTail) : m_head + m_tail;
+    }
+
+private:
+    static constexpr qsizetype kHead = 64 * 1024;
+    static constexpr qsizetype kTail = 64 * 1024;
+    QString m_head;
+    QString m_tail;
+    bool m_cut = false;
 };
 
 #ifndef Q_OS_WIN
@@ -261,12 +292,19 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
     ProcessHooks hooks = watch.Hooks(abortCheck);
     hooks.silenceLimitMs = silenceLimitMs;
     const auto output = hooks.output;
-    hooks.output = [&run, output](const QByteArray& piece) {
+    OutputKeeper kept;
+    diag::LastingLog* lasting = app.Lasting;
+    hooks.output = [&run, &kept, lasting, output](const QByteArray& piece) {
         run.lastOutputTick = Clock().TickCount();
+        const QString text = FromAnsi(piece.constData(), static_cast<int>(piece.size()));
+        kept.Add(text);
+        if (lasting)
+            lasting->LogUploaderOutput(text);
         return output(piece);
     };
     const ProcessResult r = RunProcess(job, hooks);
     watch.Finish();
+    run.output = kept.Text();
     run.exitCode = r.exitCode;
     switch (r.end) {
     case ProcessEnd::Exited:

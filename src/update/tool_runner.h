@@ -59,6 +59,9 @@ struct UploaderRun {
     QString detail; // start error or cause, for the log
     // When the uploader last printed (or started), on the program's tick clock.
     std::uint32_t lastOutputTick = 0;
+    // What it printed, for telling its failures apart: all of it up to a bound; past that the
+    // beginning and the latest part (a flooding uploader must not fill the memory).
+    QString output;
 };
 
 // Runs the uploader with `arguments` after its own (`launch.arguments`), with the same output

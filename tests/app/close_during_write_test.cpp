@@ -3,6 +3,7 @@
 // image removed and the window closed; on no the write goes on to its verdict.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "diag/fake_network.h"
 #include "e2e/e2e_support.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
@@ -56,6 +57,7 @@ protected:
         SetClock(nullptr);
         SetFirmwareResourceRoot(QString());
         SetAdapterProvider({});
+        AppCore::SetDefaultNetwork(nullptr);
         SetExecutablePathOverride(QString());
     }
 
@@ -126,6 +128,12 @@ TEST_P(CloseDuringWriteTest, QuestionDecides)
     SetFirmwareResourceRoot(fw);
     const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.4.10"));
     SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
+    // The PC joined the board's access point on its Wi-Fi adapter: the network checks pass.
+    auto network = std::make_shared<diag::test::FakeNetwork>();
+    network->adapters = {
+        diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.10/24")})};
+    network->route = diag::test::Via(QStringLiteral("wlan0"));
+    AppCore::SetDefaultNetwork(network);
     SetClock(&clock);
 
     window = std::make_unique<TNX7IFBProgAppForm>();

@@ -3,6 +3,7 @@
 // scripted through the seam's beforeExec hook.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "diag/fake_network.h"
 #include "dialogs/about_box.h"
 #include "dialogs/guage_dialog.h"
 #include "e2e/e2e_support.h"
@@ -13,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -24,6 +26,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -229,7 +232,8 @@ TEST_F(MainWindowTest, MainMenuItemsHiddenItemsAndHints)
     auto* help = Find<QMenu>("Help1");
     ASSERT_TRUE(file && settings && help);
     EXPECT_EQ(MenuItems(file),
-              (QStringList{"FileSaveItem|書き込み開始|shown", "-", "FileExitItem|終了(&X)|shown"}));
+              (QStringList{"FileSaveItem|書き込み開始|shown", "MnSupportBundle|サポート情報を保存...|shown",
+                           "-", "FileExitItem|終了(&X)|shown"}));
     // The restart item's caption ends in a blank.
     EXPECT_EQ(MenuItems(settings),
               (QStringList{"MnSetConfig|パラメータ設定...|hidden", "-", "ESP32_Restart|リスタート |hidden",
@@ -270,8 +274,13 @@ TEST_F(MainWindowTest, LogPaneContextMenuClearsIt)
     ASSERT_NE(memo, nullptr);
     auto* popup = memo->findChild<QMenu*>(QStringLiteral("PopupMenu1"));
     ASSERT_NE(popup, nullptr);
-    ASSERT_EQ(popup->actions().size(), 1);
-    QAction* clear = popup->actions().first();
+    QStringList items;
+    for (const QAction* a : popup->actions())
+        items.append(a->objectName() + QLatin1Char('|') + a->text());
+    EXPECT_EQ(items, (QStringList{"MnCopy|コピー", "MnSelectAll|すべて選択", "MnSaveLog|ログを保存...",
+                                  "MnClear|クリア"}));
+    EXPECT_TRUE(memo->isReadOnly());
+    QAction* clear = popup->actions().last();
     EXPECT_EQ(clear->objectName(), QStringLiteral("MnClear"));
     EXPECT_EQ(clear->text(), QStringLiteral("クリア"));
 
@@ -288,6 +297,55 @@ TEST_F(MainWindowTest, LogPaneContextMenuClearsIt)
     // Cleared means no lines: the next line is the first.
     Window().AddLog(QStringLiteral("three"), true);
     EXPECT_EQ(LinesOf(memo), (QStringList{"three"}));
+}
+
+// The pane's text leaves the window by copy, by "ログを保存..." and in the run's log file and the
+// support zip; only the copy (the person's own selection) may carry a password.
+TEST_F(MainWindowTest, LogCopiesSavedLogRunLogAndSupportZip)
+{
+    AppCore& core = Window().Core();
+    const QStringList passwords{core.UploadPassword, core.ApRecord.Password};
+    core.AddLog(QStringLiteral("uploader --auth=") + passwords.at(0) + QStringLiteral(" ap ") +
+                    passwords.at(1),
+                true);
+    core.AddLog(QStringLiteral("second line"), true);
+
+    QPlainTextEdit* memo = Memo();
+    Find<QAction>("MnSelectAll")->trigger();
+    Find<QAction>("MnCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), memo->toPlainText());
+    EXPECT_TRUE(memo->isReadOnly());
+
+    const auto expectNoPassword = [&passwords](const QString& text, const char* what) {
+        for (const QString& p : passwords)
+            EXPECT_FALSE(text.contains(p)) << what << " holds " << p.toStdString();
+    };
+    const QString saved = dir.filePath(QStringLiteral("pane.log"));
+    ASSERT_TRUE(Window().SaveLogTo(saved));
+    QFile pane(saved);
+    ASSERT_TRUE(pane.open(QIODevice::ReadOnly));
+    const QString paneText = QString::fromUtf8(pane.readAll());
+    EXPECT_TRUE(paneText.contains(QStringLiteral("second line")));
+    expectNoPassword(paneText, "the saved pane");
+
+    const QDir logs(dir.filePath(QStringLiteral("Orvanta/log")));
+    const QStringList files = logs.entryList({QStringLiteral("nx7ifbprog-*.log")}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile run(logs.filePath(files.first()));
+    ASSERT_TRUE(run.open(QIODevice::ReadOnly));
+    const QString runText = QString::fromUtf8(run.readAll());
+    EXPECT_TRUE(runText.contains(QStringLiteral("second line")));
+    EXPECT_TRUE(runText.contains(QStringLiteral("--auth=***")));
+    expectNoPassword(runText, "the run's log");
+
+    const QString zip = dir.filePath(QStringLiteral("support.zip"));
+    ASSERT_TRUE(Window().SupportBundleTo(zip));
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip});
+    ASSERT_TRUE(unzip.waitForFinished(20000));
+    const QString content = QString::fromUtf8(unzip.readAllStandardOutput());
+    EXPECT_TRUE(content.contains(QStringLiteral("second line")));
+    expectNoPassword(content, "the support zip");
 }
 
 TEST_F(MainWindowTest, SettingsFolderBesideTheExecutableAndDefaultsWithoutAFile)
@@ -457,6 +515,7 @@ protected:
         SetClock(nullptr);
         SetFirmwareResourceRoot(QString());
         SetAdapterProvider({});
+        AppCore::SetDefaultNetwork(nullptr);
     }
 
     // Settings with short waits, the stand-in uploader and COM9, then the simulator pinned as COM9
@@ -485,6 +544,12 @@ protected:
         SetFirmwareResourceRoot(fw);
         const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.4.10"));
         SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
+        // The PC joined the board's access point on its Wi-Fi adapter: the network checks pass.
+        auto network = std::make_shared<diag::test::FakeNetwork>();
+        network->adapters = {
+            diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.10/24")})};
+        network->route = diag::test::Via(QStringLiteral("wlan0"));
+        AppCore::SetDefaultNetwork(network);
 
         // The protocol's fixed pauses and reply waits run four times faster.
         SetClock(&clock);
@@ -655,7 +720,10 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QTest::keyClick(&Window(), Qt::Key_S, Qt::ControlModifier);
 
     EXPECT_EQ(script.seen, (QStringList{"OpenCom1Dlg", "Msg1Dlg", "ResultDlg"}));
-    EXPECT_EQ(joinMemo, (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu"}));
+    EXPECT_EQ(
+        joinMemo,
+        (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu",
+                     "Version   : 3030KMT27 → 3030KMT27（同じバージョンです。書き込んでも変わりません）"}));
     EXPECT_TRUE(joinUsable);
     EXPECT_TRUE(windowOffDuringJoin);
     EXPECT_TRUE(logReadableDuringJoin);
@@ -680,8 +748,9 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     QFile args(dir.filePath(QStringLiteral("args.txt")));
     ASSERT_TRUE(args.open(QIODevice::ReadOnly));
     const QStringList argv = QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(argv.size(), 7);
-    EXPECT_EQ(argv.mid(0, 6), (QStringList{"-i", "192.168.4.1", "-p", "3232", "--auth=KW5GDH4072", "-f"}));
+    ASSERT_EQ(argv.size(), 11);
+    EXPECT_EQ(argv.mid(0, 10), (QStringList{"-i", "192.168.4.1", "-p", "3232", "-I", "192.168.4.10", "-P",
+                                            "3233", "--auth=KW5GDH4072", "-f"}));
     const QString tempImage = argv.last();
     EXPECT_TRUE(tempImage.startsWith(dir.filePath(QStringLiteral("Orvanta/UOf-")))) << qPrintable(tempImage);
     EXPECT_FALSE(QFileInfo::exists(tempImage));
@@ -699,7 +768,7 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     EXPECT_FALSE(Find<QAction>("FileSaveItem")->isVisible());
     EXPECT_TRUE(Window().centralWidget()->isEnabled());
     EXPECT_TRUE(Find<QWidget>("Panel4")->isEnabled());
-    EXPECT_FALSE(Memo()->isReadOnly());
+    EXPECT_TRUE(Memo()->isReadOnly()); // always: the pane is a record, not an editor
     EXPECT_TRUE(Find<QAction>("MnClear")->isEnabled());
     EXPECT_TRUE(Window().menuBar()->isEnabled());
     EXPECT_TRUE(Find<QToolBar>("ToolBar1")->isEnabled());

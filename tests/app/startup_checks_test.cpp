@@ -2,7 +2,10 @@
 // accepts, run in process against the board simulator over a pseudo-terminal.
 #include "app/startup_flow.h"
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
+#include "discovery/connect_board.h"
 #include "platform/app_paths.h"
+#include "platform/com_names.h"
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
@@ -10,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -87,11 +91,12 @@ protected:
         f.close();
 
         sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
-        sim.setArguments({QStringLiteral("--pty"), QStringLiteral("--pin"), ini, QStringLiteral("--com"),
-                          QStringLiteral("9"), QStringLiteral("--record"), record,
-                          QStringLiteral("--restart-ms"), QStringLiteral("0"),
-                          QStringLiteral("--rom-version"), QString::fromUtf8(b.rom),
-                          QStringLiteral("--model"), QString::fromUtf8(b.model)});
+        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
+                                     QStringLiteral("--com"), QStringLiteral("9"), QStringLiteral("--record"),
+                                     record, QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                                     QStringLiteral("--rom-version"), QString::fromUtf8(b.rom),
+                                     QStringLiteral("--model"), QString::fromUtf8(b.model)} +
+                         extraSimArgs);
         sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         sim.start();
         ASSERT_TRUE(sim.waitForStarted(5000)) << "build the ifb-sim target";
@@ -125,6 +130,7 @@ protected:
     MemoryLog log;
     AppCore app{ui, log};
     int closeRequests = 0;
+    QStringList extraSimArgs;
 };
 
 TEST_P(StartupChecks, AcceptsOrRefusesTheBoard)
@@ -155,6 +161,48 @@ TEST_P(StartupChecks, AcceptsOrRefusesTheBoard)
     EXPECT_EQ(requests.last(), b.verdict == RomRefused ? kRomRequest : kModelRequest);
     EXPECT_EQ(requests.contains(kModelRequest), b.verdict == ModelRefused);
     EXPECT_FALSE(requests.contains(kTargetIdRequest));
+}
+
+const QString kNotConfirmed = QStringLiteral("I/Fボードの接続を確認できませんでした。\n\n"
+                                             "接続と設定の確認およびソフトと接続製品を再起動してください。");
+
+// A board that never answers: the device and speed tried are named in the log, below the USB-mode
+// offer's text and below the closing message's.
+TEST_F(StartupChecks, SilentBoardIsNamedWithItsPortAndSpeed)
+{
+    extraSimArgs = {QStringLiteral("--fault"), QStringLiteral("silent")};
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    ASSERT_FALSE(device.isEmpty());
+
+    EXPECT_FALSE(FormShow(app));
+    ASSERT_EQ(ui.messages.size(), 2) << ui.messageTexts().join('\n').toStdString();
+    const diag::CauseAction why = diag::BoardSilentSerial(device, 115200);
+    EXPECT_EQ(ui.messages.at(0).text,
+              UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + why.Block());
+    EXPECT_EQ(ui.messages.at(1).text, kNotConfirmed + QStringLiteral("\n\n") + why.Block());
+    EXPECT_TRUE(log.Contains(why.Lines().at(0)) && log.Contains(why.Lines().at(1)))
+        << log.lines.join('\n').toStdString();
+}
+
+// A port another program holds: the open fails, and the closing message says who to look for.
+TEST_F(StartupChecks, PortHeldByAnotherProgramIsSaidSo)
+{
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    QSerialPort holder(device);
+    ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+
+    EXPECT_FALSE(FormShow(app));
+    if (!log.Contains(QStringLiteral("NG: Port Open")))
+        GTEST_SKIP() << "this system lets a second program open the same device";
+    ASSERT_EQ(ui.messages.size(), 1);
+    EXPECT_EQ(ui.messages.first().text,
+              kNotConfirmed + QStringLiteral("\n\n") + diag::SerialPortBusy(device).Block());
+    EXPECT_TRUE(log.Contains(diag::SerialPortBusy(device).Lines().at(0)));
+    EXPECT_EQ(closeRequests, 1);
 }
 
 // The tool carries 3030KMT27: characters 5 to 9 of the board's ROM version must read KMT27.

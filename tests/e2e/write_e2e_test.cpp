@@ -56,8 +56,10 @@ TEST_P(WriteE2E, Outcome)
         "--ap-ip",      "192.168.0.1", "--ap-name", "IFB-AP-7", "--ota-result-delay-ms", "100"};
     ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")), simBase + c.simArgs));
 
-    const RunResult r = folder.Run(QStringList{"--headless", "--write", "--verbose"} + c.toolArgs, 90000,
-                                   QStringList{"NX7IFBPROG_TIME_SCALE=4"} + c.env);
+    // The PC joined the board's access point: the network checks before the uploader pass.
+    const RunResult r = folder.Run(
+        QStringList{"--headless", "--write", "--verbose"} + c.toolArgs, 90000,
+        QStringList{"NX7IFBPROG_TIME_SCALE=4", "NX7IFBPROG_NETWORK=wlan0=192.168.0.10/24"} + c.env);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, c.exitCode) << qPrintable(r.err);
 
@@ -93,9 +95,9 @@ TEST_P(WriteE2E, Outcome)
         ASSERT_TRUE(args.open(QIODevice::ReadOnly));
         const QStringList argv =
             QString::fromUtf8(args.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        ASSERT_EQ(argv.size(), 7);
-        EXPECT_EQ(argv.mid(0, 6),
-                  (QStringList{"-i", "192.168.0.1", "-p", "3232", "--auth=KW5GDH4072", "-f"}));
+        ASSERT_EQ(argv.size(), 11);
+        EXPECT_EQ(argv.mid(0, 10), (QStringList{"-i", "192.168.0.1", "-p", "3232", "-I", "192.168.0.10", "-P",
+                                                "3233", "--auth=KW5GDH4072", "-f"}));
         const QString tempFile = argv.last();
         EXPECT_TRUE(tempFile.startsWith(folder.Path(QStringLiteral("Orvanta/UOf-")))) << qPrintable(tempFile);
         EXPECT_FALSE(QFileInfo::exists(tempFile)) << "the temporary image is deleted at the end";

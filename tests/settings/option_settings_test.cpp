@@ -340,6 +340,25 @@ TEST_F(OptionSettings, LeftoversOfAnInterruptedSaveAreRemovedAtTheNextStart)
                                  "nx7ifbprog.ini.Qw12Er", "nx7ifbprog.ini.bak", "other.ini.Ab3dE9"}));
 }
 
+// The write's host port: read from the file (default 3233, 0 kept: the uploader's choice), never
+// written, so a value set by hand survives the save and the saved key list stays as it was.
+TEST_F(OptionSettings, HostPortIsReadAndLeftAsSetByHand)
+{
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(s.OtaHostPort, 3233);
+    for (const char* value : {"0", "40000"}) {
+        ASSERT_TRUE(WriteAll(path, QByteArray("[Option]\r\nOtaHostPort=") + value + "\r\n"));
+        LoadOptionSettings(path, s);
+        EXPECT_EQ(s.OtaHostPort, QByteArray(value).toInt());
+        s.OtaHostPort = 1234;
+        ASSERT_TRUE(SaveOptionSettings(path, s, 0, &ui));
+        const QByteArray saved = ReadAll(path);
+        EXPECT_TRUE(saved.contains(QByteArray("OtaHostPort=") + value + "\r\n")) << saved.constData();
+        EXPECT_FALSE(saved.contains("OtaHostPort=1234"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)

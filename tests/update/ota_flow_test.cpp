@@ -1,8 +1,11 @@
 // The whole write against the board simulator over a pseudo-terminal, with a stand-in uploader.
 #include "comm/frame_codec.h"
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
+#include "diag/fake_network.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
+#include "platform/com_names.h"
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
@@ -94,6 +97,7 @@ struct Uploader {
         "Uploading: [============================================================] 100% Done...\n";
     QByteArray after; // printed after the sleep
     double sleepSeconds = 0;
+    int exitCode = 0;
 };
 
 class OtaFlowTest : public ::testing::Test
@@ -119,6 +123,12 @@ protected:
         SetFirmwareResourceRoot(root + QStringLiteral("/fw"));
 
         UseAdapters(QStringLiteral("Wi-Fi=192.168.0.10"));
+        // The PC joined the board's access point on its Wi-Fi adapter; the wired LAN is elsewhere.
+        net->adapters = {
+            diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.2/24")}),
+            diag::test::Adapter(QStringLiteral("eth0"), false, {QStringLiteral("10.0.0.5/24")})};
+        net->route = diag::test::Via(QStringLiteral("wlan0"));
+        app.NetworkOverride = net;
         app.View.setMainEnabled = [this](bool on) { mainEnabled.append(on); };
         app.View.setWriteCommandAvailable = [this](bool on) { writeAvailable.append(on); };
     }
@@ -166,7 +176,8 @@ protected:
                 QByteArray::number(u.sleepSeconds) +
                 "\n"
                 "printf '%s' '" +
-                u.after + "'\n");
+                u.after + "'\n" +
+                (u.exitCode != 0 ? "exit " + QByteArray::number(u.exitCode) + "\n" : QByteArray()));
         f.close();
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
     }
@@ -203,6 +214,7 @@ protected:
         // As the start-up left it: the board's mode word saved, verbose log on to see every line.
         app.SavedOperationMode = 0x0001;
         app.OperationModeKnown = true;
+        app.RomVersion = QStringLiteral("3030KMT26");
         app.VerboseLog = true;
         app.CreateEngine();
         app.Timer1.start();
@@ -266,7 +278,12 @@ protected:
         EXPECT_EQ(ui.results.first().caption, QStringLiteral("書き込み結果"));
         EXPECT_EQ(ui.results.first().verdict, texts.verdict);
         EXPECT_EQ(ui.results.first().verdictRgb, texts.verdictRgb);
-        EXPECT_EQ(ui.results.first().detail, texts.detail);
+        // The fixed text first; what most likely went wrong below it.
+        const QString& detail = ui.results.first().detail;
+        EXPECT_TRUE(detail.startsWith(texts.detail)) << detail.toStdString();
+        if (outcome == OutcomeSuccess) {
+            EXPECT_EQ(detail, texts.detail);
+        }
         // The closing lines end the log, right after the elapsed time.
         ASSERT_GE(log.lines.size(), texts.closingLines.size() + 1);
         EXPECT_EQ(log.lines.mid(log.lines.size() - texts.closingLines.size()), texts.closingLines);
@@ -288,6 +305,7 @@ protected:
     FlowUi ui;
     MemoryLog log;
     AppCore app{ui, log};
+    std::shared_ptr<diag::test::FakeNetwork> net = std::make_shared<diag::test::FakeNetwork>();
     QList<bool> mainEnabled;
     QList<bool> writeAvailable;
 };
@@ -303,15 +321,21 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
     EXPECT_EQ(join.caption, QStringLiteral("OTA経由のアップデート開始"));
     EXPECT_EQ(join.message1, QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。"));
     EXPECT_EQ(join.message2, QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。"));
+    // The fixed lines, then what the write will change.
     EXPECT_EQ(join.memoLines, (QStringList{QStringLiteral("SSID      : IFB-SIM-OTA"),
-                                           QStringLiteral("Password  : MervoxTqLu")}));
+                                           QStringLiteral("Password  : MervoxTqLu"),
+                                           QStringLiteral("Version   : 3030KMT26 → 3030KMT27")}));
+    EXPECT_TRUE(log.Contains(QStringLiteral("バージョン: 3030KMT26 → 3030KMT27")));
 
-    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "--auth=KW5GDH4072",
-                                           "-f", TempPath()}));
+    // The network checks passed: the PC's address and the fixed host port go to the uploader.
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-I", "192.168.4.2",
+                                           "-P", "3233", "--auth=KW5GDH4072", "-f", TempPath()}));
+    EXPECT_TRUE(ui.messages.isEmpty());
     // Verbose log on: the command line is logged as handed to the interpreter.
-    EXPECT_TRUE(log.Contains(QuoteForInterpreter(uploader) +
-                             QStringLiteral(" -i 192.168.4.1 -p 3232 --auth=KW5GDH4072 -f ") +
-                             QuoteForInterpreter(TempPath())));
+    EXPECT_TRUE(
+        log.Contains(QuoteForInterpreter(uploader) +
+                     QStringLiteral(" -i 192.168.4.1 -p 3232 -I 192.168.4.2 -P 3233 --auth=KW5GDH4072 -f ") +
+                     QuoteForInterpreter(TempPath())));
     QFile copy(dir.filePath(QStringLiteral("image-copy")));
     ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
     EXPECT_EQ(copy.readAll(), image);
@@ -833,6 +857,260 @@ TEST_F(OtaFlowTest, SilentBoardAfterARestartIsProbedAtMostForTheCheckTime)
     // Nothing is pending any more: no further probe.
     EXPECT_TRUE(app.AwaitBoardBack());
     EXPECT_EQ(Frames().size(), frames.size());
+}
+
+} // namespace
+
+namespace
+{
+
+// Every failure a write can meet ends with its cause and action: in the log after the fixed lines,
+// and below the fixed text of the result dialog, with the concrete values of the case.
+struct WhyCase {
+    const char* name;
+    QStringList simArgs;
+    QByteArray uploaderOut; // empty: a clean upload
+    int exitCode;
+    QString adapters;      // empty: a Wi-Fi adapter on the board's network
+    bool activeUfw;        // the PC's firewall is on (the person goes on past the check)
+    QStringList causeHas;  // pieces of the "原因: " line
+    QStringList actionHas; // pieces of the "対処: " line
+    QStringList partLines; // fixed lines that stay, before the cause
+    int outcome;
+};
+
+void PrintTo(const WhyCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class OtaFlowWhyTest : public OtaFlowTest, public ::testing::WithParamInterface<WhyCase>
+{
+};
+
+TEST_P(OtaFlowWhyTest, CauseAndActionFollowTheFixedTexts)
+{
+    const WhyCase& c = GetParam();
+    if (!c.adapters.isEmpty())
+        UseAdapters(c.adapters);
+    if (c.activeUfw) {
+        net->firewall.kind = diag::FirewallKind::Ufw;
+        net->firewall.active = true;
+        ui.answers.push_back(MsgResult::Yes);
+    }
+    Uploader u;
+    if (!c.uploaderOut.isEmpty())
+        u.output = c.uploaderOut;
+    u.exitCode = c.exitCode;
+    Start(c.simArgs, u);
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ExpectResult(c.outcome);
+
+    // The last cause: a failed network check before the uploader has its own.
+    const auto starts = [this](const QString& prefix) {
+        for (qsizetype i = log.lines.size() - 1; i >= 0; --i) {
+            if (log.lines.at(i).startsWith(prefix))
+                return i;
+        }
+        return qsizetype(-1);
+    };
+    const qsizetype cause = starts(QStringLiteral("原因: "));
+    ASSERT_GE(cause, 0) << log.lines.join(QLatin1Char('\n')).toStdString();
+    ASSERT_LT(cause + 1, log.lines.size());
+    const QString causeLine = log.lines.at(cause);
+    const QString actionLine = log.lines.at(cause + 1);
+    EXPECT_TRUE(actionLine.startsWith(QStringLiteral("対処: "))) << actionLine.toStdString();
+    for (const QString& piece : c.causeHas)
+        EXPECT_TRUE(causeLine.contains(piece)) << causeLine.toStdString() << " lacks " << piece.toStdString();
+    for (const QString& piece : c.actionHas)
+        EXPECT_TRUE(actionLine.contains(piece))
+            << actionLine.toStdString() << " lacks " << piece.toStdString();
+    for (const QString& line : c.partLines) {
+        const qsizetype at = log.lines.indexOf(line);
+        EXPECT_GE(at, 0) << line.toStdString();
+        EXPECT_LT(at, cause) << line.toStdString();
+    }
+    // The result box: its fixed text, then the same two lines.
+    EXPECT_EQ(ui.results.first().detail, WriteResultFor(c.outcome).detail + QStringLiteral("\n\n") +
+                                             causeLine + QLatin1Char('\n') + actionLine);
+}
+
+const QString kNoWifi = QStringLiteral("Wi-Fi=192.168.1.20");
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, OtaFlowWhyTest,
+    ::testing::Values(
+        WhyCase{"password_refused",
+                {},
+                "Sending invitation to 192.168.4.1 \nAuthenticating (MD5 protocol)...FAIL\n"
+                "14:01:00 [ERROR]: Authentication Failed: Authentication Failed\n",
+                1,
+                kNoWifi,
+                false,
+                {QStringLiteral("アップロード用パスワード")},
+                {},
+                // The old advice stays, but is no longer all that is said.
+                {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"),
+                 QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"invitation_unanswered",
+                {},
+                "Sending invitation to 192.168.4.1 ..........\n14:02:40 [ERROR]: No response from the ESP\n",
+                1,
+                kNoWifi,
+                false,
+                {QStringLiteral("192.168.4.1")},
+                {QStringLiteral("IFB-SIM-OTA")},
+                {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。")},
+                OutcomeUploaderError},
+        WhyCase{"no_connect_back_behind_ufw",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n14:01:20 [ERROR]: No response from "
+                "device\n",
+                1,
+                {},
+                true,
+                {QStringLiteral("3233"), QStringLiteral("ufw")},
+                {QStringLiteral("sudo ufw allow 3233/tcp")},
+                {QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"transfer_lost",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                "Sending invitation to 192.168.4.1 \nAuthenticating...OK\nUploading: [=====     ] 37% \n"
+                "14:01:30 [ERROR]: Error Uploading: [Errno 104] Connection reset by peer\n",
+                1,
+                {},
+                false,
+                {QStringLiteral("37%")},
+                {},
+                {QStringLiteral("NG: ERROR espota.exe")},
+                OutcomeUploaderError},
+        WhyCase{"board_reports_failure",
+                {QStringLiteral("--ota-result"), QStringLiteral("BR")},
+                {},
+                0,
+                {},
+                false,
+                {},
+                {},
+                {QStringLiteral("NG: Program Update")},
+                OutcomeAborted},
+        WhyCase{"no_result_in_time",
+                {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                {},
+                0,
+                {},
+                false,
+                {diag::NoResultInTime(1500).cause},
+                {},
+                {QStringLiteral("NG: Time Over")},
+                OutcomeTimeout},
+        WhyCase{"old_version_after_restart",
+                {QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT26")},
+                {},
+                0,
+                {},
+                false,
+                {QStringLiteral("3030KMT26")},
+                {},
+                {QStringLiteral("IFB-ROMVer : 3030KMT26"), QStringLiteral("NG: Program Update")},
+                OutcomeAborted},
+        WhyCase{
+            "access_point_not_joined",
+            {QStringLiteral("--no-station")},
+            {},
+            0,
+            {},
+            false,
+            {QStringLiteral("IFB-SIM-OTA"), QStringLiteral("wlan0 192.168.4.2/24"), QStringLiteral("eth0")},
+            {QStringLiteral("IFB-SIM-OTA")},
+            {QStringLiteral("Not Connection")},
+            OutcomeTimeout}),
+    [](const ::testing::TestParamInfo<WhyCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowTest, SerialPortLostDuringTheUploadIsNamed)
+{
+    Uploader u;
+    u.sleepSeconds = 1.5;
+    Start({}, u);
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    ASSERT_FALSE(device.isEmpty());
+    // The board's side goes away while the uploader runs: the pseudo-terminal vanishes.
+    QTimer::singleShot(300, [this] { sim.kill(); });
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.results.size(), 1);
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
+        << ui.results.first().detail.toStdString();
+    EXPECT_TRUE(log.Contains(diag::SerialPortVanished(device).Lines().at(0)));
+}
+
+TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
+{
+    Start({});
+    const QString missing = root + QStringLiteral("/bin/no-such-uploader");
+    app.Settings.App_ESPOta = missing;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ExpectResult(OutcomeUploaderError);
+    const QString detail = ui.results.first().detail;
+    EXPECT_TRUE(detail.contains(QStringLiteral("\n\n原因: ")) && detail.contains(missing))
+        << detail.toStdString();
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
+}
+
+// The checks before the uploader: a failed one is said with its cause and action and the person is
+// asked; "no" ends the write before the uploader, "yes" runs it with what could be pinned.
+TEST_F(OtaFlowTest, FailedNetworkCheckAsksAndNoEndsTheWriteBeforeTheUploader)
+{
+    net->adapters = {diag::test::Adapter(QStringLiteral("eth0"), false, {QStringLiteral("10.0.0.5/24")})};
+    net->route = diag::test::Via(QStringLiteral("eth0"));
+    Start({});
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.messages.size(), 1);
+    const MessageRequest& ask = ui.messages.first();
+    EXPECT_EQ(ask.buttons, MsgButtons::YesNo);
+    EXPECT_EQ(ask.caption, QStringLiteral("ネットワークの確認"));
+    EXPECT_TRUE(ask.text.contains(QStringLiteral("原因: ")) &&
+                ask.text.contains(QStringLiteral("192.168.4.1")) &&
+                ask.text.contains(QStringLiteral("対処: ")))
+        << ask.text.toStdString();
+    EXPECT_TRUE(UploaderArgs().isEmpty());
+    EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
+                            [](const QString& l) { return l.startsWith(QStringLiteral("原因: ")); }));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeAborted);
+}
+
+TEST_F(OtaFlowTest, GoingOnPastAFailedCheckPinsOnlyTheHostPort)
+{
+    net->adapters = {diag::test::Adapter(QStringLiteral("eth0"), false, {QStringLiteral("10.0.0.5/24")})};
+    ui.answers.push_back(MsgResult::Yes);
+    Start({});
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-P", "3233",
+                                           "--auth=KW5GDH4072", "-f", TempPath()}));
+    ExpectResult(OutcomeSuccess);
+}
+
+TEST_F(OtaFlowTest, HostPortSettingZeroLeavesThePortToTheUploader)
+{
+    Start({});
+    app.Settings.OtaHostPort = 0;
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-I", "192.168.4.2",
+                                           "--auth=KW5GDH4072", "-f", TempPath()}));
+    EXPECT_EQ(net->boundPort, 0);
+}
+
+TEST_F(OtaFlowTest, EqualVersionsAreSaidInTheJoinDialog)
+{
+    Start({});
+    app.RomVersion = QStringLiteral("3030KMT27");
+    EXPECT_TRUE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.messageDialogs.size(), 1);
+    EXPECT_EQ(ui.messageDialogs.first().memoLines.last(),
+              QStringLiteral("Version   : ") +
+                  diag::VersionChangeText(QStringLiteral("3030KMT27"), QStringLiteral("3030KMT27")));
+    EXPECT_TRUE(ui.messageDialogs.first().memoLines.last().contains(QStringLiteral("同じバージョン")));
 }
 
 } // namespace
