@@ -123,6 +123,11 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     };
     m_core->View.showUploaderPath = [this](const QString& path) { Sel_espota->setText(path); };
     m_core->View.showFirmware = [this](const QString& text) { Sel_firm->setText(text); };
+    // The session's OK / NG counts stay at the right of the status bar, beside its messages.
+    auto* counters = new QLabel(m_core->Counters.Text(), this);
+    counters->setObjectName(QStringLiteral("SessionCounters"));
+    statusBar()->addPermanentWidget(counters);
+    m_core->View.showSessionCounters = [counters](const QString& text) { counters->setText(text); };
     m_core->View.closeMainWindow = [this] {
         m_closeByFlow = true;
         close();

@@ -94,7 +94,7 @@ bool Verify(AppCore& app)
         return false;
     }
 
-    if (!cmd.GetTargetId()) {
+    if (!cmd.GetTargetId(&app.TargetId)) {
         Refuse(app, kFirmwareFault, QString());
         return false;
     }

@@ -130,7 +130,7 @@ bool BoardCommands::SetOtaMode(std::uint8_t value, bool withFlag, int comPort,
     return ok;
 }
 
-bool BoardCommands::GetTargetId()
+bool BoardCommands::GetTargetId(QString* idText)
 {
     Send({+Request::TargetId});
     if (!m_engine.WaitAnyReply())
@@ -139,7 +139,10 @@ bool BoardCommands::GetTargetId()
     if (!id)
         return false;
     Log(QStringLiteral("ターゲットID情報"), false);
-    Log(QStringLiteral("ID : ") + QStringLiteral("%1").arg(*id, 4, 16, QLatin1Char('0')).toUpper(), true);
+    const QString text = QStringLiteral("%1").arg(*id, 4, 16, QLatin1Char('0')).toUpper();
+    Log(QStringLiteral("ID : ") + text, true);
+    if (idText)
+        *idText = text;
     return true;
 }
 

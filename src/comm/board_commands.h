@@ -33,7 +33,8 @@ public:
     // starts Timer1).
     bool SetOtaMode(std::uint8_t value, bool withFlag, int comPort,
                     const std::function<void()>& linkReopened);
-    bool GetTargetId();
+    // `id`, when given, receives the id as logged ("1234").
+    bool GetTargetId(QString* id = nullptr);
     bool GetWifiSsid(int timeoutMs, TCPIPPARAM& record);
     bool GetWifiPassword(int timeoutMs, TCPIPPARAM& record);
     bool GetNetParams(int timeoutMs, TCPIPPARAM& record);

@@ -5,6 +5,7 @@
 #include "comm/board_commands.h"
 #include "comm/board_types.h"
 #include "comm/engine.h"
+#include "diag/write_record.h"
 #include "settings/option_settings.h"
 
 #include <QObject>
@@ -28,11 +29,12 @@ class NetworkView;
 } // namespace diag
 
 struct ViewHooks {
-    std::function<void(bool)> setMainEnabled;             // enable/disable the main window
-    std::function<void(bool)> setWriteCommandAvailable;   // ToolButton2 enabled + FileSaveItem visible
-    std::function<void(const QString&)> showUploaderPath; // Sel_espota
-    std::function<void(const QString&)> showFirmware;     // Sel_firm
-    std::function<void()> closeMainWindow;                // close (the shutdown runs)
+    std::function<void(bool)> setMainEnabled;                // enable/disable the main window
+    std::function<void(bool)> setWriteCommandAvailable;      // ToolButton2 enabled + FileSaveItem visible
+    std::function<void(const QString&)> showUploaderPath;    // Sel_espota
+    std::function<void(const QString&)> showFirmware;        // Sel_firm
+    std::function<void()> closeMainWindow;                   // close (the shutdown runs)
+    std::function<void(const QString&)> showSessionCounters; // "OK n / NG m" after each write
 };
 
 class AppCore : public QObject
@@ -103,6 +105,8 @@ public:
     QString FirmwareId = QStringLiteral("3030KMT27");
     QString RomVersion;
     QString ModelName;
+    // The board's target id as read at start-up ("1234"); empty when not read.
+    QString TargetId;
     TCPIPPARAM NetParams;
     std::uint16_t SavedOperationMode = 0;
     bool UsbModeSelected = false;
@@ -117,6 +121,9 @@ public:
     bool ToolOutputClean = true;
     bool DiagnosticsOn = false;
     bool WriteCommandAvailable = true;
+    // The writes of this session, and whether an unwritable record file has been said already.
+    diag::SessionCounters Counters;
+    bool WriteRecordErrorLogged = false;
 
     std::unique_ptr<TTComXDlg> TComXDlg;
     QTimer Timer1;

@@ -3,6 +3,7 @@
 #include "core/app_core.h"
 #include "diag/diag_texts.h"
 #include "diag/preflight.h"
+#include "diag/write_record.h"
 #include "platform/app_paths.h"
 #include "platform/com_names.h"
 #include "platform/event_wait.h"
@@ -13,6 +14,7 @@
 #include "update/tool_runner.h"
 #include "update/wifi_check.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -149,6 +151,7 @@ private:
                       const QString& lineWithout);
     void JudgeRestartedBoard();
     void JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs);
+    void Record();
     bool Finish();
 
     AppCore& m_app;
@@ -162,11 +165,19 @@ private:
     diag::PreflightResult m_preflight;
     UploaderRun m_run;
     QString m_uploaderPath;
+    // For the write record: the version the board ran before, the version read after the restart,
+    // a short name for what failed, and the upload's time when the board took the whole image.
+    QString m_versionBefore;
+    QString m_versionAfter;
+    QString m_failureClass;
+    qint64 m_uploadMs = -1;
+    qint64 m_imageSize = 0;
 };
 
 WriteSequence::Prepared WriteSequence::Prepare()
 {
     m_app.ToolOutputClean = true;
+    m_versionBefore = m_app.RomVersion;
     if (!m_commands.GetApInfo(true, m_app.ApRecord))
         return Prepared::GiveUp;
     m_engine.OtaResultArrived = false;
@@ -174,6 +185,7 @@ WriteSequence::Prepared WriteSequence::Prepare()
     if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
         BoardRefusedLastRequest(m_engine)) {
         m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);
+        m_failureClass = QStringLiteral("ota-mode-refused");
         return Prepared::Refused;
     }
 
@@ -204,6 +216,7 @@ bool WriteSequence::JoinLink()
     }
     // Reported as a time-out: its texts ask to check the connection and the write can be retried.
     m_app.AddLog(QStringLiteral("Not Connection"), true);
+    m_failureClass = QStringLiteral("ap-not-joined");
     m_why = diag::ApNotJoined(m_app.ApRecord.NetworkName, m_app.Network().Adapters(),
                               m_app.Settings.CONECT_WAIT_TIME);
     m_outcome = OutcomeTimeout;
@@ -241,6 +254,7 @@ bool WriteSequence::CheckNetwork()
         return true;
     }
     m_app.AddLog(QStringLiteral("ネットワークの確認の結果、書き込みを中止しました。"), true);
+    m_failureClass = QStringLiteral("network-check");
     m_outcome = OutcomeAborted;
     return false;
 }
@@ -251,8 +265,10 @@ bool WriteSequence::WriteImageFile()
     const QByteArray image = LoadFirmwareImage(m_app.FirmwareId, &error);
     if (!image.isEmpty())
         m_image = SaveImage(image, TemporaryFirmwareFolder(m_app.Settings.binPath_Mode), &error);
-    if (m_image)
+    if (m_image) {
+        m_imageSize = image.size();
         return true;
+    }
     // The board must not stay in OTA mode; no verdict, the write may simply be tried again.
     ShowUpdateError(m_app, error);
     RestoreBoard(m_app);
@@ -294,8 +310,10 @@ void WriteSequence::UploadAndAwaitVerdict()
     AppCore& app = m_app;
     const UploaderLaunch launch = ResolveUploader(m_app.Settings.App_ESPOta);
     m_uploaderPath = launch.path;
+    const std::uint32_t uploadStart = Clock().TickCount();
     m_run = RunUploader(m_app, launch, arguments, &m_app.Log, progWait,
                         [&app] { return app.WriteAbortRequested(); });
+    const qint64 uploadMs = TicksSince(uploadStart);
     const UploaderRun& run = m_run;
     const QString uploaderError = QStringLiteral("NG: ERROR espota.exe");
     switch (run.end) {
@@ -304,6 +322,7 @@ void WriteSequence::UploadAndAwaitVerdict()
         m_app.AddLog(uploaderError, false);
         m_why =
             diag::UploaderCannotStart(launch.path, launch.problem.isEmpty() ? run.detail : launch.problem);
+        m_failureClass = QStringLiteral("uploader-cannot-start");
         m_outcome = OutcomeUploaderError;
         break;
     case UploaderEnd::Refused:
@@ -314,6 +333,7 @@ void WriteSequence::UploadAndAwaitVerdict()
     case UploaderEnd::Aborted:
         m_app.AddLog(run.detail, true);
         m_outcome = OutcomeAborted;
+        m_failureClass = QStringLiteral("aborted");
         break;
     case UploaderEnd::Failed:
         m_app.AddLog(run.detail, true);
@@ -328,6 +348,9 @@ void WriteSequence::UploadAndAwaitVerdict()
         break;
     }
     progress.End();
+    // The whole image reached the board only when it said so.
+    if (m_engine.OtaResultArrived && m_engine.OtaResultOk)
+        m_uploadMs = uploadMs;
 }
 
 // The board's notification is tested before the limit in every pass, so one that arrived during
@@ -349,6 +372,7 @@ void WriteSequence::AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int 
         }
         if (m_app.WriteAbortRequested()) {
             m_outcome = OutcomeAborted;
+            m_failureClass = QStringLiteral("aborted");
             return;
         }
         if (TicksSince(from) >= limitMs) {
@@ -370,6 +394,8 @@ void WriteSequence::JudgeRestartedBoard()
     m_commands.ReadModelName(m_app.ModelName);
     const bool romRead = m_commands.ReadRomVersion(m_app.RomVersion);
     m_outcome = OutcomeAborted;
+    if (romRead)
+        m_versionAfter = m_app.RomVersion;
     if (romRead && m_app.ToolOutputClean) {
         m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + m_app.RomVersion, true);
         if (m_app.RomVersion == m_app.FirmwareId)
@@ -383,8 +409,10 @@ void WriteSequence::JudgeRestartedBoard()
         m_why = m_engine.LinkMode == 2
                     ? diag::BoardSilentTcp(m_app.Settings.TCPServAddr, m_app.Settings.TCPPort)
                     : diag::BoardSilentSerial(m_engine.PortName(), m_engine.BaudRate());
+        m_failureClass = QStringLiteral("board-silent");
     } else if (m_app.RomVersion != m_app.FirmwareId) {
         m_why = diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId);
+        m_failureClass = QStringLiteral("version-differs");
     } else {
         // The board took the image, but the uploader's output showed an error.
         JudgeUploaderRun(diag::BoardVerdict::Ok, 0);
@@ -412,10 +440,47 @@ void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
     context.uploaderPath = m_uploaderPath;
     diag::UploaderFacts facts;
     m_why = diag::ExplainUploaderRun(run, context, &facts);
+    if (facts.cls != diag::UploaderClass::Success)
+        m_failureClass = diag::ClassName(facts.cls);
+    else if (m_failureClass.isEmpty() && verdict == diag::BoardVerdict::Failed)
+        m_failureClass = diag::ClassName(diag::UploaderClass::BoardRejected);
     if (verdict == diag::BoardVerdict::Failed && m_why.IsEmpty())
         m_why = diag::BoardReportedFailure(facts.reason);
-    if (m_why.IsEmpty() && waitedMs > 0)
+    if (m_why.IsEmpty() && waitedMs > 0) {
         m_why = diag::NoResultInTime(waitedMs);
+        m_failureClass = QStringLiteral("no-result-in-time");
+    }
+}
+
+// One line in the record of writes and one more in the session's counters. A record file that
+// cannot be written is said once per session; the write's verdict stands regardless.
+void WriteSequence::Record()
+{
+    const bool ok = m_outcome == OutcomeSuccess;
+    diag::WriteRecord r;
+    r.time = QDateTime::currentDateTime();
+    r.port = m_engine.LinkMode == 2
+                 ? QStringLiteral("%1:%2").arg(m_app.Settings.TCPServAddr).arg(m_app.Settings.TCPPort)
+                 : m_engine.PortName();
+    r.model = m_app.ModelName;
+    r.targetId = m_app.TargetId;
+    r.versionBefore = m_versionBefore;
+    r.versionAfter = m_versionAfter;
+    r.verdict = ok ? QStringLiteral("OK") : QStringLiteral("NG");
+    if (!ok)
+        r.failureClass = m_failureClass.isEmpty() ? QStringLiteral("failed") : m_failureClass;
+    r.durationMs = m_stopwatch.ElapsedMs();
+    if (m_imageSize > 0 && m_uploadMs > 0)
+        r.transferKBps = m_imageSize / 1024.0 / (m_uploadMs / 1000.0);
+    QString error;
+    if (!diag::AppendWriteRecord(diag::WriteRecordPath(SettingsFolder()), r, &error) &&
+        !m_app.WriteRecordErrorLogged) {
+        m_app.WriteRecordErrorLogged = true;
+        m_app.AddLog(QStringLiteral("書き込み記録を保存できません: ") + error, true);
+    }
+    m_app.Counters.Count(ok);
+    if (m_app.View.showSessionCounters)
+        m_app.View.showSessionCounters(m_app.Counters.Text());
 }
 
 bool WriteSequence::Finish()
@@ -424,11 +489,13 @@ bool WriteSequence::Finish()
     if (m_outcome != OutcomeSuccess && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
         const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
         m_why = diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device);
+        m_failureClass = QStringLiteral("port-vanished");
     }
     m_app.AddCauseLog(m_why);
     RestoreBoard(m_app);
     m_image.reset();
     ShowWriteResult(m_app, m_outcome, m_why.IsEmpty() ? QString() : m_why.Block());
+    Record();
     m_app.AddLog(QStringLiteral("実行時間: ") + QString::number(m_stopwatch.ElapsedMs()) +
                      QStringLiteral("ms"),
                  false);

@@ -715,11 +715,23 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
             progress.append(state);
     });
 
+    auto* counters = Find<QLabel>("SessionCounters");
+    ASSERT_NE(counters, nullptr);
+    EXPECT_EQ(counters->text(), QStringLiteral("OK 0 / NG 0"));
     Window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
     QTest::keyClick(&Window(), Qt::Key_S, Qt::ControlModifier);
 
     EXPECT_EQ(script.seen, (QStringList{"OpenCom1Dlg", "Msg1Dlg", "ResultDlg"}));
+    EXPECT_EQ(counters->text(), QStringLiteral("OK 1 / NG 0"));
+    // The record line carries what the start-up read: the board's model and target id.
+    QFile record(dir.filePath(QStringLiteral("Orvanta/log/results.csv")));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QStringList rows =
+        QString::fromUtf8(record.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows.at(1).split(QLatin1Char(',')).mid(2, 6),
+              (QStringList{"PB-RL11 IFB", "1234", "3030KMT27", "3030KMT27", "OK", ""}));
     EXPECT_EQ(
         joinMemo,
         (QStringList{"SSID      : IFB-SIM-OTA", "Password  : MervoxTqLu",

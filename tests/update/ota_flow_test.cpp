@@ -13,6 +13,7 @@
 #include "update/ota_update.h"
 #include "update/tool_runner.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -1111,6 +1112,146 @@ TEST_F(OtaFlowTest, EqualVersionsAreSaidInTheJoinDialog)
               QStringLiteral("Version   : ") +
                   diag::VersionChangeText(QStringLiteral("3030KMT27"), QStringLiteral("3030KMT27")));
     EXPECT_TRUE(ui.messageDialogs.first().memoLines.last().contains(QStringLiteral("同じバージョン")));
+}
+
+// The record of writes: one line per write under the settings folder, the counters beside it.
+class OtaFlowRecordTest : public OtaFlowTest
+{
+protected:
+    QString RecordPath() const { return TempFolder() + QStringLiteral("/log/results.csv"); }
+
+    // The record's lines after the byte-order mark, split into fields (no field here needs quotes).
+    QList<QStringList> RecordRows() const
+    {
+        QFile f(RecordPath());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray bytes = f.readAll();
+        EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+        EXPECT_TRUE(bytes.endsWith("\r\n"));
+        QList<QStringList> rows;
+        for (const QString& line :
+             QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+            rows.append(line.split(QLatin1Char(',')));
+        return rows;
+    }
+
+    void Board()
+    {
+        // As the start-up read them.
+        app.ModelName = QStringLiteral("PB-RL11");
+        app.TargetId = QStringLiteral("1234");
+        app.View.showSessionCounters = [this](const QString& t) { counterTexts.append(t); };
+    }
+
+    QStringList counterTexts;
+};
+
+struct RecordCase {
+    const char* name;
+    QStringList simArgs;
+    bool ok;
+    const char* versionAfter;
+    const char* failureClass;
+    bool imageTaken; // the board said it took the whole image: the speed is known
+};
+
+class OtaFlowRecordCaseTest : public OtaFlowRecordTest, public ::testing::WithParamInterface<RecordCase>
+{
+};
+
+TEST_P(OtaFlowRecordCaseTest, OneLinePerWriteWithVerdictAndFailureClass)
+{
+    const RecordCase& c = GetParam();
+    Start(c.simArgs);
+    Board();
+    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    const QList<QStringList> rows = RecordRows();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows.at(0).join(QLatin1Char(',')),
+              QStringLiteral("time,port,model,target id,version before,version after,verdict,failure class,"
+                             "duration s,transfer KB/s"));
+    const QStringList& r = rows.at(1);
+    ASSERT_EQ(r.size(), 10) << rows.at(1).join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(QDateTime::fromString(r.at(0), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+    EXPECT_EQ(r.mid(1, 7),
+              (QStringList{app.Engine()->PortName(), QStringLiteral("PB-RL11"), QStringLiteral("1234"),
+                           QStringLiteral("3030KMT26"), QString::fromUtf8(c.versionAfter),
+                           QLatin1String(c.ok ? "OK" : "NG"), QString::fromUtf8(c.failureClass)}));
+    bool numeric = false;
+    EXPECT_GE(r.at(8).toDouble(&numeric), 0.0);
+    EXPECT_TRUE(numeric) << r.at(8).toStdString();
+    // The speed only when the board took the whole image.
+    if (c.imageTaken) {
+        EXPECT_GT(r.at(9).toDouble(&numeric), 0.0);
+        EXPECT_TRUE(numeric) << r.at(9).toStdString();
+    } else {
+        EXPECT_EQ(r.at(9), QString());
+    }
+    EXPECT_EQ(counterTexts,
+              QStringList{c.ok ? QStringLiteral("OK 1 / NG 0") : QStringLiteral("OK 0 / NG 1")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, OtaFlowRecordCaseTest,
+    ::testing::Values(RecordCase{"Ok", {}, true, "3030KMT27", "", true},
+                      RecordCase{"BoardSaysBr",
+                                 {QStringLiteral("--ota-result"), QStringLiteral("BR")},
+                                 false,
+                                 "",
+                                 "board-rejected",
+                                 false},
+                      RecordCase{"NoVerdict",
+                                 {QStringLiteral("--ota-result"), QStringLiteral("none")},
+                                 false,
+                                 "",
+                                 "no-result-in-time",
+                                 false},
+                      RecordCase{"OtherVersion",
+                                 {QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT28")},
+                                 false,
+                                 "3030KMT28",
+                                 "version-differs",
+                                 true},
+                      RecordCase{
+                          "NoStation", {QStringLiteral("--no-station")}, false, "", "ap-not-joined", false}),
+    [](const ::testing::TestParamInfo<RecordCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowRecordTest, WritesInARowAppendAndCount)
+{
+    Start({});
+    Board();
+    EXPECT_TRUE(RunOtaUpdate(app));
+    app.Settings.App_ESPOta = root + QStringLiteral("/bin/no-such-uploader");
+    EXPECT_FALSE(RunOtaUpdate(app));
+    const QList<QStringList> rows = RecordRows();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows.at(1).mid(4, 4), (QStringList{QStringLiteral("3030KMT26"), QStringLiteral("3030KMT27"),
+                                                 QStringLiteral("OK"), QString()}));
+    // The second write starts from the version the first one left.
+    EXPECT_EQ(rows.at(2).mid(4, 4), (QStringList{QStringLiteral("3030KMT27"), QString(), QStringLiteral("NG"),
+                                                 QStringLiteral("uploader-cannot-start")}));
+    EXPECT_EQ(counterTexts, (QStringList{QStringLiteral("OK 1 / NG 0"), QStringLiteral("OK 1 / NG 1")}));
+    EXPECT_EQ(app.Counters.Total(), 2);
+}
+
+TEST_F(OtaFlowRecordTest, UnwritableRecordIsSaidOnceAndTheVerdictStands)
+{
+    // A file where the record's folder should be.
+    QFile blocker(TempFolder() + QStringLiteral("/log"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Start({});
+    Board();
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_TRUE(RunOtaUpdate(app));
+    const auto said = std::count_if(log.lines.begin(), log.lines.end(), [](const QString& l) {
+        return l.startsWith(QStringLiteral("書き込み記録を保存できません: "));
+    });
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(counterTexts.last(), QStringLiteral("OK 2 / NG 0"));
+    EXPECT_EQ(ui.results.size(), 2);
+    EXPECT_EQ(ui.results.last().verdict, QStringLiteral("OK"));
 }
 
 } // namespace
