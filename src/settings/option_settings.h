@@ -1,6 +1,8 @@
 #pragma once
 // Section "Option" of the settings file: one field per key, loaded once at start and saved at
 // every close of the main window.
+#include "settings/production_options.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -45,6 +47,9 @@ struct TOptionSettings {
     // The host port the board connects back to during a write over Wi-Fi; 0: the uploader's
     // choice. Read from the file, never written (a value set by hand is kept).
     int OtaHostPort = 3233;
+    // 1: after a good version check the board is restarted once more and its version read again.
+    // Read only, like OtaHostPort.
+    int VerifyAfterReboot = kVerifyAfterRebootDefault;
 };
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that

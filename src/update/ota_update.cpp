@@ -150,6 +150,7 @@ private:
     void AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
                       const QString& lineWithout);
     void JudgeRestartedBoard();
+    void VerifyAfterSecondRestart();
     void JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs);
     void Record();
     bool Finish();
@@ -401,6 +402,12 @@ void WriteSequence::JudgeRestartedBoard()
         if (m_app.RomVersion == m_app.FirmwareId)
             m_outcome = OutcomeSuccess;
     }
+    if (m_outcome == OutcomeSuccess && m_app.Settings.VerifyAfterReboot == 1) {
+        VerifyAfterSecondRestart();
+        if (m_outcome != OutcomeSuccess)
+            m_app.AddLog(QStringLiteral("NG: Program Update"), false);
+        return;
+    }
     if (m_outcome != OutcomeSuccess)
         m_app.AddLog(QStringLiteral("NG: Program Update"), false);
     if (m_outcome == OutcomeSuccess)
@@ -417,6 +424,28 @@ void WriteSequence::JudgeRestartedBoard()
         // The board took the image, but the uploader's output showed an error.
         JudgeUploaderRun(diag::BoardVerdict::Ok, 0);
     }
+}
+
+// An image the board takes once and rolls back on its next start is caught by one more restart.
+void WriteSequence::VerifyAfterSecondRestart()
+{
+    m_app.AddLog(QStringLiteral("再起動後のバージョンを確認します。"), true);
+    m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
+    m_app.AwaitBoardBack();
+    QString again;
+    const bool read = m_commands.ReadRomVersion(again);
+    m_versionAfter = again;
+    if (read && again == m_app.FirmwareId) {
+        m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + again, true);
+        return;
+    }
+    if (read) {
+        m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + again, true);
+        m_app.RomVersion = again;
+    }
+    m_outcome = OutcomeAborted;
+    m_why = diag::VersionAfterRestartDiffers(read ? again : QString(), m_app.FirmwareId);
+    m_failureClass = QStringLiteral("version-after-restart");
 }
 
 // The one place the uploader's run is judged: its output tells the phase it stopped at, the board's

@@ -359,6 +359,22 @@ TEST_F(OptionSettings, HostPortIsReadAndLeftAsSetByHand)
     }
 }
 
+// The check after a second restart: off by default, read from the file, never written.
+TEST_F(OptionSettings, VerifyAfterRebootIsReadAndLeftAsSetByHand)
+{
+    TOptionSettings s;
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(s.VerifyAfterReboot, 0);
+    ASSERT_TRUE(WriteAll(path, QByteArray("[Option]\r\nVerifyAfterReboot=1\r\n")));
+    LoadOptionSettings(path, s);
+    EXPECT_EQ(s.VerifyAfterReboot, 1);
+    s.VerifyAfterReboot = 0;
+    ASSERT_TRUE(SaveOptionSettings(path, s, 0, &ui));
+    const QByteArray saved = ReadAll(path);
+    EXPECT_TRUE(saved.contains("VerifyAfterReboot=1\r\n")) << saved.constData();
+    EXPECT_FALSE(saved.contains("VerifyAfterReboot=0"));
+}
+
 } // namespace
 
 int main(int argc, char** argv)

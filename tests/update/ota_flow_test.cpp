@@ -1114,6 +1114,66 @@ TEST_F(OtaFlowTest, EqualVersionsAreSaidInTheJoinDialog)
     EXPECT_TRUE(ui.messageDialogs.first().memoLines.last().contains(QStringLiteral("同じバージョン")));
 }
 
+// With the check after a second restart on, a good write restarts the board once more and reads
+// its version again: an image the board rolls back on that start is NG with its cause and action.
+struct SecondRestartCase {
+    const char* name;
+    QStringList simArgs;
+    bool ok;
+};
+
+class OtaFlowSecondRestartTest : public OtaFlowTest, public ::testing::WithParamInterface<SecondRestartCase>
+{
+};
+
+TEST_P(OtaFlowSecondRestartTest, VersionIsReadAgainAfterOneMoreRestart)
+{
+    const SecondRestartCase& c = GetParam();
+    Start(c.simArgs);
+    app.Settings.VerifyAfterReboot = 1;
+    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    EXPECT_EQ(FramesAfterPolls(),
+              (QStringList{kRestart, kProbe, kModel, kRom, kRestart, kProbe, kRom, kRestoreMode1, kRestart}));
+    const auto romLines = std::count_if(log.lines.begin(), log.lines.end(), [](const QString& l) {
+        return l.startsWith(QStringLiteral("IFB-ROMVer : "));
+    });
+    EXPECT_EQ(romLines, 2);
+    if (c.ok) {
+        ExpectResult(OutcomeSuccess);
+        return;
+    }
+    ExpectResult(OutcomeAborted);
+    const diag::CauseAction why =
+        diag::VersionAfterRestartDiffers(QStringLiteral("3030KMT26"), QStringLiteral("3030KMT27"));
+    EXPECT_TRUE(ui.results.first().detail.endsWith(why.Block())) << ui.results.first().detail.toStdString();
+    EXPECT_TRUE(log.Contains(why.Lines().at(0)));
+    EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT26")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
+    EXPECT_EQ(app.RomVersion, QStringLiteral("3030KMT26"));
+    QFile results(TempFolder() + QStringLiteral("/log/results.csv"));
+    ASSERT_TRUE(results.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(results.readAll().contains(",3030KMT26,3030KMT26,NG,version-after-restart,"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, OtaFlowSecondRestartTest,
+    ::testing::Values(SecondRestartCase{"Stays", {}, true},
+                      SecondRestartCase{"RollsBack",
+                                        {QStringLiteral("--rom-version"), QStringLiteral("3030KMT26"),
+                                         QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27"),
+                                         QStringLiteral("--roll-back")},
+                                        false}),
+    [](const ::testing::TestParamInfo<SecondRestartCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowTest, WithoutTheSettingNoSecondRestart)
+{
+    Start({QStringLiteral("--rom-version"), QStringLiteral("3030KMT26"), QStringLiteral("--rom-after-update"),
+           QStringLiteral("3030KMT27"), QStringLiteral("--roll-back")});
+    ASSERT_EQ(app.Settings.VerifyAfterReboot, 0);
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
+}
+
 // The record of writes: one line per write under the settings folder, the counters beside it.
 class OtaFlowRecordTest : public OtaFlowTest
 {

@@ -87,8 +87,14 @@ void Board::Restart(std::int64_t nowMs)
     m_inOta = false;
     m_polls = 0;
     m_joined = false;
+    if (m_rollBackTo) {
+        m_rom = *m_rollBackTo;
+        m_rollBackTo.reset();
+    }
     if (m_updatedOk) {
         m_updatedOk = false;
+        if (m_config.rollBack)
+            m_rollBackTo = m_rom;
         m_rom = m_romPending ? *m_romPending : m_config.romAfterUpdate.value_or(m_rom);
         m_romPending.reset();
     }

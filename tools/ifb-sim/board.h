@@ -29,6 +29,7 @@ struct BoardConfig {
     std::uint16_t modeWord = 0x0001;
     std::string romVersion = "3030KMT27";
     std::optional<std::string> romAfterUpdate; // empty: the ROM version stays as it is
+    bool rollBack = false; // the restart after the one that took an update brings the old version back
     std::string modelName = "PB-RL11";
     std::uint16_t targetId = 0x1234;
     std::string ssid = "IFB-SIM";
@@ -95,6 +96,7 @@ private:
     bool m_joined = false;
     bool m_updatedOk = false;
     std::optional<std::string> m_romPending;
+    std::optional<std::string> m_rollBackTo;
     std::int64_t m_silentUntil = 0;
 };
 

@@ -98,6 +98,9 @@ int main(int argc, char** argv)
     const QCommandLineOption romAfter(QStringLiteral("rom-after-update"),
                                       QStringLiteral("ROM version after a restart that follows an OK."),
                                       QStringLiteral("text"));
+    const QCommandLineOption rollBack(
+        QStringLiteral("roll-back"),
+        QStringLiteral("The restart after an update's brings the old version back."));
     const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("Model name."),
                                    QStringLiteral("text"));
     const QCommandLineOption targetId(QStringLiteral("target-id"), QStringLiteral("Target identifier."),
@@ -163,12 +166,12 @@ int main(int argc, char** argv)
                                      QStringLiteral("Log to standard error."));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after-ms"),
                                        QStringLiteral("End after this long."), QStringLiteral("ms"));
-    p.addOptions(
-        {pty,       tcpServer,      tcpClient,     pin,          com,          mode,       rom,
-         romAfter,  model,          targetId,      ssid,         wifiPassword, netParams,  apIp,
-         apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
-         otaResult, otaResultDelay, restartMs,     scenarioFile, fault,        record,     verbose,
-         exitAfter, otaService,     otaListenPort, otaPassword,  otaAuth,      otaMaxSize, saveImage});
+    p.addOptions({pty,       tcpServer,      tcpClient,     pin,          com,          mode,       rom,
+                  romAfter,  model,          targetId,      ssid,         wifiPassword, netParams,  apIp,
+                  apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
+                  otaResult, otaResultDelay, restartMs,     scenarioFile, fault,        record,     verbose,
+                  exitAfter, otaService,     otaListenPort, otaPassword,  otaAuth,      otaMaxSize, saveImage,
+                  rollBack});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         Fail(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
@@ -180,6 +183,7 @@ int main(int argc, char** argv)
         config.romVersion = BoardText(p.value(rom));
     if (p.isSet(romAfter))
         config.romAfterUpdate = BoardText(p.value(romAfter));
+    config.rollBack = p.isSet(rollBack);
     if (p.isSet(model))
         config.modelName = BoardText(p.value(model));
     if (p.isSet(targetId))
