@@ -6,6 +6,7 @@
 #include "diag/network_view.h"
 #include "platform/adapters.h"
 #include "platform/tick_clock.h"
+#include "update/auto_join.h"
 
 #include <QList>
 #include <QString>
@@ -88,6 +89,8 @@ int main(int argc, char** argv)
     }
     if (const char* network = std::getenv("NX7IFBPROG_NETWORK"))
         nx7::AppCore::SetDefaultNetwork(std::make_shared<SeamNetwork>(QString::fromUtf8(network)));
+    // The test build never joins an access point by itself: tests stay off the system's bus.
+    nx7::SetAutoJoinFactory([] { return std::unique_ptr<nx7::AutoJoin>(); });
     const int status = nx7::RunApplication(argc, argv);
     nx7::SetClock(nullptr);
     return status;

@@ -66,6 +66,7 @@ void LoadOptionSettings(const QString& path, TOptionSettings& settings)
     settings.USBchange = integer("USBchange", d.USBchange);
     settings.OtaHostPort = integer("OtaHostPort", d.OtaHostPort);
     settings.VerifyAfterReboot = integer(kVerifyAfterRebootKey, d.VerifyAfterReboot);
+    settings.AutoJoinAP = integer(kAutoJoinApKey, d.AutoJoinAP);
 }
 
 bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint16_t savedOperationMode,
@@ -131,8 +132,8 @@ bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint
     integer("binPath_Mode", s.binPath_Mode);
     integer("USBWait_Mode", s.USBWait_Mode);
     integer("USBchange", s.USBchange);
-    // OtaHostPort and VerifyAfterReboot are read only: the file written keeps its fixed key list, and a value
-    // set by hand stays because the save rewrites only its own keys.
+    // OtaHostPort, VerifyAfterReboot and AutoJoinAP are read only: the file written keeps its fixed key list,
+    // and a value set by hand stays because the save rewrites only its own keys.
 
     // The file is replaced in one piece where a temporary file can be made beside it, so a failed
     // write leaves the old one as it was. A file that can be neither made nor rewritten is the

@@ -48,8 +48,10 @@ struct TOptionSettings {
     // choice. Read from the file, never written (a value set by hand is kept).
     int OtaHostPort = 3233;
     // 1: after a good version check the board is restarted once more and its version read again.
-    // Read only, like OtaHostPort.
     int VerifyAfterReboot = kVerifyAfterRebootDefault;
+    // 1: the write joins the board's access point by itself where it can; 0: always by hand.
+    // Read only, like OtaHostPort.
+    int AutoJoinAP = kAutoJoinApDefault;
 };
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that

@@ -10,6 +10,7 @@
 #include "platform/helpers.h"
 #include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
+#include "update/auto_join.h"
 #include "update/firmware_image.h"
 #include "update/tool_runner.h"
 #include "update/wifi_check.h"
@@ -143,6 +144,8 @@ private:
     enum class Prepared { Ready, GiveUp, Refused };
 
     Prepared Prepare();
+    void TryAutoJoin(MessageDialogRequest& join);
+    void LeaveAutoJoin();
     bool JoinLink();
     bool CheckNetwork();
     bool WriteImageFile();
@@ -173,6 +176,8 @@ private:
     QString m_failureClass;
     qint64 m_uploadMs = -1;
     qint64 m_imageSize = 0;
+    // The access point joined by the tool itself; undone on every way out.
+    std::unique_ptr<AutoJoin> m_autoJoin;
 };
 
 WriteSequence::Prepared WriteSequence::Prepare()
@@ -201,9 +206,45 @@ WriteSequence::Prepared WriteSequence::Prepare()
     join.memoLines = {QStringLiteral("SSID      : ") + m_app.ApRecord.NetworkName,
                       QStringLiteral("Password  : ") + m_app.ApRecord.Password,
                       QStringLiteral("Version   : ") + change};
+    TryAutoJoin(join);
     if (m_app.Ui.MessageDialog(join) != 1 || m_app.WriteAbortRequested())
         return Prepared::GiveUp;
     return Prepared::Ready;
+}
+
+// Where the PC can join the access point by itself, it does so before the join question, which
+// then says so; a failed join leaves the question as it was, with the reason below the lines.
+void WriteSequence::TryAutoJoin(MessageDialogRequest& join)
+{
+    if (m_app.Settings.AutoJoinAP != 1)
+        return;
+    std::unique_ptr<AutoJoin> joiner = MakeAutoJoin();
+    if (!joiner || !joiner->Available())
+        return;
+    m_autoJoin = std::move(joiner);
+    AppCore& app = m_app;
+    const AutoJoinResult r = m_autoJoin->Join(
+        m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
+        [&app](const QString& line) { app.AddLog(line, true); },
+        [&app] { return app.WriteAbortRequested(); });
+    if (r.ok) {
+        if (!AutoJoinMessage1().isEmpty()) {
+            join.message1 = AutoJoinMessage1();
+            join.message2 = AutoJoinMessage2();
+        }
+        return;
+    }
+    if (!r.detail.isEmpty())
+        m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
+    m_app.AddCauseLog(r.explanation);
+    join.memoLines += r.explanation.Lines();
+}
+
+void WriteSequence::LeaveAutoJoin()
+{
+    if (m_autoJoin)
+        m_autoJoin->Restore();
+    m_autoJoin.reset();
 }
 
 bool WriteSequence::JoinLink()
@@ -521,6 +562,7 @@ bool WriteSequence::Finish()
         m_failureClass = QStringLiteral("port-vanished");
     }
     m_app.AddCauseLog(m_why);
+    LeaveAutoJoin();
     RestoreBoard(m_app);
     m_image.reset();
     ShowWriteResult(m_app, m_outcome, m_why.IsEmpty() ? QString() : m_why.Block());
@@ -540,6 +582,7 @@ bool WriteSequence::Run()
 {
     switch (Prepare()) {
     case Prepared::GiveUp:
+        LeaveAutoJoin();
         return GiveUpBeforeStart(m_app);
     case Prepared::Refused:
         m_stopwatch.Start();
@@ -550,8 +593,10 @@ bool WriteSequence::Run()
     }
     m_stopwatch.Start();
     if (JoinLink() && CheckNetwork()) {
-        if (!WriteImageFile())
+        if (!WriteImageFile()) {
+            LeaveAutoJoin();
             return false;
+        }
         UploadAndAwaitVerdict();
     }
     return Finish();

@@ -8,6 +8,7 @@
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
 #include "platform/tick_clock.h"
+#include "update/auto_join.h"
 #include "update/firmware_image.h"
 
 #include <QApplication>
@@ -30,6 +31,12 @@ using namespace nx7;
 
 namespace
 {
+
+// Writes here never join an access point by themselves: the tests stay off the system's bus.
+const bool kNoAutoJoin = [] {
+    nx7::SetAutoJoinFactory([] { return std::unique_ptr<nx7::AutoJoin>(); });
+    return true;
+}();
 
 const QString kQuestion = QStringLiteral("書き込み中です。中止して終了しますか？");
 

@@ -359,20 +359,34 @@ TEST_F(OptionSettings, HostPortIsReadAndLeftAsSetByHand)
     }
 }
 
-// The check after a second restart: off by default, read from the file, never written.
-TEST_F(OptionSettings, VerifyAfterRebootIsReadAndLeftAsSetByHand)
+// The write's switches (check after a second restart, automatic join): read from the file with
+// their defaults, never written, so a value set by hand survives the save.
+TEST_F(OptionSettings, WriteSwitchesAreReadAndLeftAsSetByHand)
 {
-    TOptionSettings s;
-    LoadOptionSettings(path, s);
-    EXPECT_EQ(s.VerifyAfterReboot, 0);
-    ASSERT_TRUE(WriteAll(path, QByteArray("[Option]\r\nVerifyAfterReboot=1\r\n")));
-    LoadOptionSettings(path, s);
-    EXPECT_EQ(s.VerifyAfterReboot, 1);
-    s.VerifyAfterReboot = 0;
-    ASSERT_TRUE(SaveOptionSettings(path, s, 0, &ui));
-    const QByteArray saved = ReadAll(path);
-    EXPECT_TRUE(saved.contains("VerifyAfterReboot=1\r\n")) << saved.constData();
-    EXPECT_FALSE(saved.contains("VerifyAfterReboot=0"));
+    struct Switch {
+        const char* key;
+        int TOptionSettings::*field;
+        int defaultValue;
+    };
+    for (const Switch& k : {Switch{"VerifyAfterReboot", &TOptionSettings::VerifyAfterReboot, 0},
+                            Switch{"AutoJoinAP", &TOptionSettings::AutoJoinAP, 1}}) {
+        SCOPED_TRACE(k.key);
+        ASSERT_TRUE(WriteAll(path, QByteArray("[Option]\r\n")));
+        TOptionSettings s;
+        LoadOptionSettings(path, s);
+        EXPECT_EQ(s.*k.field, k.defaultValue);
+        const int byHand = 1 - k.defaultValue;
+        ASSERT_TRUE(
+            WriteAll(path, QByteArray("[Option]\r\n") + k.key + "=" + QByteArray::number(byHand) + "\r\n"));
+        LoadOptionSettings(path, s);
+        EXPECT_EQ(s.*k.field, byHand);
+        s.*k.field = k.defaultValue;
+        ASSERT_TRUE(SaveOptionSettings(path, s, 0, &ui));
+        const QByteArray saved = ReadAll(path);
+        EXPECT_TRUE(saved.contains(QByteArray(k.key) + "=" + QByteArray::number(byHand) + "\r\n"))
+            << saved.constData();
+        EXPECT_FALSE(saved.contains(QByteArray(k.key) + "=" + QByteArray::number(k.defaultValue)));
+    }
 }
 
 } // namespace

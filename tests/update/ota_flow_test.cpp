@@ -9,6 +9,7 @@
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
+#include "update/auto_join.h"
 #include "update/firmware_image.h"
 #include "update/ota_update.h"
 #include "update/tool_runner.h"
@@ -107,6 +108,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
+        // No automatic join unless a test hands in its own: never the system's bus.
+        SetAutoJoinFactory([] { return std::unique_ptr<AutoJoin>(); });
         // Blanks and a quote in every path the command line carries.
         root = dir.filePath(QStringLiteral("it's a tool"));
         ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/bin/Orvanta")));
@@ -1173,6 +1176,117 @@ TEST_F(OtaFlowTest, WithoutTheSettingNoSecondRestart)
     EXPECT_TRUE(RunOtaUpdate(app));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
 }
+
+// The automatic join as the write sees it, recorded; the real one is tested on its own.
+struct FakeJoinLog {
+    bool available = true;
+    AutoJoinResult result{true, {}, {}};
+    int made = 0;
+    int joins = 0;
+    int restores = 0;
+    QString ssid;
+    QString password;
+};
+
+class FakeJoin : public AutoJoin
+{
+public:
+    explicit FakeJoin(FakeJoinLog& log)
+        : m_log(log)
+    {
+    }
+    bool Available() override { return m_log.available; }
+    AutoJoinResult Join(const QString& ssid, const QString& password, int,
+                        const std::function<void(const QString&)>& progress,
+                        const std::function<bool()>&) override
+    {
+        ++m_log.joins;
+        m_log.ssid = ssid;
+        m_log.password = password;
+        progress(QStringLiteral("自動接続: 接続中..."));
+        return m_log.result;
+    }
+    void Restore() override { ++m_log.restores; }
+
+private:
+    FakeJoinLog& m_log;
+};
+
+struct AutoJoinCase {
+    const char* name;
+    int setting; // AutoJoinAP
+    bool available;
+    bool joinOk;
+    int dialogAnswer; // 1: OK, else cancel
+    bool autoTexts;   // the join question says the join is automatic
+    int joins;
+    int restores;
+};
+
+class OtaFlowAutoJoinTest : public OtaFlowTest, public ::testing::WithParamInterface<AutoJoinCase>
+{
+protected:
+    void TearDown() override
+    {
+        SetAutoJoinFactory([] { return std::unique_ptr<AutoJoin>(); });
+        OtaFlowTest::TearDown();
+    }
+};
+
+TEST_P(OtaFlowAutoJoinTest, JoinsBeforeTheQuestionAndUndoesItOnTheWayOut)
+{
+    const AutoJoinCase& c = GetParam();
+    FakeJoinLog joinLog;
+    joinLog.available = c.available;
+    const diag::CauseAction refused{QStringLiteral("refused by policy"), QStringLiteral("join by hand")};
+    if (!c.joinOk)
+        joinLog.result = AutoJoinResult{false, QStringLiteral("not allowed"), refused};
+    SetAutoJoinFactory([&joinLog] {
+        ++joinLog.made;
+        return std::make_unique<FakeJoin>(joinLog);
+    });
+    ui.messageDialogAnswer = c.dialogAnswer == 1 ? 1 : 2;
+    Start({});
+    app.Settings.AutoJoinAP = c.setting;
+    EXPECT_EQ(RunOtaUpdate(app), c.dialogAnswer == 1);
+
+    EXPECT_EQ(joinLog.joins, c.joins);
+    EXPECT_EQ(joinLog.restores, c.restores);
+    if (c.setting == 0) {
+        EXPECT_EQ(joinLog.made, 0);
+    }
+    ASSERT_EQ(ui.messageDialogs.size(), 1);
+    const MessageDialogRequest& join = ui.messageDialogs.first();
+    const QStringList fixedMemo{QStringLiteral("SSID      : IFB-SIM-OTA"),
+                                QStringLiteral("Password  : MervoxTqLu"),
+                                QStringLiteral("Version   : 3030KMT26 → 3030KMT27")};
+    if (c.autoTexts) {
+        EXPECT_EQ(join.message1, AutoJoinMessage1());
+        EXPECT_EQ(join.message2, AutoJoinMessage2());
+    } else {
+        EXPECT_EQ(join.message1,
+                  QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。"));
+        EXPECT_EQ(join.message2, QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。"));
+    }
+    // A failed join keeps the manual question and says why below its lines.
+    EXPECT_EQ(join.memoLines, c.joins == 1 && !c.joinOk ? fixedMemo + refused.Lines() : fixedMemo);
+    if (c.joins == 1) {
+        EXPECT_EQ(joinLog.ssid, QStringLiteral("IFB-SIM-OTA"));
+        EXPECT_EQ(joinLog.password, QStringLiteral("MervoxTqLu"));
+        EXPECT_TRUE(log.Contains(QStringLiteral("自動接続: 接続中...")));
+    }
+    EXPECT_EQ(log.Contains(refused.Lines().at(0)), c.joins == 1 && !c.joinOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OtaFlowAutoJoinTest,
+                         ::testing::Values(AutoJoinCase{"Joined", 1, true, true, 1, true, 1, 1},
+                                           AutoJoinCase{"JoinedThenDeclined", 1, true, true, 0, true, 1, 1},
+                                           AutoJoinCase{"Refused", 1, true, false, 1, false, 1, 1},
+                                           AutoJoinCase{"NotAvailable", 1, false, true, 1, false, 0, 0},
+                                           AutoJoinCase{"SettingOff", 0, true, true, 1, false, 0, 0}),
+                         [](const ::testing::TestParamInfo<AutoJoinCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The record of writes: one line per write under the settings folder, the counters beside it.
 class OtaFlowRecordTest : public OtaFlowTest
