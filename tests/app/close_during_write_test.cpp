@@ -3,6 +3,7 @@
 // image removed and the window closed; on no the write goes on to its verdict.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "app/write_pc.h"
 #include "diag/fake_network.h"
 #include "e2e/e2e_support.h"
 #include "platform/adapters.h"
@@ -126,21 +127,7 @@ TEST_P(CloseDuringWriteTest, QuestionDecides)
                           {"--restart-ms", "60", "--mode", "0x0105", "--model", "PB-RL11 IFB", "--ota-result",
                            "OK", "--rom-after-update", "3030KMT27"}))
         << qPrintable(sim.Stderr());
-    const QString fw = dir.filePath(QStringLiteral("fw"));
-    ASSERT_TRUE(QDir().mkpath(fw));
-    QFile image(fw + QStringLiteral("/3030KMT27"));
-    ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-    image.write(QByteArray("\xE9") + QByteArray(4095, 'i'));
-    image.close();
-    SetFirmwareResourceRoot(fw);
-    const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.4.10"));
-    SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
-    // The PC joined the board's access point on its Wi-Fi adapter: the network checks pass.
-    auto network = std::make_shared<diag::test::FakeNetwork>();
-    network->adapters = {
-        diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.10/24")})};
-    network->route = diag::test::Via(QStringLiteral("wlan0"));
-    AppCore::SetDefaultNetwork(network);
+    ASSERT_TRUE(test::PrepareWritePc(dir.path()));
     SetClock(&clock);
 
     window = std::make_unique<TNX7IFBProgAppForm>();

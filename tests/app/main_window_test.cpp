@@ -3,6 +3,7 @@
 // scripted through the seam's beforeExec hook.
 #include "app/main_window.h"
 #include "app/qt_ui.h"
+#include "app/write_pc.h"
 #include "diag/fake_network.h"
 #include "dialogs/about_box.h"
 #include "dialogs/guage_dialog.h"
@@ -542,21 +543,7 @@ protected:
             << qPrintable(sim.Stderr());
 
         // The image the tool carries, and a PC Wi-Fi address on the board's network.
-        const QString fw = dir.filePath(QStringLiteral("fw"));
-        ASSERT_TRUE(QDir().mkpath(fw));
-        QFile image(fw + QStringLiteral("/3030KMT27"));
-        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
-        image.write(QByteArray("\xE9") + QByteArray(4095, 'i'));
-        image.close();
-        SetFirmwareResourceRoot(fw);
-        const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.4.10"));
-        SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
-        // The PC joined the board's access point on its Wi-Fi adapter: the network checks pass.
-        auto network = std::make_shared<diag::test::FakeNetwork>();
-        network->adapters = {
-            diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.10/24")})};
-        network->route = diag::test::Via(QStringLiteral("wlan0"));
-        AppCore::SetDefaultNetwork(network);
+        ASSERT_TRUE(test::PrepareWritePc(dir.path()));
 
         // The protocol's fixed pauses and reply waits run four times faster.
         SetClock(&clock);
