@@ -10,6 +10,7 @@ build="${1:-build-release}"
 cd "$NX7_ROOT"
 nx7_build "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ -DNX7_BUILD_TESTS=ON -- nx7ifbprog ifb-sim espota nx7_wait_bench \
     >/dev/null
+build="$(cd "$build" && pwd)" # absolute from here on: the settings file names the uploader by it
 
 work="$(mktemp -d)"
 sim_pid=
@@ -28,7 +29,7 @@ start_board() {
     cp "$build/src/app/nx7ifbprog" "$work/bin/"
     ini="$work/bin/Orvanta/nx7ifbprog.ini"
     printf '[Option]\nComPort=9\nComSpeed=4\nApp_ESPOta=%s\nCONECT_WAIT_TIME=15000\nProg_WAIT_TIME=60000\n' \
-        "$NX7_ROOT/$build/tools/espota/espota" >"$ini"
+        "$build/tools/espota/espota" >"$ini"
     "$build/tools/ifb-sim/ifb-sim" --pty --pin "$ini" --com 9 --restart-ms "$boot_ms" --ap-ip 127.0.0.1 \
         --ota-service >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
