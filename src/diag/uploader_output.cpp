@@ -194,4 +194,19 @@ QString ClassName(UploaderClass cls)
     return QStringLiteral("unknown");
 }
 
+std::optional<UploaderClass> TransientUploadFailure(const UploaderRun& run)
+{
+    UploaderRun ownWords = run;
+    ownWords.verdict = BoardVerdict::None;
+    const UploaderClass cls = ClassifyUploaderOutput(ownWords).cls;
+    switch (cls) {
+    case UploaderClass::TransferLost:
+    case UploaderClass::AuthNoAnswer:
+    case UploaderClass::NoConnectBack:
+        return cls;
+    default:
+        return std::nullopt;
+    }
+}
+
 } // namespace nx7::diag

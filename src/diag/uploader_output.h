@@ -52,4 +52,11 @@ UploaderFacts ClassifyUploaderOutput(const UploaderRun& run);
 // A short English name for logs and tests.
 QString ClassName(UploaderClass cls);
 
+// Failures that a fresh start of the board's update service often cures: the transfer broke
+// midway, the board fell silent after the challenge, or it never connected back. Judged on the
+// uploader's own output: a board that reports failure after a broken transfer only reports the
+// break. A refused password and a board that rejects a whole image are not among them.
+// The class when it is one of them.
+std::optional<UploaderClass> TransientUploadFailure(const UploaderRun& run);
+
 } // namespace nx7::diag

@@ -150,6 +150,9 @@ private:
     bool CheckNetwork();
     bool WriteImageFile();
     void UploadAndAwaitVerdict();
+    bool RetryWanted();
+    bool PrepareRetry();
+    void LogAttempt(int attempt);
     void AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
                       const QString& lineWithout);
     void JudgeRestartedBoard();
@@ -178,6 +181,9 @@ private:
     qint64 m_imageSize = 0;
     // The access point joined by the tool itself; undone on every way out.
     std::unique_ptr<AutoJoin> m_autoJoin;
+    bool m_autoJoined = false;
+    // The failed upload is of a kind that a second try after a restart often cures.
+    bool m_transient = false;
 };
 
 WriteSequence::Prepared WriteSequence::Prepare()
@@ -227,6 +233,7 @@ void WriteSequence::TryAutoJoin(MessageDialogRequest& join)
         m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
         [&app](const QString& line) { app.AddLog(line, true); },
         [&app] { return app.WriteAbortRequested(); });
+    m_autoJoined = r.ok;
     if (r.ok) {
         if (!AutoJoinMessage1().isEmpty()) {
             join.message1 = AutoJoinMessage1();
@@ -508,6 +515,10 @@ void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
     context.ssid = m_app.ApRecord.NetworkName;
     context.firewall = m_app.Network().Firewall();
     context.uploaderPath = m_uploaderPath;
+    m_transient = verdict != diag::BoardVerdict::Ok && diag::TransientUploadFailure(run).has_value();
+    // A board that reports failure after the transfer broke off only reports the break.
+    if (m_transient)
+        run.verdict = diag::BoardVerdict::None;
     diag::UploaderFacts facts;
     m_why = diag::ExplainUploaderRun(run, context, &facts);
     if (facts.cls != diag::UploaderClass::Success)
@@ -520,6 +531,92 @@ void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
         m_why = diag::NoResultInTime(waitedMs);
         m_failureClass = QStringLiteral("no-result-in-time");
     }
+}
+
+// A transfer that broke off, or a board that fell silent during the handshake, is often cured by
+// starting the board's update service afresh: offered once, the person decides (headless: --yes).
+bool WriteSequence::RetryWanted()
+{
+    // The uploader ran and ended by itself, or was stopped at its error line.
+    const bool uploaderEnded = m_run.end == UploaderEnd::Finished || m_run.end == UploaderEnd::Failed ||
+                               m_run.end == UploaderEnd::Refused;
+    if (m_outcome == OutcomeSuccess || !m_transient || !uploaderEnded || m_app.WriteAbortRequested() ||
+        !m_engine.IsConnected())
+        return false;
+    LogAttempt(1);
+    m_app.AddCauseLog(m_why);
+    MessageRequest ask;
+    ask.caption = QStringLiteral("書き込みの再試行");
+    ask.text = QStringLiteral("書き込みが途中で失敗しました。一時的な問題の可能性があります。\n\n") +
+               m_why.Block() +
+               QStringLiteral("\n\nI/Fボードを再起動して、もう一度書き込みますか？（再試行は1回です）");
+    ask.icon = MsgIcon::Question;
+    ask.buttons = MsgButtons::YesNo;
+    if (m_app.Ui.Message(ask) != MsgResult::Yes || m_app.WriteAbortRequested()) {
+        m_app.AddLog(QStringLiteral("再試行しませんでした。"), true);
+        return false;
+    }
+    m_app.AddLog(
+        QStringLiteral("再試行します（2 回目）: I/Fボードを再起動して、アクセスポイントを待ちます。"), true);
+    return true;
+}
+
+// The board restarted (leaving OTA mode and its access point), then asked for OTA mode again; the
+// PC joins the access point again and the same image goes up once more.
+bool WriteSequence::PrepareRetry()
+{
+    m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
+    m_app.AwaitBoardBack();
+    m_why = {};
+    m_failureClass.clear();
+    m_transient = false;
+    m_run = UploaderRun{};
+    m_outcome = OutcomeAborted;
+    // The second run's output is judged on its own.
+    m_app.ToolOutputClean = true;
+    m_engine.OtaResultArrived = false;
+    m_engine.OtaResultOk = false;
+    if (m_app.WriteAbortRequested())
+        return false;
+    if (!m_commands.GetApInfo(true, m_app.ApRecord)) {
+        m_why = m_engine.LinkMode == 2
+                    ? diag::BoardSilentTcp(m_app.Settings.TCPServAddr, m_app.Settings.TCPPort)
+                    : diag::BoardSilentSerial(m_engine.PortName(), m_engine.BaudRate());
+        m_failureClass = QStringLiteral("board-silent");
+        return false;
+    }
+    if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
+        BoardRefusedLastRequest(m_engine)) {
+        m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);
+        m_failureClass = QStringLiteral("ota-mode-refused");
+        return false;
+    }
+    if (m_autoJoin && m_autoJoined) {
+        // The access point went down with the restart; the PC's connection to it with it.
+        AppCore& app = m_app;
+        const AutoJoinResult r = m_autoJoin->Join(
+            m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
+            [&app](const QString& line) { app.AddLog(line, true); },
+            [&app] { return app.WriteAbortRequested(); });
+        if (!r.ok) {
+            if (!r.detail.isEmpty())
+                m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
+            m_app.AddCauseLog(r.explanation);
+        }
+    }
+    m_outcome = OutcomeTimeout;
+    return JoinLink();
+}
+
+void WriteSequence::LogAttempt(int attempt)
+{
+    QString line = QStringLiteral("書き込み %1 回目: ").arg(attempt);
+    if (m_outcome == OutcomeSuccess)
+        line += QStringLiteral("OK");
+    else
+        line += QStringLiteral("NG（%1）")
+                    .arg(m_failureClass.isEmpty() ? QStringLiteral("failed") : m_failureClass);
+    m_app.AddLog(line, true);
 }
 
 // One line in the record of writes and one more in the session's counters. A record file that
@@ -598,6 +695,11 @@ bool WriteSequence::Run()
             return false;
         }
         UploadAndAwaitVerdict();
+        if (RetryWanted()) {
+            if (PrepareRetry())
+                UploadAndAwaitVerdict();
+            LogAttempt(2);
+        }
     }
     return Finish();
 }

@@ -53,6 +53,23 @@ TEST_F(OtaE2E, BuiltInImageTravelsByteForByteAndTheBoardReportsTheNewVersion)
     EXPECT_TRUE(got == builtIn) << "the board received another image";
 }
 
+TEST_F(OtaE2E, TransferBrokenMidwayIsRetriedOnceAndTheSecondUploadIsWhole)
+{
+    // The board drops the first transfer a quarter in (and reports BR); the second one is whole.
+    Start({"--fault", "ota-drop after 300000 once"});
+    const RunResult r = folder.Run({"--headless", "--write", "--yes"}, 120000, {"NX7IFBPROG_TIME_SCALE=2"});
+    ASSERT_TRUE(r.finished);
+    const QString out = r.out.join(QLatin1Char('\n'));
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err) << qPrintable(out);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込みの再試行] 書き込みが途中で失敗しました。")));
+    EXPECT_TRUE(out.contains(QStringLiteral("書き込み 1 回目: NG（transfer-lost）")));
+    EXPECT_TRUE(out.contains(QStringLiteral("書き込み 2 回目: OK")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] OK")));
+    EXPECT_EQ(sim.Requests().count(QStringLiteral("SetOtaMode(02 01)")), 2)
+        << qPrintable(sim.Requests().join(' '));
+    EXPECT_TRUE(ReadAll(received) == ReadAll(QStringLiteral(NX7_EMBEDDED_FIRMWARE)));
+}
+
 TEST_F(OtaE2E, WrongPasswordOnTheBoardEndsWithTheUploaderError)
 {
     Start({"--fault", "ota-wrong-password"});

@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace nx7;
 using nx7::test::MemoryLog;
@@ -100,6 +101,8 @@ struct Uploader {
     QByteArray after; // printed after the sleep
     double sleepSeconds = 0;
     int exitCode = 0;
+    // Printed instead on every run after the first (the retry), which then exits with 0.
+    std::optional<QByteArray> later;
 };
 
 class OtaFlowTest : public ::testing::Test
@@ -171,10 +174,11 @@ protected:
                 q +
                 "/image-copy\n"
                 "stat -c %a \"$last\" > " +
-                q +
-                "/image-mode\n"
-                "printf '%s' '" +
-                u.output +
+                q + "/image-mode\n" +
+                (u.later ? "if [ -e " + q + "/ran-once ]; then printf '%s' '" + *u.later + "'; exit 0; fi\n" +
+                               "touch " + q + "/ran-once\n"
+                         : QByteArray()) +
+                "printf '%s' '" + u.output +
                 "'\n"
                 "sleep " +
                 QByteArray::number(u.sleepSeconds) +
@@ -390,6 +394,108 @@ TEST_F(OtaFlowTest, BoardReportsFailure)
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
     ExpectResult(OutcomeAborted);
     EXPECT_FALSE(app.WriteCommandAvailable);
+}
+
+// One guided retry: only for failures a fresh start of the board's update service may cure, asked
+// once, the board restarted and put into OTA mode again before the uploader runs a second time.
+struct RetryCase {
+    const char* name;
+    const char* output; // the first run's output (exit 1)
+    bool laterOk;       // the second run prints a whole upload
+    MsgResult answer;
+    bool asked;
+    bool retried;
+    int outcome;
+    const char* firstClass;
+};
+
+class OtaFlowRetryTest : public OtaFlowTest, public ::testing::WithParamInterface<RetryCase>
+{
+};
+
+const char* const kTransferLost = "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n"
+                                  "Uploading: [====      ] 45% \n"
+                                  "14:01:40 [ERROR]: Error Uploading: timed out\n";
+const char* const kAuthNoAnswer =
+    "Sending invitation to 192.168.4.1 \nAuthenticating...FAIL\n"
+    "14:01:10 [ERROR]: Authentication Failed: No Answer to our Authentication\n";
+const char* const kNoConnectBack = "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n"
+                                   "14:01:20 [ERROR]: No response from device\n";
+const char* const kAuthRefused = "Sending invitation to 192.168.4.1 \nAuthenticating...FAIL\n"
+                                 "14:01:00 [ERROR]: Authentication Failed: Authentication Failed\n";
+
+TEST_P(OtaFlowRetryTest, TransientFailuresAreOfferedOneRetry)
+{
+    const RetryCase& c = GetParam();
+    Uploader u;
+    u.output = c.output;
+    u.exitCode = 1;
+    if (c.laterOk)
+        u.later = Uploader().output;
+    // The board announces nothing for the broken first upload, and OK for a whole second one.
+    Start(c.laterOk ? QStringList{QStringLiteral("--ota-result-from-session"), QStringLiteral("2")}
+                    : QStringList{QStringLiteral("--ota-result"), QStringLiteral("none")},
+          u);
+    ui.answers = {c.answer, c.answer};
+    EXPECT_EQ(RunOtaUpdate(app), c.outcome == OutcomeSuccess);
+
+    QList<MessageRequest> questions;
+    for (const MessageRequest& m : ui.messages) {
+        if (m.caption == QStringLiteral("書き込みの再試行"))
+            questions.append(m);
+    }
+    ASSERT_EQ(questions.size(), c.asked ? 1 : 0);
+    const QString first = QStringLiteral("書き込み 1 回目: NG（%1）").arg(QLatin1String(c.firstClass));
+    EXPECT_EQ(log.Contains(first), c.asked);
+    if (c.asked) {
+        EXPECT_EQ(questions.first().buttons, MsgButtons::YesNo);
+        // The question says what went wrong with the first attempt.
+        EXPECT_TRUE(questions.first().text.contains(QStringLiteral("原因: ")));
+    }
+    // A retry is the board restarted and asked for OTA mode again, then a second upload.
+    const int otaRequests = static_cast<int>(Frames().count(kOtaMode));
+    EXPECT_EQ(otaRequests, c.retried ? 2 : 1);
+    EXPECT_EQ(log.Contains(QStringLiteral(
+                  "再試行します（2 回目）: I/Fボードを再起動して、アクセスポイントを待ちます。")),
+              c.retried);
+    if (c.retried) {
+        EXPECT_TRUE(
+            log.Contains(c.outcome == OutcomeSuccess
+                             ? QStringLiteral("書き込み 2 回目: OK")
+                             : QStringLiteral("書き込み 2 回目: NG（%1）").arg(QLatin1String(c.firstClass))));
+        const QStringList frames = Frames();
+        const qsizetype firstOta = frames.indexOf(kOtaMode);
+        const qsizetype secondOta = frames.indexOf(kOtaMode, firstOta + 1);
+        EXPECT_TRUE(frames.mid(firstOta, secondOta - firstOta).contains(kRestart));
+    }
+    if (c.asked && !c.retried) {
+        EXPECT_TRUE(log.Contains(QStringLiteral("再試行しませんでした。")));
+    }
+    ExpectResult(c.outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OtaFlowRetryTest,
+    ::testing::Values(RetryCase{"TransferLostRetriedToOk", kTransferLost, true, MsgResult::Yes, true, true,
+                                OutcomeSuccess, "transfer-lost"},
+                      RetryCase{"NoConnectBackRetriedToOk", kNoConnectBack, true, MsgResult::Yes, true, true,
+                                OutcomeSuccess, "no-connect-back"},
+                      RetryCase{"AuthNoAnswerDeclined", kAuthNoAnswer, true, MsgResult::No, true, false,
+                                OutcomeUploaderError, "auth-no-answer"},
+                      RetryCase{"SecondFailureIsNotAskedAgain", kTransferLost, false, MsgResult::Yes, true,
+                                true, OutcomeUploaderError, "transfer-lost"},
+                      RetryCase{"RefusedPasswordIsNotRetried", kAuthRefused, true, MsgResult::Yes, false,
+                                false, OutcomeUploaderError, "auth-refused"}),
+    [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowTest, BoardRejectingTheWholeImageIsNotRetried)
+{
+    Start({QStringLiteral("--ota-result"), QStringLiteral("BR")});
+    ui.defaultAnswer = MsgResult::Yes;
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_TRUE(ui.messages.isEmpty());
+    EXPECT_EQ(Frames().count(kOtaMode), 1);
+    ExpectResult(OutcomeAborted);
 }
 
 TEST_F(OtaFlowTest, NoNotificationTimesOutAndOffersTheWriteAgain)

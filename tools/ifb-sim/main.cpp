@@ -135,6 +135,9 @@ int main(int argc, char** argv)
     const QCommandLineOption otaResultDelay(QStringLiteral("ota-result-delay-ms"),
                                             QStringLiteral("Verdict delay after the first joined poll."),
                                             QStringLiteral("ms"));
+    const QCommandLineOption otaResultFrom(
+        QStringLiteral("ota-result-from-session"),
+        QStringLiteral("OTA sessions before this one (counted from 1) get no verdict."), QStringLiteral("n"));
     const QCommandLineOption otaService(QStringLiteral("ota-service"),
                                         QStringLiteral("Receive real OTA uploads while in OTA mode."));
     const QCommandLineOption otaListenPort(QStringLiteral("ota-listen-port"),
@@ -171,7 +174,7 @@ int main(int argc, char** argv)
                   apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
                   otaResult, otaResultDelay, restartMs,     scenarioFile, fault,        record,     verbose,
                   exitAfter, otaService,     otaListenPort, otaPassword,  otaAuth,      otaMaxSize, saveImage,
-                  rollBack});
+                  rollBack,  otaResultFrom});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         Fail(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
@@ -287,6 +290,7 @@ int main(int argc, char** argv)
         ota.faults.wrongPassword = scenario.ota.wrongPassword;
         ota.faults.dropAfterBytes = scenario.ota.dropAfterBytes;
         ota.faults.corruptOffset = scenario.ota.corruptAt;
+        ota.faults.firstTransferOnly = scenario.ota.firstOnly;
         // The version comes from the received image.
         config.romAfterUpdate.reset();
     } else {
@@ -328,7 +332,11 @@ int main(int argc, char** argv)
     if (wantOtaService)
         trigger = new ifbsim::TransferOtaResult(ota, p.value(saveImage));
     else
-        trigger = new ifbsim::TimedOtaResult(verdict, verdictDelay);
+        trigger = new ifbsim::TimedOtaResult(
+            verdict, verdictDelay,
+            p.isSet(otaResultFrom)
+                ? static_cast<int>(ParseNumber(p.value(otaResultFrom), "ota-result-from-session", 1, 1000000))
+                : 1);
     ifbsim::Simulator sim(config, std::move(scenario), trigger);
     sim.SetVerbose(p.isSet(verbose));
     QString error;

@@ -9,18 +9,24 @@
 namespace ifbsim
 {
 
-TimedOtaResult::TimedOtaResult(const QByteArray& text, int delayMs, QObject* parent)
+TimedOtaResult::TimedOtaResult(const QByteArray& text, int delayMs, int fromSession, QObject* parent)
     : OtaResultTrigger(parent)
     , m_text(text)
+    , m_fromSession(fromSession)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(delayMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { emit Result(m_text, QString()); });
 }
 
+void TimedOtaResult::OtaModeEntered()
+{
+    ++m_session;
+}
+
 void TimedOtaResult::StationJoined()
 {
-    if (!m_text.isEmpty())
+    if (!m_text.isEmpty() && m_session >= m_fromSession)
         m_timer.start();
 }
 

@@ -33,14 +33,18 @@ class TimedOtaResult : public OtaResultTrigger
 {
     Q_OBJECT
 public:
-    // `text` empty: no verdict is ever announced.
-    TimedOtaResult(const QByteArray& text, int delayMs, QObject* parent = nullptr);
+    // `text` empty: no verdict is ever announced. OTA sessions before `fromSession` (counted from 1)
+    // announce nothing, as a board whose first upload broke off unnoticed.
+    TimedOtaResult(const QByteArray& text, int delayMs, int fromSession = 1, QObject* parent = nullptr);
+    void OtaModeEntered() override;
     void StationJoined() override;
     void OtaModeLeft() override;
 
 private:
     QByteArray m_text;
     QTimer m_timer;
+    int m_fromSession = 1;
+    int m_session = 0;
 };
 
 // Runs the board's OTA service while the board is in OTA mode and announces the verdict of every

@@ -151,10 +151,14 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         return std::nullopt;
     }
     if (verb == "ota-drop") {
+        const bool once = t.size() >= 2 && t.back() == "once";
+        if (once)
+            t.pop_back();
         const auto after = TakeTrailing(t, "after", bad);
         if (bad || !after || t.size() != 1)
             return err;
         ota.dropAfterBytes = *after;
+        ota.firstOnly = ota.firstOnly || once;
         return std::nullopt;
     }
     if (verb == "ota-corrupt") {

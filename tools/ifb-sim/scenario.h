@@ -45,6 +45,7 @@ struct OtaFaults {
     bool wrongPassword = false; // the board expects a password other than the uploader's
     int dropAfterBytes = -1;    // the board aborts the connection once this many image bytes arrived
     int corruptAt = -1;         // the board flips the received byte at this offset
+    bool firstOnly = false;     // the faults spoil the first transfer only (a retry then succeeds)
     bool Any() const { return wrongPassword || dropAfterBytes >= 0 || corruptAt >= 0; }
 };
 

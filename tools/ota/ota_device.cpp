@@ -280,6 +280,8 @@ void OtaDeviceService::Finish(bool ok, const QString& message, const QByteArray&
     }
     const QByteArray image = m_image;
     m_image.clear();
+    if (m_config.faults.firstTransferOnly)
+        m_config.faults = OtaDeviceFaults{};
     emit TransferFinished(ok, image, message);
 }
 

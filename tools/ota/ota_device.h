@@ -22,9 +22,10 @@ enum class DeviceAuth {
 };
 
 struct OtaDeviceFaults {
-    bool wrongPassword = false; // the board expects a password other than the uploader's
-    qint64 dropAfterBytes = -1; // abort the connection once this many image bytes arrived
-    qint64 corruptOffset = -1;  // flip the received byte at this offset (the MD5 check then fails)
+    bool wrongPassword = false;     // the board expects a password other than the uploader's
+    qint64 dropAfterBytes = -1;     // abort the connection once this many image bytes arrived
+    qint64 corruptOffset = -1;      // flip the received byte at this offset (the MD5 check then fails)
+    bool firstTransferOnly = false; // the faults apply to the first transfer that starts, then stop
 };
 
 struct OtaDeviceConfig {
