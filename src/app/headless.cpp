@@ -74,12 +74,27 @@ void HeadlessUi::ProgressSetPercent(int percent)
     WriteLine(m_err, QStringLiteral("書き込み中 %1%").arg(percent));
 }
 
-int HeadlessUi::MessageDialog(const MessageDialogRequest& request)
+namespace
+{
+QString MessageDialogText(const MessageDialogRequest& request)
 {
     QString text = request.message1 + QLatin1Char('\n') + request.message2;
     for (const QString& line : request.memoLines)
         text += QLatin1Char('\n') + line;
-    Print(request.caption, text);
+    return text;
+}
+} // namespace
+
+int HeadlessUi::MessageDialog(const MessageDialogRequest& request)
+{
+    Print(request.caption, MessageDialogText(request));
+    if (request.whileShown) {
+        MessageDialogRequest shown = request;
+        if (request.whileShown(
+                shown, [this](const QString& line) { WriteLine(m_err, line); }, [] { return false; }))
+            return 1;
+        Print(request.caption, MessageDialogText(shown));
+    }
     return m_options.yes ? 1 : 2;
 }
 

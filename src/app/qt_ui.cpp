@@ -3,6 +3,7 @@
 #include "dialogs/guage_dialog.h"
 #include "dialogs/msg_dialog.h"
 #include "dialogs/result_dialog.h"
+#include "dialogs/ui_support.h"
 #include "discovery/port_dialog.h"
 #include "platform/event_wait.h"
 #include "update/input_dialog.h"
@@ -18,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTranslator>
 #include <QWindow>
 
@@ -202,14 +204,48 @@ void QtUserInteraction::ProgressEnd()
     }
 }
 
+namespace
+{
+void FillMessageDialog(TMsg1Dlg& dialog, const MessageDialogRequest& request)
+{
+    dialog.lMessage1->setText(request.message1);
+    dialog.lMessage2->setText(request.message2);
+    dialog.Memo1->clear();
+    for (const QString& line : request.memoLines)
+        dialog.Memo1->appendPlainText(line);
+}
+} // namespace
+
 int QtUserInteraction::MessageDialog(const MessageDialogRequest& request)
 {
     TMsg1Dlg dialog;
     dialog.setWindowTitle(request.caption);
-    dialog.lMessage1->setText(request.message1);
-    dialog.lMessage2->setText(request.message2);
-    for (const QString& line : request.memoLines)
-        dialog.Memo1->appendPlainText(line);
+    FillMessageDialog(dialog, request);
+    if (request.whileShown) {
+        // The work runs inside the dialog's own loop, once it shows; it pumps events itself, so
+        // Cancel is heard while it runs. OK waits for its end.
+        dialog.OKBtn->setEnabled(false);
+        QTimer::singleShot(0, &dialog, [&dialog, &request] {
+            const auto cancelled = [&dialog] { return dialog.result() == TMsg1Dlg::ResultCancel; };
+            const auto progress = [&dialog](const QString& line) {
+                dialog.STMessage1->setText(line);
+                dialog.STMessage1->show();
+            };
+            MessageDialogRequest shown = request;
+            const bool done = request.whileShown(shown, progress, cancelled);
+            if (dialog.result() != 0)
+                return; // already answered
+            if (done) {
+                dialog.done(TMsg1Dlg::ResultOk);
+                return;
+            }
+            FillMessageDialog(dialog, shown);
+            dialog.STMessage1->hide();
+            dialog.OKBtn->setEnabled(true);
+            dialog.OKBtn->setFocus();
+            FitFixedSize(&dialog, TMsg1Dlg::DesignSize);
+        });
+    }
     Own(&dialog);
     return Exec(dialog);
 }

@@ -33,7 +33,23 @@ int LoggedUi::MessageDialog(const MessageDialogRequest& request)
     for (const QString& line : request.memoLines)
         text += QLatin1Char('\n') + line;
     Note(request.caption, text);
-    const int answer = m_inner.MessageDialog(request);
+    MessageDialogRequest inner = request;
+    if (request.whileShown) {
+        // The texts the dialog falls back to are kept too.
+        inner.whileShown = [this, &request](MessageDialogRequest& shown,
+                                            const std::function<void(const QString&)>& progress,
+                                            const std::function<bool()>& cancelled) {
+            const bool done = request.whileShown(shown, progress, cancelled);
+            if (!done) {
+                QString fallback = shown.message1 + QLatin1Char('\n') + shown.message2;
+                for (const QString& line : shown.memoLines)
+                    fallback += QLatin1Char('\n') + line;
+                Note(request.caption, fallback);
+            }
+            return done;
+        };
+    }
+    const int answer = m_inner.MessageDialog(inner);
     Note(request.caption, answer == 1 ? QStringLiteral("→ OK") : QStringLiteral("→ キャンセル"));
     return answer;
 }

@@ -43,6 +43,13 @@ struct MessageDialogRequest {
     QString message1;
     QString message2;
     QStringList memoLines;
+    // Optional work done while the dialog shows (the automatic join): `progress` shows a line under
+    // the texts, `cancelled` says whether the person has cancelled. True closes the dialog as OK by
+    // itself; false leaves it open with the texts the work wrote into `shown`, for the person's
+    // answer. OK waits while the work runs.
+    std::function<bool(MessageDialogRequest& shown, const std::function<void(const QString&)>& progress,
+                       const std::function<bool()>& cancelled)>
+        whileShown;
 };
 
 struct ResultDialogRequest {

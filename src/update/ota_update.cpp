@@ -218,8 +218,10 @@ WriteSequence::Prepared WriteSequence::Prepare()
     return Prepared::Ready;
 }
 
-// Where the PC can join the access point by itself, it does so before the join question, which
-// then says so; a failed join leaves the question as it was, with the reason below the lines.
+// Where the PC can join the access point by itself, it does so while the join question shows,
+// which says so and shows the join's progress, and closes by itself once joined: the write goes
+// on without another click. A failed join turns the question back into the manual one, with the
+// reason below its lines, for the person to join by hand and press OK.
 void WriteSequence::TryAutoJoin(MessageDialogRequest& join)
 {
     if (m_app.Settings.AutoJoinAP != 1)
@@ -228,23 +230,33 @@ void WriteSequence::TryAutoJoin(MessageDialogRequest& join)
     if (!joiner || !joiner->Available())
         return;
     m_autoJoin = std::move(joiner);
-    AppCore& app = m_app;
-    const AutoJoinResult r = m_autoJoin->Join(
-        m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
-        [&app](const QString& line) { app.AddLog(line, true); },
-        [&app] { return app.WriteAbortRequested(); });
-    m_autoJoined = r.ok;
-    if (r.ok) {
-        if (!AutoJoinMessage1().isEmpty()) {
-            join.message1 = AutoJoinMessage1();
-            join.message2 = AutoJoinMessage2();
-        }
-        return;
+    const MessageDialogRequest manual = join;
+    if (!AutoJoinMessage1().isEmpty()) {
+        join.message1 = AutoJoinMessage1();
+        join.message2 = AutoJoinMessage2();
     }
-    if (!r.detail.isEmpty())
-        m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
-    m_app.AddCauseLog(r.explanation);
-    join.memoLines += r.explanation.Lines();
+    join.whileShown = [this, manual](MessageDialogRequest& shown,
+                                     const std::function<void(const QString&)>& progress,
+                                     const std::function<bool()>& cancelled) {
+        AppCore& app = m_app;
+        const AutoJoinResult r = m_autoJoin->Join(
+            m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
+            [&app, &progress](const QString& line) {
+                app.AddLog(line, true);
+                progress(line);
+            },
+            [&app, &cancelled] { return app.WriteAbortRequested() || cancelled(); });
+        m_autoJoined = r.ok;
+        if (r.ok)
+            return true;
+        if (!r.detail.isEmpty())
+            m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
+        m_app.AddCauseLog(r.explanation);
+        shown.message1 = manual.message1;
+        shown.message2 = manual.message2;
+        shown.memoLines = manual.memoLines + r.explanation.Lines();
+        return false;
+    };
 }
 
 void WriteSequence::LeaveAutoJoin()

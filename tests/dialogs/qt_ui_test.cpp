@@ -6,6 +6,8 @@
 #include "gui_helpers.h"
 #include "update/input_dialog.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -206,7 +208,8 @@ TEST_F(QtUiTest, NestedProgressDialogsRestoreTheOuterOne)
 
 TEST_F(QtUiTest, MessageDialogFilledAndAnswered)
 {
-    const MessageDialogRequest request{"OTA書き込み", "line 1", "line 2\nmore", {"SSID : ab", "PASS : cd"}};
+    const MessageDialogRequest request{
+        "OTA書き込み", "line 1", "line 2\nmore", {"SSID : ab", "PASS : cd"}, {}};
     for (const int answer : {1, 2}) {
         script = [&](QDialog* d) {
             auto* dlg = qobject_cast<TMsg1Dlg*>(d);
@@ -220,6 +223,73 @@ TEST_F(QtUiTest, MessageDialogFilledAndAnswered)
         EXPECT_EQ(ui.MessageDialog(request), answer);
     }
     EXPECT_EQ(shown, QStringList({"Msg1Dlg", "Msg1Dlg"}));
+}
+
+// Work that runs while the join dialog shows: its progress under the texts, OK waiting for its end;
+// done, the dialog closes by itself; otherwise it shows the texts the work left and waits.
+TEST_F(QtUiTest, MessageDialogWorkShowsProgressAndClosesByItself)
+{
+    MessageDialogRequest request{"OTA書き込み", "joining", "wait", {"SSID : ab"}, {}};
+    bool okWaited = false;
+    QString progressShown;
+    request.whileShown = [&](MessageDialogRequest&, const std::function<void(const QString&)>& progress,
+                             const std::function<bool()>&) {
+        auto* dlg = qobject_cast<TMsg1Dlg*>(QApplication::activeModalWidget());
+        EXPECT_NE(dlg, nullptr);
+        if (!dlg)
+            return false;
+        progress(QStringLiteral("自動接続: 接続中..."));
+        okWaited = !dlg->OKBtn->isEnabled();
+        progressShown = dlg->STMessage1->isVisible() ? dlg->STMessage1->text() : QString();
+        return true;
+    };
+    EXPECT_EQ(ui.MessageDialog(request), TMsg1Dlg::ResultOk);
+    EXPECT_TRUE(okWaited);
+    EXPECT_EQ(progressShown, QStringLiteral("自動接続: 接続中..."));
+}
+
+TEST_F(QtUiTest, MessageDialogWorkThatFailsLeavesTheManualTextsForAnAnswer)
+{
+    MessageDialogRequest request{"OTA書き込み", "joining", "wait", {"SSID : ab"}, {}};
+    request.whileShown = [](MessageDialogRequest& shown, const std::function<void(const QString&)>& progress,
+                            const std::function<bool()>&) {
+        progress(QStringLiteral("自動接続: 接続中..."));
+        shown.message1 = QStringLiteral("join by hand");
+        shown.memoLines << QStringLiteral("原因: refused");
+        return false;
+    };
+    script = [&](QDialog* d) {
+        auto* dlg = qobject_cast<TMsg1Dlg*>(d);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->lMessage1->text(), "join by hand");
+        EXPECT_EQ(dlg->lMessage2->text(), "wait");
+        EXPECT_EQ(dlg->Memo1->toPlainText(), "SSID : ab\n原因: refused");
+        EXPECT_FALSE(dlg->STMessage1->isVisible());
+        EXPECT_TRUE(dlg->OKBtn->isEnabled());
+        dlg->OKBtn->click();
+    };
+    EXPECT_EQ(ui.MessageDialog(request), TMsg1Dlg::ResultOk);
+}
+
+TEST_F(QtUiTest, MessageDialogCancelIsHeardWhileTheWorkRuns)
+{
+    MessageDialogRequest request{"OTA書き込み", "joining", "wait", {}, {}};
+    bool heard = false;
+    request.whileShown = [&](MessageDialogRequest&, const std::function<void(const QString&)>&,
+                             const std::function<bool()>& cancelled) {
+        // The person's click arrives while the work waits with the event loop running.
+        auto* dlg = qobject_cast<TMsg1Dlg*>(QApplication::activeModalWidget());
+        if (dlg)
+            QTimer::singleShot(50, dlg, [dlg] { dlg->CancelBtn->click(); });
+        QElapsedTimer t;
+        t.start();
+        while (!cancelled() && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        heard = cancelled();
+        return true; // joined just as the person cancelled: the cancel stands
+    };
+    EXPECT_EQ(ui.MessageDialog(request), TMsg1Dlg::ResultCancel);
+    EXPECT_TRUE(heard);
 }
 
 TEST_F(QtUiTest, ResultDialogShowsVerdictInColourCentredOnTheMainWindow)

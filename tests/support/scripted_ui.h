@@ -39,6 +39,17 @@ public:
     int MessageDialog(const MessageDialogRequest& r) override
     {
         messageDialogs.append(r);
+        if (r.whileShown) {
+            MessageDialogRequest shown = r;
+            const bool done = r.whileShown(
+                shown, [this](const QString& line) { dialogProgress.append(line); },
+                [this] { return cancelDuringWork; });
+            if (cancelDuringWork)
+                return 2;
+            if (done)
+                return 1;
+            messageDialogFallbacks.append(shown);
+        }
         return messageDialogAnswer;
     }
     void ResultDialog(const ResultDialogRequest& r) override { results.append(r); }
@@ -87,6 +98,11 @@ public:
     QList<int> percents;
     int progressOpen = 0;
     QList<MessageDialogRequest> messageDialogs;
+    // The texts a dialog fell back to when its work ended without closing it, and the work's
+    // progress lines; `cancelDuringWork` plays a Cancel pressed while the work runs.
+    QList<MessageDialogRequest> messageDialogFallbacks;
+    QStringList dialogProgress;
+    bool cancelDuringWork = false;
     QList<ResultDialogRequest> results;
     QList<PortDialogRequest> portDialogs;
     QList<UploaderDialogRequest> uploaderDialogs;

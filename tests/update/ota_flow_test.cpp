@@ -1304,12 +1304,14 @@ public:
     bool Available() override { return m_log.available; }
     AutoJoinResult Join(const QString& ssid, const QString& password, int,
                         const std::function<void(const QString&)>& progress,
-                        const std::function<bool()>&) override
+                        const std::function<bool()>& abort) override
     {
         ++m_log.joins;
         m_log.ssid = ssid;
         m_log.password = password;
         progress(QStringLiteral("自動接続: 接続中..."));
+        if (abort())
+            return AutoJoinResult{false, QStringLiteral("cancelled"), {}};
         return m_log.result;
     }
     void Restore() override { ++m_log.restores; }
@@ -1323,8 +1325,11 @@ struct AutoJoinCase {
     int setting; // AutoJoinAP
     bool available;
     bool joinOk;
-    int dialogAnswer; // 1: OK, else cancel
+    bool cancel;      // Cancel pressed while the join runs
+    int dialogAnswer; // the answer to a question that stays open: 1 OK, else cancel
+    bool written;     // the write went on to its verdict
     bool autoTexts;   // the join question says the join is automatic
+    bool fellBack;    // the question turned into the manual one with the reason
     int joins;
     int restores;
 };
@@ -1339,7 +1344,13 @@ protected:
     }
 };
 
-TEST_P(OtaFlowAutoJoinTest, JoinsBeforeTheQuestionAndUndoesItOnTheWayOut)
+const QStringList kJoinMemo{QStringLiteral("SSID      : IFB-SIM-OTA"),
+                            QStringLiteral("Password  : MervoxTqLu"),
+                            QStringLiteral("Version   : 3030KMT26 → 3030KMT27")};
+const QString kManual1 = QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。");
+const QString kManual2 = QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。");
+
+TEST_P(OtaFlowAutoJoinTest, JoinsWhileTheQuestionShowsAndUndoesItOnTheWayOut)
 {
     const AutoJoinCase& c = GetParam();
     FakeJoinLog joinLog;
@@ -1352,9 +1363,11 @@ TEST_P(OtaFlowAutoJoinTest, JoinsBeforeTheQuestionAndUndoesItOnTheWayOut)
         return std::make_unique<FakeJoin>(joinLog);
     });
     ui.messageDialogAnswer = c.dialogAnswer == 1 ? 1 : 2;
+    ui.cancelDuringWork = c.cancel;
     Start({});
     app.Settings.AutoJoinAP = c.setting;
-    EXPECT_EQ(RunOtaUpdate(app), c.dialogAnswer == 1);
+    EXPECT_EQ(RunOtaUpdate(app), c.written);
+    EXPECT_EQ(ui.results.size(), c.written ? 1 : 0);
 
     EXPECT_EQ(joinLog.joins, c.joins);
     EXPECT_EQ(joinLog.restores, c.restores);
@@ -1363,36 +1376,54 @@ TEST_P(OtaFlowAutoJoinTest, JoinsBeforeTheQuestionAndUndoesItOnTheWayOut)
     }
     ASSERT_EQ(ui.messageDialogs.size(), 1);
     const MessageDialogRequest& join = ui.messageDialogs.first();
-    const QStringList fixedMemo{QStringLiteral("SSID      : IFB-SIM-OTA"),
-                                QStringLiteral("Password  : MervoxTqLu"),
-                                QStringLiteral("Version   : 3030KMT26 → 3030KMT27")};
-    if (c.autoTexts) {
-        EXPECT_EQ(join.message1, AutoJoinMessage1());
-        EXPECT_EQ(join.message2, AutoJoinMessage2());
-    } else {
-        EXPECT_EQ(join.message1,
-                  QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。"));
-        EXPECT_EQ(join.message2, QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。"));
+    EXPECT_EQ(join.message1, c.autoTexts ? AutoJoinMessage1() : kManual1);
+    EXPECT_EQ(join.message2, c.autoTexts ? AutoJoinMessage2() : kManual2);
+    EXPECT_EQ(join.memoLines, kJoinMemo);
+    // The join runs while the question shows: its progress is shown there.
+    EXPECT_EQ(static_cast<bool>(join.whileShown), c.joins == 1);
+    EXPECT_EQ(ui.dialogProgress.contains(QStringLiteral("自動接続: 接続中...")), c.joins == 1);
+    // A failed join turns the question back into the manual one and says why below its lines.
+    ASSERT_EQ(ui.messageDialogFallbacks.size(), c.fellBack ? 1 : 0);
+    if (c.fellBack) {
+        const MessageDialogRequest& manual = ui.messageDialogFallbacks.first();
+        EXPECT_EQ(manual.message1, kManual1);
+        EXPECT_EQ(manual.message2, kManual2);
+        EXPECT_EQ(manual.memoLines, kJoinMemo + refused.Lines());
     }
-    // A failed join keeps the manual question and says why below its lines.
-    EXPECT_EQ(join.memoLines, c.joins == 1 && !c.joinOk ? fixedMemo + refused.Lines() : fixedMemo);
     if (c.joins == 1) {
         EXPECT_EQ(joinLog.ssid, QStringLiteral("IFB-SIM-OTA"));
         EXPECT_EQ(joinLog.password, QStringLiteral("MervoxTqLu"));
         EXPECT_TRUE(log.Contains(QStringLiteral("自動接続: 接続中...")));
     }
-    EXPECT_EQ(log.Contains(refused.Lines().at(0)), c.joins == 1 && !c.joinOk);
+    EXPECT_EQ(log.Contains(refused.Lines().at(0)), c.fellBack);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OtaFlowAutoJoinTest,
-                         ::testing::Values(AutoJoinCase{"Joined", 1, true, true, 1, true, 1, 1},
-                                           AutoJoinCase{"JoinedThenDeclined", 1, true, true, 0, true, 1, 1},
-                                           AutoJoinCase{"Refused", 1, true, false, 1, false, 1, 1},
-                                           AutoJoinCase{"NotAvailable", 1, false, true, 1, false, 0, 0},
-                                           AutoJoinCase{"SettingOff", 0, true, true, 1, false, 0, 0}),
-                         [](const ::testing::TestParamInfo<AutoJoinCase>& info) {
-                             return std::string(info.param.name);
-                         });
+// A successful join needs no answer: the question closes by itself (the answer 0 is never given).
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OtaFlowAutoJoinTest,
+    ::testing::Values(
+        AutoJoinCase{"JoinedClosesTheQuestion", 1, true, true, false, 0, true, true, false, 1, 1},
+        AutoJoinCase{"CancelledDuringTheJoin", 1, true, true, true, 1, false, true, false, 1, 1},
+        AutoJoinCase{"RefusedThenJoinedByHand", 1, true, false, false, 1, true, true, true, 1, 1},
+        AutoJoinCase{"RefusedThenDeclined", 1, true, false, false, 0, false, true, true, 1, 1},
+        AutoJoinCase{"NotAvailable", 1, false, true, false, 1, true, false, false, 0, 0},
+        AutoJoinCase{"SettingOff", 0, true, true, false, 1, true, false, false, 0, 0}),
+    [](const ::testing::TestParamInfo<AutoJoinCase>& info) { return std::string(info.param.name); });
+
+TEST_F(OtaFlowAutoJoinTest, RetryJoinsTheAccessPointAgainAfterTheRestart)
+{
+    FakeJoinLog joinLog;
+    SetAutoJoinFactory([&joinLog] { return std::make_unique<FakeJoin>(joinLog); });
+    Uploader u;
+    u.output = kTransferLost;
+    u.exitCode = 1;
+    u.later = Uploader().output;
+    Start({QStringLiteral("--ota-result-from-session"), QStringLiteral("2")}, u);
+    ui.answers = {MsgResult::Yes};
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(joinLog.joins, 2);
+    EXPECT_EQ(joinLog.restores, 1);
+}
 
 // The record of writes: one line per write under the settings folder, the counters beside it.
 class OtaFlowRecordTest : public OtaFlowTest
