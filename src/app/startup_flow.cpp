@@ -40,6 +40,16 @@ bool ModelAccepted(int selectModel, const QString& modelName)
     return true;
 }
 
+// A stop asked for during the check (Ctrl+C, closing the window) ends it without the refusal
+// boxes, which would only blame the board for it.
+bool Stopped(AppCore& app)
+{
+    if (!app.WriteAbortRequested())
+        return false;
+    app.AddLog(QStringLiteral("I/Fボードの確認を中断しました。"), true);
+    return true;
+}
+
 bool Verify(AppCore& app)
 {
     const QString exe = ExecutablePath();
@@ -53,7 +63,10 @@ bool Verify(AppCore& app)
     }
 
     diag::CauseAction why;
-    if (!ConnectBoard(app, &why)) {
+    const bool connected = ConnectBoard(app, &why);
+    if (Stopped(app))
+        return false;
+    if (!connected) {
         const QString fixed = QStringLiteral("I/Fボードの接続を確認できませんでした。\n\n"
                                              "接続と設定の確認およびソフトと接続製品を再起動してください。");
         Refuse(app, why.IsEmpty() ? fixed : fixed + QStringLiteral("\n\n") + why.Block(), QString());
@@ -66,7 +79,10 @@ bool Verify(AppCore& app)
 
     BoardCommands cmd = app.Commands();
     app.RomVersion.clear();
-    if (cmd.ReadRomVersion(app.RomVersion)) {
+    const bool romRead = cmd.ReadRomVersion(app.RomVersion);
+    if (Stopped(app))
+        return false;
+    if (romRead) {
         app.AddLog(QStringLiteral("IFB-ROMVer : ") + app.RomVersion, true);
         if (SubText(app.FirmwareId, 5, 5) != SubText(app.RomVersion, 5, 5)) {
             Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
@@ -78,7 +94,10 @@ bool Verify(AppCore& app)
         return false;
     }
 
-    if (cmd.ReadModelName(app.ModelName)) {
+    const bool modelRead = cmd.ReadModelName(app.ModelName);
+    if (Stopped(app))
+        return false;
+    if (modelRead) {
         app.AddLog(QStringLiteral("IFB-ModelName : ") + app.ModelName, true);
         if (!ModelAccepted(app.Settings.SelectModel, app.ModelName)) {
             Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
@@ -94,7 +113,10 @@ bool Verify(AppCore& app)
         return false;
     }
 
-    if (!cmd.GetTargetId(&app.TargetId)) {
+    const bool idRead = cmd.GetTargetId(&app.TargetId);
+    if (Stopped(app))
+        return false;
+    if (!idRead) {
         Refuse(app, kFirmwareFault, QString());
         return false;
     }
@@ -108,7 +130,21 @@ bool Verify(AppCore& app)
 
 bool FormShow(AppCore& app)
 {
-    if (Verify(app)) {
+    struct InterruptibleCheck {
+        AppCore& app;
+        explicit InterruptibleCheck(AppCore& a)
+            : app(a)
+        {
+            app.InterruptibleWaits = true;
+        }
+        ~InterruptibleCheck() { app.InterruptibleWaits = false; }
+    };
+    bool verified = false;
+    {
+        InterruptibleCheck check(app);
+        verified = Verify(app);
+    }
+    if (verified) {
         if (app.View.showUploaderPath)
             app.View.showUploaderPath(app.Settings.App_ESPOta);
         if (app.View.showFirmware)

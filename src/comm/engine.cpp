@@ -216,6 +216,15 @@ public:
     QString SettingsPath;
     std::unique_ptr<Link> link;
     codec::ReplyMatcher Matcher;
+    std::function<bool()> Interrupted;
+
+    bool InterruptNow()
+    {
+        if (!Interrupted || !Interrupted())
+            return false;
+        q.TraceLine(QStringLiteral("レスポンス待ち　中断"));
+        return true;
+    }
 };
 
 void TTComXDlg::SetListenAddress(const QString& address)
@@ -476,6 +485,8 @@ bool TTComXDlg::WaitReply(int kind, int timeoutMs)
         }
         if (kind != +codec::Kind::Ack && kind != +codec::Kind::Nack && kind != 0 && ReplyKind == kind)
             return false; // a notification of that kind: it carries no acknowledgement
+        if (d->InterruptNow())
+            return false;
         if (TickTimer(1, timeout)) {
             TraceLine(QStringLiteral("レスポンス待ち　タイムオーバー"));
             return false;
@@ -504,11 +515,18 @@ bool TTComXDlg::WaitAnyReply()
             }
             return false;
         }
+        if (d->InterruptNow())
+            return false;
         if (TickTimer(1, kAnyReplyWaitMs)) {
             TraceLine(QStringLiteral("レスポンス待ち　タイムオーバー"));
             return false;
         }
     }
+}
+
+void TTComXDlg::SetInterruptCheck(std::function<bool()> check)
+{
+    d->Interrupted = std::move(check);
 }
 
 bool TTComXDlg::LastReplyWasNack() const

@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace nx7
@@ -58,6 +59,9 @@ public:
     // WaitAnyReply(): true on the ACK, false at once on a NACK, false after 2000 ms.
     bool WaitReply(int kind, int timeoutMs);
     bool WaitAnyReply();
+    // While `check` says true the waits end early, as a time-out: an interrupted check of the
+    // board stops within one wait slice instead of after its whole time.
+    void SetInterruptCheck(std::function<bool()> check);
     // Whether the last request sent was answered by a NACK (so a caller can tell a refusal from
     // silence after either wait returned false).
     bool LastReplyWasNack() const;

@@ -61,6 +61,7 @@ void AppCore::CreateEngine()
         TComXDlg->TxTrace = true;
         TComXDlg->RxTrace = true;
     }
+    TComXDlg->SetInterruptCheck([this] { return InterruptibleWaits && m_abortRequested; });
 }
 
 void AppCore::DestroyEngine()
@@ -105,6 +106,8 @@ bool AppCore::AwaitBoardBack()
             return true;
         }
         const std::uint32_t elapsed = clock.TickCount() - start;
+        if (InterruptibleWaits && m_abortRequested)
+            return false;
         if (elapsed >= bound) {
             AddLog(QStringLiteral("I/Fボード再起動: %1ms 以内に応答がありません").arg(bound), false);
             return false;

@@ -117,6 +117,10 @@ public:
     bool BoardRestarting = false;
     // A write sequence is running (RunOtaUpdate).
     bool WriteRunning = false;
+    // A stop request (AbortWrite) also cuts the board's waits short while this is set: the
+    // start-up check, whose waits may last long, sets it; the close, which must still restore
+    // the board's mode after a stop, does not.
+    bool InterruptibleWaits = false;
     bool VerboseLog = false;
     bool ToolOutputClean = true;
     bool DiagnosticsOn = false;

@@ -188,6 +188,9 @@ bool ConnectBoard(AppCore& app, diag::CauseAction* why)
             if (CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta)) {
                 result = true;
                 resultText = QStringLiteral("Find NX7 IFB");
+            } else if (app.WriteAbortRequested()) {
+                // Stopped by the person: no offer of the USB route.
+                resultText = QStringLiteral("Not Find NX7 IFB");
             } else {
                 failure = BoardSilent(app, *engine);
                 app.AddCauseLog(failure);

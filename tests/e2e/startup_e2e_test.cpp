@@ -2,8 +2,10 @@
 // requests the board received, in order, and what the person was told.
 #include "e2e/e2e_support.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace nx7::e2e
@@ -28,7 +30,9 @@ protected:
     {
         if (!options.contains(QStringLiteral("App_ESPOta")))
             options += QStringLiteral("App_ESPOta=%1\n").arg(uploader);
-        folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\n") + options);
+        if (!options.contains(QStringLiteral("CHK_IFB_TIME")))
+            options += QStringLiteral("CHK_IFB_TIME=1200\n");
+        folder.AppendIni(QStringLiteral("[Option]\nComPort=9\n") + options);
         QStringList args{QStringLiteral("--restart-ms"),  QStringLiteral("60"),
                          QStringLiteral("--mode"),        QStringLiteral("0x0105"),
                          QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
@@ -312,6 +316,47 @@ TEST_F(TcpE2E, NoLinkEndsWithPortOpenFailure)
     EXPECT_TRUE(r.out.contains(QStringLiteral("NG: Port Open")));
     EXPECT_TRUE(r.err.contains(QStringLiteral("[エラー] I/Fボードの接続を確認できませんでした。")));
 }
+
+// Ctrl+C during the board check ends its waits at once, without the boxes that would blame the
+// board; the close then restores the mode only where it was read.
+struct InterruptCase {
+    const char* name;
+    const char* fault;       // the board falls silent here
+    const char* signalAfter; // the request after which the interrupt comes
+    bool modeRestored;
+};
+
+class StartupInterruptE2E : public StartupE2E, public ::testing::WithParamInterface<InterruptCase>
+{
+};
+
+TEST_P(StartupInterruptE2E, InterruptCutsTheCheckShort)
+{
+    const InterruptCase& c = GetParam();
+    // Long waits: without the cut the silent board would hold the check for half a minute.
+    options = QStringLiteral("CHK_IFB_TIME=60000\n");
+    StartSim({QStringLiteral("--fault"), QLatin1String(c.fault)});
+    QElapsedTimer t;
+    t.start();
+    const RunResult r = folder.RunAndSignal(
+        {QStringLiteral("--headless")}, kFastClock,
+        [this, &c] { return sim.Requests().contains(QLatin1String(c.signalAfter)); }, SIGINT);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 130) << qPrintable(r.err);
+    EXPECT_LT(t.elapsed(), 12000);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("I/Fボードの確認を中断しました。")))
+        << qPrintable(r.out.join('\n'));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("I/Fボードの接続を確認できませんでした。")));
+    EXPECT_FALSE(r.err.contains(QStringLiteral("[USBモードでの実行]")));
+    EXPECT_EQ(sim.Requests().contains(QStringLiteral("ModeSet(0105)")), c.modeRestored)
+        << qPrintable(sim.Requests().join(' '));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartupInterruptE2E,
+    ::testing::Values(InterruptCase{"SilentBoard", "silent", "GetMode", false},
+                      InterruptCase{"SilentAfterTheModeRead", "silent 90", "RomVersion", true}),
+    [](const ::testing::TestParamInfo<InterruptCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace nx7::e2e
