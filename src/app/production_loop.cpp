@@ -61,6 +61,7 @@ void Loop::WritePresentBoard()
     const int verdictsBefore = m_app.Counters.Total();
     const bool ok = RunOtaUpdate(m_app);
     board.versionAfter = m_app.RomVersion;
+    m_summary.presentBoardWritable = m_app.Counters.Total() == verdictsBefore;
     if (m_app.Counters.Total() == verdictsBefore) {
         board.result = ProductionBoard::Result::NotWritten;
         ++m_summary.notWritten;
@@ -148,6 +149,7 @@ ProductionSummary Loop::Run()
     m_app.AddLog(QStringLiteral("連続書き込みを開始します。"), true);
     m_present = m_app.TargetId;
     bool writeNow = m_options.writePresentBoard;
+    m_summary.presentBoardWritable = writeNow;
     while (!StopRequested()) {
         if (writeNow) {
             WritePresentBoard();
@@ -159,6 +161,7 @@ ProductionSummary Loop::Run()
         const std::optional<QString> next = AwaitNextBoard();
         if (!next)
             break;
+        m_summary.presentBoardWritable = false;
         m_present = *next;
         // A board that fails before its id is read is still named by the id it answered with.
         m_app.TargetId = *next;
@@ -180,6 +183,7 @@ ProductionSummary Loop::Run()
             continue;
         }
         m_present = m_app.TargetId;
+        m_summary.presentBoardWritable = true;
         // A new board may be written whatever the last one's failure withdrew.
         m_app.SetWriteCommandAvailable(true);
     }

@@ -26,6 +26,9 @@ struct ProductionSummary {
     int notWritten = 0;  // the write ended before it began (the join declined, the board silent)
     int checkFailed = 0; // boards that did not pass the start-up checks
     QList<ProductionBoard> boards;
+    // The board the link leads to at the end passed the checks and has not been written: a loop
+    // started again may begin with it.
+    bool presentBoardWritable = false;
 
     int Written() const { return ok + ng; }
     // At least one board written, every one OK, none refused or left unwritten.
