@@ -7,6 +7,7 @@
 #include "diag/write_record.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
+#include "platform/event_wait.h"
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
@@ -91,6 +92,18 @@ protected:
                     .arg(uploader)
                     .toUtf8());
         f.close();
+        StartSim(simArgs);
+        ASSERT_FALSE(HasFatalFailure());
+        app.Initialise(ini);
+        ASSERT_TRUE(FormShow(app)) << ui.messageTexts().join(QLatin1Char('\n')).toStdString();
+        ASSERT_EQ(closeRequests, 0);
+        options.pollMs = 400;
+        options.probeMs = 1000;
+    }
+
+    // The simulated board on a fresh pseudo-terminal pinned as COM9.
+    void StartSim(const QStringList& simArgs)
+    {
         sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
         sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
                                      QStringLiteral("--com"), QStringLiteral("9"),
@@ -107,11 +120,13 @@ protected:
             out += sim.readAll();
         }
         ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
-        app.Initialise(ini);
-        ASSERT_TRUE(FormShow(app)) << ui.messageTexts().join(QLatin1Char('\n')).toStdString();
-        ASSERT_EQ(closeRequests, 0);
-        options.pollMs = 400;
-        options.probeMs = 1000;
+    }
+
+    void StopSim()
+    {
+        sim.terminate();
+        if (!sim.waitForFinished(3000))
+            sim.kill();
     }
 
     // The record's lines after the header: {target id, verdict} of each.
@@ -210,6 +225,76 @@ TEST_F(ProductionLoopTest, TheSameBoardIsNotWrittenTwice)
     for (const QString& line : log.lines) {
         EXPECT_FALSE(line.startsWith(QStringLiteral("新しいI/Fボード"))) << line.toStdString();
         EXPECT_NE(line, QStringLiteral("I/Fボードが外されました。"));
+    }
+}
+
+// A next board that fails the start-up checks is said in the log and counted, without closing
+// anything; the loop waits for another board instead of checking the same one again.
+TEST_F(ProductionLoopTest, ABoardFailingTheChecksIsCountedAndPassedOver)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111"), QStringLiteral("--next-boards"),
+           QStringLiteral("0x2222")});
+    ASSERT_FALSE(HasFatalFailure());
+    const QString failed = QStringLiteral("I/Fボードの確認に失敗しました: 対応外のI/Fボードです。 "
+                                          "お使いのI/Fボード対応のツールをお使いください。");
+    QElapsedTimer sinceFailure;
+    options.stopRequested = [&] {
+        // From the second board on, only the other model is accepted.
+        if (app.Counters.Total() == 1)
+            app.Settings.SelectModel = 0;
+        if (!log.lines.contains(failed))
+            return false;
+        if (!sinceFailure.isValid())
+            sinceFailure.start();
+        return sinceFailure.elapsed() > 1000;
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    EXPECT_EQ(summary.ok, 1);
+    EXPECT_EQ(summary.checkFailed, 1);
+    EXPECT_FALSE(summary.AllOk());
+    EXPECT_EQ(RecordedWrites().size(), 1);
+    EXPECT_EQ(closeRequests, 0);
+    EXPECT_TRUE(ui.messages.isEmpty()) << "no dialog inside the loop";
+    EXPECT_EQ(log.lines.count(failed), 1) << "the same board is not checked again";
+    EXPECT_TRUE(log.lines.contains(QStringLiteral("確認に失敗したI/Fボード: 1")));
+    EXPECT_EQ(log.lines.last(), QStringLiteral("ID 2222: 3020KMT27 確認失敗"));
+}
+
+// The serial port goes away after the write (the adapter unplugged) and comes back with another
+// board: the link is opened again on the same settings, without a port dialog, and the board is
+// checked and written.
+TEST_F(ProductionLoopTest, APortThatComesBackBringsTheNextBoard)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111")});
+    ASSERT_FALSE(HasFatalFailure());
+    const qsizetype portDialogs = ui.portDialogs.size();
+    bool swapped = false;
+    options.stopRequested = [&] {
+        if (!swapped && log.lines.contains(QStringLiteral("次のI/Fボードを待っています。"))) {
+            swapped = true;
+            StopSim();
+            // Gone for a few probes before the next board is plugged in.
+            PumpSleep(2000);
+            StartSim({QStringLiteral("--target-id"), QStringLiteral("0x5678")});
+        }
+        return app.Counters.Total() >= 2 || (swapped && HasFatalFailure());
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(summary.ok, 2);
+    EXPECT_EQ(RecordedWrites(), (QList<QStringList>{{QStringLiteral("1111"), QStringLiteral("OK")},
+                                                    {QStringLiteral("5678"), QStringLiteral("OK")}}));
+    EXPECT_EQ(ui.portDialogs.size(), portDialogs) << "no port dialog inside the loop";
+    qsizetype from = 0;
+    for (const QString& line :
+         {QStringLiteral("I/Fボードが外されました（シリアルポート COM9 がありません）。"),
+          QStringLiteral("シリアルポート COM9 に再接続しました。"),
+          QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 5678）。")}) {
+        const qsizetype at = log.lines.indexOf(line, from);
+        EXPECT_GE(at, 0) << "missing or out of order: " << qPrintable(line) << "\n"
+                         << qPrintable(log.lines.join('\n'));
+        if (at >= 0)
+            from = at + 1;
     }
 }
 
