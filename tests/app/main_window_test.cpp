@@ -859,6 +859,36 @@ TEST_F(BoardWindowTest, ContinuousWriteRunsUntilTheStopButton)
     EXPECT_EQ(script.seen.size(), 5);
 }
 
+// Closing the window while the loop waits for the next board ends the loop with its summary, then
+// the close runs as usual and gives the board its mode back.
+TEST_F(BoardWindowTest, CloseWhileTheLoopWaitsEndsItAndRestoresTheBoard)
+{
+    StartBoard({QStringLiteral("--ota-result"), QStringLiteral("OK")});
+    bool ready = false;
+    ASSERT_TRUE(ShowAndVerify(&ready));
+    ASSERT_TRUE(ready) << qPrintable(script.seen.join(QLatin1Char('\n')));
+    script.On(QStringLiteral("Msg1Dlg"), DialogScript::Click(QStringLiteral("OKBtn")));
+    script.On(QStringLiteral("ResultDlg"), DialogScript::Click(QStringLiteral("Button1")));
+    bool closed = false;
+    bool stayedOpen = false;
+    Sample([&] {
+        if (closed || window->Core().Counters.Total() < 1 ||
+            !LinesOf(Memo()).contains(
+                QStringLiteral("次のI/Fボードを待っています。止めるには「停止」を押してください。")))
+            return;
+        closed = true;
+        window->close();
+        stayedOpen = window->isVisible();
+    });
+    Find<QAction>("ContinuousWrite")->trigger();
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(stayedOpen) << "the close waits for the loop's end";
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(Window().Core().Engine(), nullptr);
+    EXPECT_TRUE(LinesOf(Memo()).contains(QStringLiteral("書き込んだI/Fボード: 1 (OK 1 / NG 0)")));
+    EXPECT_EQ(sim.Requests().mid(sim.Requests().size() - 2), kRestore);
+}
+
 TEST_F(BoardWindowTest, CloseDuringTheVerificationWaitsForItsEnd)
 {
     StartBoard({});
