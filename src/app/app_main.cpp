@@ -19,13 +19,16 @@ namespace
 
 const char* const kUsage =
     "Usage: nx7ifbprog [--verbose]\n"
-    "       nx7ifbprog --headless [--write] [--yes | --no] [--verbose] [--port COM<n>]\n"
+    "       nx7ifbprog --headless [--write [--repeat]] [--yes | --no] [--verbose] [--port COM<n>]\n"
     "       nx7ifbprog --support-bundle FILE.zip\n"
     "       nx7ifbprog --help | --version\n"
     "\n"
     "  --headless     run the start-up check (and the write) without a window; log lines go to\n"
     "                 standard output, dialogs to standard error and are answered automatically\n"
     "  --write        after a passing start, write the built-in firmware once\n"
+    "  --repeat       with --write: after each verdict wait for the next board (another target id,\n"
+    "                 or the port back after it went away), check it as at start and write it, until\n"
+    "                 Ctrl+C; then a summary (boards written, OK / NG, checks failed, one line each)\n"
     "  --yes / --no   answer questions and the Wi-Fi join dialog with Yes/OK or No/Cancel (default)\n"
     "  --verbose      verbose log and engine trace from the start\n"
     "  --port COM<n>  the port to accept in the port dialog (default: the configured one)\n"
@@ -34,6 +37,7 @@ const char* const kUsage =
     "                 versions, network, serial ports, firewall) into FILE.zip and exit\n"
     "\n"
     "Exit status: 0 ready (and, with --write, verdict OK); 1 otherwise; 2 unusable arguments;\n"
+    "             with --repeat 0 only when every board was written and OK;\n"
     "             130 / 143 ended by SIGINT / SIGTERM (the board's mode restored, settings saved).\n";
 
 struct Arguments {
@@ -54,6 +58,8 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.headless = true;
         else if (a == QLatin1String("--write"))
             args.options.write = true;
+        else if (a == QLatin1String("--repeat"))
+            args.options.repeat = true;
         else if (a == QLatin1String("--yes"))
             args.options.yes = true;
         else if (a == QLatin1String("--no"))
@@ -78,6 +84,9 @@ bool Parse(int argc, char** argv, Arguments& args)
         }
     }
     if (args.options.yes && args.no)
+        return false;
+    // The loop repeats the write.
+    if (args.options.repeat && !args.options.write)
         return false;
     // The bundle is a run of its own: no board, no window.
     if (!args.bundle.isEmpty() &&

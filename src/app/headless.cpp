@@ -1,5 +1,6 @@
 #include "app/headless.h"
 
+#include "app/production_loop.h"
 #include "app/startup_flow.h"
 #include "app/termination_signals.h"
 #include "core/app_core.h"
@@ -214,8 +215,15 @@ int RunHeadless(const HeadlessOptions& options)
 
     const bool ready = FormShow(app);
     bool ok = ready && !closed;
-    if (ok && options.write && !app.WriteAbortRequested())
-        ok = RunOtaUpdate(app);
+    if (ok && options.write && !app.WriteAbortRequested()) {
+        if (options.repeat) {
+            ProductionLoopOptions loop;
+            loop.stopHint = QStringLiteral("終了するには Ctrl+C を押してください。");
+            ok = RunProductionLoop(app, loop).AllOk();
+        } else {
+            ok = RunOtaUpdate(app);
+        }
+    }
     if (!closed)
         FormCloseQuery(app);
     if (caught != 0)

@@ -12,6 +12,7 @@ namespace nx7
 
 struct HeadlessOptions {
     bool write = false;
+    bool repeat = false; // with write: board after board until interrupted
     bool yes = false;
     bool verbose = false;
     QString port; // "COM<n>" to accept in the port dialog; empty: the configured one

@@ -2,6 +2,7 @@
 
 #include "app/config_dialog.h"
 #include "app/headless.h"
+#include "app/production_loop.h"
 #include "app/qt_ui.h"
 #include "app/startup_flow.h"
 #include "diag/lasting_log.h"
@@ -128,6 +129,15 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
     counters->setObjectName(QStringLiteral("SessionCounters"));
     statusBar()->addPermanentWidget(counters);
     m_core->View.showSessionCounters = [counters](const QString& text) { counters->setText(text); };
+    // Outside the parts a running flow disables, so a production run can be stopped while it waits.
+    StopContinuous = new QToolButton(this);
+    StopContinuous->setObjectName(QStringLiteral("StopContinuous"));
+    StopContinuous->setText(QStringLiteral("停止"));
+    StopContinuous->setToolTip(QStringLiteral("連続書き込みを停止"));
+    StopContinuous->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    StopContinuous->hide();
+    connect(StopContinuous, &QToolButton::clicked, this, &TNX7IFBProgAppForm::StopContinuousClick);
+    statusBar()->addPermanentWidget(StopContinuous);
     m_core->View.closeMainWindow = [this] {
         m_closeByFlow = true;
         close();
@@ -299,6 +309,9 @@ void TNX7IFBProgAppForm::BuildMenus()
     file->menuAction()->setStatusTip(QStringLiteral("ファイル関連のコマンド"));
     FileSaveItem = item(file, "FileSaveItem", QStringLiteral("書き込み開始"), QString(), QString(), true,
                         &TNX7IFBProgAppForm::FileSave1Execute);
+    ContinuousWrite = item(file, "ContinuousWrite", QStringLiteral("連続書き込み"), QString(),
+                           QStringLiteral("書き込みの後、次のI/Fボードを待って続けて書き込む"), true,
+                           &TNX7IFBProgAppForm::ContinuousWriteClick);
     item(file, "MnSupportBundle", QStringLiteral("サポート情報を保存..."), QString(),
          QStringLiteral("ログ・設定・ネットワークの情報をzipファイルに保存"), true,
          &TNX7IFBProgAppForm::SupportBundleClick);
@@ -401,7 +414,8 @@ void TNX7IFBProgAppForm::closeEvent(QCloseEvent* event)
                 return;
             }
         }
-        // A flow is talking to the board: close right after it ends.
+        // A flow is talking to the board: close right after it ends (a production run ends too).
+        m_stopContinuous = true;
         m_closePending = true;
         return;
     }
@@ -416,7 +430,38 @@ void TNX7IFBProgAppForm::FileSave1Execute()
 {
     if (m_busy > 0 || !m_core->Engine())
         return;
+    const int verdicts = m_core->Counters.Total();
     RunFlow([this] { nx7::FileSave1Execute(*m_core); });
+    if (m_core->Counters.Total() != verdicts)
+        m_presentWritable = false;
+}
+
+void TNX7IFBProgAppForm::ContinuousWriteClick()
+{
+    if (m_busy > 0 || !m_core->Engine())
+        return;
+    m_stopContinuous = false;
+    m_continuousRunning = true;
+    StopContinuous->show();
+    RunFlow([this] {
+        m_core->SetMainEnabled(false);
+        ProductionLoopOptions options;
+        options.stopHint = QStringLiteral("止めるには「停止」を押してください。");
+        options.stopRequested = [this] { return m_stopContinuous; };
+        options.writePresentBoard = m_presentWritable;
+        m_presentWritable = RunProductionLoop(*m_core, options).presentBoardWritable;
+        m_core->SetMainEnabled(true);
+    });
+    StopContinuous->hide();
+    m_continuousRunning = false;
+}
+
+void TNX7IFBProgAppForm::StopContinuousClick()
+{
+    if (!m_continuousRunning)
+        return;
+    m_stopContinuous = true;
+    m_core->AddLog(QStringLiteral("連続書き込みを停止します。"), true);
 }
 
 void TNX7IFBProgAppForm::FileExit1Execute()

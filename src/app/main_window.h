@@ -69,6 +69,10 @@ public:
 
     // Handlers.
     void FileSave1Execute();
+    // "連続書き込み": board after board until "停止" (StopContinuous) or the close.
+    void ContinuousWriteClick();
+    void StopContinuousClick();
+    bool ContinuousRunning() const { return m_continuousRunning; }
     void FileExit1Execute();
     void HelpAbout1Execute();
     void MnClearClick();
@@ -119,6 +123,8 @@ private:
     QLineEdit* Sel_firm = nullptr;
     QAction* FileSave1 = nullptr; // carries Ctrl+S; never withdrawn
     QAction* FileSaveItem = nullptr;
+    QAction* ContinuousWrite = nullptr;
+    QToolButton* StopContinuous = nullptr;
     QAction* FileExitItem = nullptr;
 
     bool m_firstShowDone = false;
@@ -128,6 +134,11 @@ private:
     bool m_closeByFlow = false;
     bool m_closePending = false;
     bool m_shutdownDone = false;
+    bool m_continuousRunning = false;
+    bool m_stopContinuous = false;
+    // The board at the other end passed the checks and has not been written yet: a production run
+    // begins with it; otherwise it waits for the next board.
+    bool m_presentWritable = true;
 };
 
 } // namespace nx7

@@ -9,6 +9,7 @@
 #include "update/uploader_selection.h"
 
 #include <QFileInfo>
+#include <optional>
 
 namespace nx7
 {
@@ -50,6 +51,58 @@ bool Stopped(AppCore& app)
     return true;
 }
 
+// The checks of a board whose link is up, after the board check: ROM version, model, target id.
+// Nothing is shown; a failure says what the start-up dialog would.
+std::optional<BoardCheckFailure> CheckBoardFacts(AppCore& app)
+{
+    BoardCommands cmd = app.Commands();
+    app.RomVersion.clear();
+    if (cmd.ReadRomVersion(app.RomVersion)) {
+        app.AddLog(QStringLiteral("IFB-ROMVer : ") + app.RomVersion, true);
+        if (SubText(app.FirmwareId, 5, 5) != SubText(app.RomVersion, 5, 5))
+            return BoardCheckFailure{kUnsupportedBoard, QStringLiteral("エラー"), {}};
+    } else {
+        app.AddLog(QStringLiteral("IFB-ROMVer : 取得失敗"), true);
+        return BoardCheckFailure{kFirmwareFault, QString(), {}};
+    }
+
+    if (cmd.ReadModelName(app.ModelName)) {
+        app.AddLog(QStringLiteral("IFB-ModelName : ") + app.ModelName, true);
+        if (!ModelAccepted(app.Settings.SelectModel, app.ModelName))
+            return BoardCheckFailure{kUnsupportedBoard, QStringLiteral("エラー"), {}};
+    } else {
+        app.AddLog(QStringLiteral("IFB-ModelName : 取得失敗"), true);
+        return BoardCheckFailure{
+            QStringLiteral(
+                "モデル名を認識できませんでした。\n\n接続の確認およびソフトと接続製品を再起動してください。"),
+            QString(),
+            {}};
+    }
+
+    if (!cmd.GetTargetId(&app.TargetId))
+        return BoardCheckFailure{kFirmwareFault, QString(), {}};
+    return std::nullopt;
+}
+
+void LogLinkFacts(AppCore& app)
+{
+    TTComXDlg* engine = app.Engine();
+    app.AddLog(QStringLiteral("COM Port : ") + engine->PortName(), false);
+    app.AddLog(QStringLiteral("COM Speed: ") + QString::number(engine->BaudRate()) + QStringLiteral("bps"),
+               false);
+}
+
+// A stop request also cuts the board's waits short while a check runs.
+struct InterruptibleCheck {
+    AppCore& app;
+    explicit InterruptibleCheck(AppCore& a)
+        : app(a)
+    {
+        app.InterruptibleWaits = true;
+    }
+    ~InterruptibleCheck() { app.InterruptibleWaits = false; }
+};
+
 bool Verify(AppCore& app)
 {
     const QString exe = ExecutablePath();
@@ -72,52 +125,12 @@ bool Verify(AppCore& app)
         Refuse(app, why.IsEmpty() ? fixed : fixed + QStringLiteral("\n\n") + why.Block(), QString());
         return false;
     }
-    TTComXDlg* engine = app.Engine();
-    app.AddLog(QStringLiteral("COM Port : ") + engine->PortName(), false);
-    app.AddLog(QStringLiteral("COM Speed: ") + QString::number(engine->BaudRate()) + QStringLiteral("bps"),
-               false);
-
-    BoardCommands cmd = app.Commands();
-    app.RomVersion.clear();
-    const bool romRead = cmd.ReadRomVersion(app.RomVersion);
+    LogLinkFacts(app);
+    const std::optional<BoardCheckFailure> failure = CheckBoardFacts(app);
     if (Stopped(app))
         return false;
-    if (romRead) {
-        app.AddLog(QStringLiteral("IFB-ROMVer : ") + app.RomVersion, true);
-        if (SubText(app.FirmwareId, 5, 5) != SubText(app.RomVersion, 5, 5)) {
-            Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
-            return false;
-        }
-    } else {
-        app.AddLog(QStringLiteral("IFB-ROMVer : 取得失敗"), true);
-        Refuse(app, kFirmwareFault, QString());
-        return false;
-    }
-
-    const bool modelRead = cmd.ReadModelName(app.ModelName);
-    if (Stopped(app))
-        return false;
-    if (modelRead) {
-        app.AddLog(QStringLiteral("IFB-ModelName : ") + app.ModelName, true);
-        if (!ModelAccepted(app.Settings.SelectModel, app.ModelName)) {
-            Refuse(app, kUnsupportedBoard, QStringLiteral("エラー"));
-            return false;
-        }
-    } else {
-        app.AddLog(QStringLiteral("IFB-ModelName : 取得失敗"), true);
-        Refuse(
-            app,
-            QStringLiteral(
-                "モデル名を認識できませんでした。\n\n接続の確認およびソフトと接続製品を再起動してください。"),
-            QString());
-        return false;
-    }
-
-    const bool idRead = cmd.GetTargetId(&app.TargetId);
-    if (Stopped(app))
-        return false;
-    if (!idRead) {
-        Refuse(app, kFirmwareFault, QString());
+    if (failure) {
+        Refuse(app, failure->text, failure->caption);
         return false;
     }
 
@@ -128,17 +141,27 @@ bool Verify(AppCore& app)
 
 } // namespace
 
+std::optional<BoardCheckFailure> CheckNextBoard(AppCore& app)
+{
+    if (!app.Engine() || !app.Engine()->IsConnected())
+        return BoardCheckFailure{QStringLiteral("I/Fボードの接続を確認できませんでした。"), QString(), {}};
+    // Nothing of the previous board is taken for this one's.
+    app.RomVersion.clear();
+    app.ModelName.clear();
+    app.Settings.fNoVerCheck = 0;
+    app.UsbModeSelected = false;
+    InterruptibleCheck check(app);
+    const bool passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, false);
+    if (!passed)
+        return BoardCheckFailure{QStringLiteral("I/Fボードの接続を確認できませんでした。"), QString(),
+                                 BoardSilent(app, *app.Engine())};
+    app.AddLog(QStringLiteral("Find NX7 IFB"), false);
+    LogLinkFacts(app);
+    return CheckBoardFacts(app);
+}
+
 bool FormShow(AppCore& app)
 {
-    struct InterruptibleCheck {
-        AppCore& app;
-        explicit InterruptibleCheck(AppCore& a)
-            : app(a)
-        {
-            app.InterruptibleWaits = true;
-        }
-        ~InterruptibleCheck() { app.InterruptibleWaits = false; }
-    };
     bool verified = false;
     {
         InterruptibleCheck check(app);

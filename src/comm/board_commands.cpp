@@ -146,6 +146,19 @@ bool BoardCommands::GetTargetId(QString* idText)
     return true;
 }
 
+bool BoardCommands::ProbeTargetId(int timeoutMs, QString* idText)
+{
+    Send({+Request::TargetId});
+    if (!m_engine.WaitReply(+codec::Kind::Ack, timeoutMs))
+        return false;
+    const auto id = codec::ParseTargetId(Reply());
+    if (!id)
+        return false;
+    if (idText)
+        *idText = QStringLiteral("%1").arg(*id, 4, 16, QLatin1Char('0')).toUpper();
+    return true;
+}
+
 bool BoardCommands::GetWifiText(std::uint8_t sub, int timeoutMs, QString& field)
 {
     Send({+Request::ReadItem, sub});

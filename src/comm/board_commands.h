@@ -35,6 +35,8 @@ public:
                     const std::function<void()>& linkReopened);
     // `id`, when given, receives the id as logged ("1234").
     bool GetTargetId(QString* id = nullptr);
+    // The same request, unlogged and waiting at most `timeoutMs`: whether a board is there and which.
+    bool ProbeTargetId(int timeoutMs, QString* id);
     bool GetWifiSsid(int timeoutMs, TCPIPPARAM& record);
     bool GetWifiPassword(int timeoutMs, TCPIPPARAM& record);
     bool GetNetParams(int timeoutMs, TCPIPPARAM& record);

@@ -239,9 +239,10 @@ TEST_F(MainWindowTest, MainMenuItemsHiddenItemsAndHints)
     auto* settings = Find<QMenu>("MnSettings");
     auto* help = Find<QMenu>("Help1");
     ASSERT_TRUE(file && settings && help);
-    EXPECT_EQ(MenuItems(file),
-              (QStringList{"FileSaveItem|書き込み開始|shown", "MnSupportBundle|サポート情報を保存...|shown",
-                           "-", "FileExitItem|終了(&X)|shown"}));
+    EXPECT_EQ(
+        MenuItems(file),
+        (QStringList{"FileSaveItem|書き込み開始|shown", "ContinuousWrite|連続書き込み|shown",
+                     "MnSupportBundle|サポート情報を保存...|shown", "-", "FileExitItem|終了(&X)|shown"}));
     // The restart item's caption ends in a blank.
     EXPECT_EQ(MenuItems(settings),
               (QStringList{"MnSetConfig|パラメータ設定...|hidden", "-", "ESP32_Restart|リスタート |hidden",
@@ -799,6 +800,93 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     Window().close();
     EXPECT_EQ(sim.Requests().mid(sim.Requests().size() - 2), kRestore);
     EXPECT_TRUE(ReadIni().contains(QStringLiteral("ProgMode=1")));
+}
+
+// "連続書き込み" writes the board at hand, waits for the next one (another target id), writes it;
+// "停止", shown only while the loop runs and usable while it waits, ends it with the summary.
+TEST_F(BoardWindowTest, ContinuousWriteRunsUntilTheStopButton)
+{
+    StartBoard({QStringLiteral("--ota-result"), QStringLiteral("OK"), QStringLiteral("--next-boards"),
+                QStringLiteral("0x2222")});
+    bool ready = false;
+    ASSERT_TRUE(ShowAndVerify(&ready));
+    ASSERT_TRUE(ready) << qPrintable(script.seen.join(QLatin1Char('\n')));
+    script.On(QStringLiteral("Msg1Dlg"), DialogScript::Click(QStringLiteral("OKBtn")));
+    script.On(QStringLiteral("ResultDlg"), DialogScript::Click(QStringLiteral("Button1")));
+    auto* stop = Find<QToolButton>("StopContinuous");
+    ASSERT_NE(stop, nullptr);
+    EXPECT_FALSE(stop->isVisible());
+
+    bool shownWhileRunning = false;
+    bool clicked = false;
+    Sample([&] {
+        if (clicked || !window->ContinuousRunning())
+            return;
+        shownWhileRunning = shownWhileRunning || stop->isVisible();
+        // Both boards written: the loop waits for a third one when the button is pressed.
+        if (window->Core().Counters.Total() >= 2 && stop->isVisible() && stop->isEnabled()) {
+            clicked = true;
+            QTest::mouseClick(stop, Qt::LeftButton);
+        }
+    });
+    Find<QAction>("ContinuousWrite")->trigger();
+    sampler->stop();
+
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(shownWhileRunning);
+    EXPECT_FALSE(stop->isVisible());
+    EXPECT_FALSE(window->ContinuousRunning());
+    EXPECT_EQ(script.seen, (QStringList{"OpenCom1Dlg", "Msg1Dlg", "ResultDlg", "Msg1Dlg", "ResultDlg"}));
+    EXPECT_EQ(Find<QLabel>("SessionCounters")->text(), QStringLiteral("OK 2 / NG 0"));
+    const QStringList log = LinesOf(Memo());
+    for (const char* line : {"連続書き込みを停止します。", "書き込んだI/Fボード: 2 (OK 2 / NG 0)",
+                             "ID 1234: 3030KMT27 -> 3030KMT27 OK", "ID 2222: 3030KMT27 -> 3030KMT27 OK"})
+        EXPECT_TRUE(log.contains(QString::fromUtf8(line))) << line << "\n" << qPrintable(log.join('\n'));
+    EXPECT_TRUE(Window().menuBar()->isEnabled());
+    EXPECT_TRUE(Find<QWidget>("Panel4")->isEnabled());
+
+    // Started again, the loop does not write the board it wrote last: it waits for the next one.
+    clicked = false;
+    Sample([&] {
+        if (!clicked && window->ContinuousRunning() && stop->isVisible()) {
+            clicked = true;
+            QTest::mouseClick(stop, Qt::LeftButton);
+        }
+    });
+    Find<QAction>("ContinuousWrite")->trigger();
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(window->Core().Counters.Total(), 2);
+    EXPECT_EQ(script.seen.size(), 5);
+}
+
+// Closing the window while the loop waits for the next board ends the loop with its summary, then
+// the close runs as usual and gives the board its mode back.
+TEST_F(BoardWindowTest, CloseWhileTheLoopWaitsEndsItAndRestoresTheBoard)
+{
+    StartBoard({QStringLiteral("--ota-result"), QStringLiteral("OK")});
+    bool ready = false;
+    ASSERT_TRUE(ShowAndVerify(&ready));
+    ASSERT_TRUE(ready) << qPrintable(script.seen.join(QLatin1Char('\n')));
+    script.On(QStringLiteral("Msg1Dlg"), DialogScript::Click(QStringLiteral("OKBtn")));
+    script.On(QStringLiteral("ResultDlg"), DialogScript::Click(QStringLiteral("Button1")));
+    bool closed = false;
+    bool stayedOpen = false;
+    Sample([&] {
+        if (closed || window->Core().Counters.Total() < 1 ||
+            !LinesOf(Memo()).contains(
+                QStringLiteral("次のI/Fボードを待っています。止めるには「停止」を押してください。")))
+            return;
+        closed = true;
+        window->close();
+        stayedOpen = window->isVisible();
+    });
+    Find<QAction>("ContinuousWrite")->trigger();
+    ASSERT_TRUE(closed);
+    EXPECT_TRUE(stayedOpen) << "the close waits for the loop's end";
+    EXPECT_FALSE(Window().isVisible());
+    EXPECT_EQ(Window().Core().Engine(), nullptr);
+    EXPECT_TRUE(LinesOf(Memo()).contains(QStringLiteral("書き込んだI/Fボード: 1 (OK 1 / NG 0)")));
+    EXPECT_EQ(sim.Requests().mid(sim.Requests().size() - 2), kRestore);
 }
 
 TEST_F(BoardWindowTest, CloseDuringTheVerificationWaitsForItsEnd)

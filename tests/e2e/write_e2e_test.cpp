@@ -256,6 +256,75 @@ TEST(InterruptE2E, SignalDuringTheUploadRestoresTheBoardRemovesTheImageAndSavesT
     }
 }
 
+// --repeat: three boards in a row (the second refuses its image), then Ctrl+C while the loop waits
+// for a fourth: the summary, the record, the board's mode given back, the interrupt's status.
+TEST(RepeatE2E, ThreeBoardsThenInterrupt)
+{
+    ToolFolder folder;
+    Simulator sim;
+    ASSERT_TRUE(folder.ok());
+    const QString uploader = WriteStandInUploader(folder.Dir(), folder.Path(QStringLiteral("args.txt")),
+                                                  QStringLiteral("Uploading: 100%"), 0.1);
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                    "Prog_WAIT_TIME=6000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+    ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")),
+                          {"--restart-ms", "60", "--mode", "0x0105", "--rom-version", "3020KMT27", "--ap-ip",
+                           "192.168.0.1", "--rom-after-update", "3030KMT27", "--ota-result-delay-ms", "100",
+                           "--next-boards", "0x2222:BR,0x3333"}));
+    const QString results = folder.Path(QStringLiteral("Orvanta/log/results.csv"));
+    const auto recorded = [&results] {
+        QFile f(results);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().count("\r\n") - 1 : 0;
+    };
+    const RunResult r = folder.RunAndSignal(
+        {"--headless", "--write", "--yes", "--repeat"},
+        {"NX7IFBPROG_TIME_SCALE=4", "NX7IFBPROG_NETWORK=wlan0=192.168.0.10/24"},
+        [&] { return recorded() >= 3; }, SIGINT, 90000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 130) << qPrintable(r.err);
+    EXPECT_EQ(recorded(), 3);
+    EXPECT_EQ(r.err.count(QStringLiteral("[書き込み結果] OK")), 2) << qPrintable(r.err);
+    EXPECT_EQ(r.err.count(QStringLiteral("[書き込み結果] NG")), 1) << qPrintable(r.err);
+
+    // In order: waiting, the boards found, then the summary.
+    qsizetype from = 0;
+    for (const QString& line :
+         {QStringLiteral("連続書き込みを開始します。"),
+          QStringLiteral("次のI/Fボードを待っています。終了するには Ctrl+C を押してください。"),
+          QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 2222）。"),
+          QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 3333）。"),
+          QStringLiteral("連続書き込みを終了しました。"),
+          QStringLiteral("書き込んだI/Fボード: 3 (OK 2 / NG 1)"),
+          QStringLiteral("確認に失敗したI/Fボード: 0"), QStringLiteral("ID 1234: 3020KMT27 -> 3030KMT27 OK"),
+          QStringLiteral("ID 2222: 3020KMT27 -> 3020KMT27 NG"),
+          QStringLiteral("ID 3333: 3020KMT27 -> 3030KMT27 OK")}) {
+        const qsizetype at = r.out.indexOf(line, from);
+        EXPECT_GE(at, 0) << "missing or out of order: " << qPrintable(line) << "\n"
+                         << qPrintable(Lines(r.out));
+        if (at >= 0)
+            from = at + 1;
+    }
+    // The close gave the last board its mode back.
+    QStringList tail = sim.Requests();
+    if (!tail.isEmpty() && tail.last() == QStringLiteral("Restart"))
+        tail.removeLast();
+    ASSERT_FALSE(tail.isEmpty());
+    EXPECT_EQ(tail.last(), QStringLiteral("ModeSet(0105)"));
+}
+
+TEST(RepeatE2E, NeedsTheWrite)
+{
+    ToolFolder folder;
+    ASSERT_TRUE(folder.ok());
+    for (const QStringList& args : {QStringList{"--headless", "--repeat"}, QStringList{"--repeat"}}) {
+        const RunResult r = folder.Run(args, 20000);
+        ASSERT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, 2) << qPrintable(args.join(' '));
+        EXPECT_TRUE(r.err.contains(QStringLiteral("--repeat"))) << "the usage names the option";
+    }
+}
+
 // The shipped executable has no test seams: a user's environment cannot change its waits or its
 // view of the network adapters.
 TEST(ShippedExecutable, CarriesNoTestSeams)

@@ -221,6 +221,89 @@ INSTANTIATE_TEST_SUITE_P(Verdicts, UpdateVerdict,
                          ::testing::Values(VerdictCase{"OK", "3030KMT27"}, VerdictCase{"BR", "3030KMT26"},
                                            VerdictCase{"none", "3030KMT26"}));
 
+// The board the simulator plays now: target id, ROM version and mode word.
+struct Played {
+    int targetId;
+    QByteArray rom;
+    int mode;
+};
+
+class NextBoards : public SimTest
+{
+protected:
+    Played Now()
+    {
+        const QByteArray id = talk->Ask(Request({0x05}));
+        const QByteArray rom = talk->Ask(Request({0x90}));
+        const QByteArray mode = talk->Ask(Request({0x00}));
+        return {Byte(id, 9) | (Byte(id, 10) << 8), rom.mid(5, rom.size() - 8),
+                Byte(mode, 5) | (Byte(mode, 6) << 8)};
+    }
+    void Restart()
+    {
+        talk->Ask(Request({0x0A}));
+        QThread::msleep(100);
+    }
+    // OTA mode, a joined poll, and the verdict that follows; empty when none came.
+    QByteArray Update()
+    {
+        talk->Ask(Request({0x0B, 0x02, 0x01}));
+        talk->Ask(Request({0x00}));
+        talk->Clear();
+        if (!talk->WaitFrames(1, 1500))
+            return {};
+        return talk->frames.at(0).mid(4, Byte(talk->frames.at(0), 3));
+    }
+};
+
+// Each session ends with a verdict, a mode set and a restart; only then does the next board
+// answer, as configured, with its own verdict. A mode set and restart without a verdict is no end.
+TEST_F(NextBoards, FollowOneAnotherAtTheEndOfEachSession)
+{
+    StartPty({"--rom-version", "3030KMT26", "--rom-after-update", "3030KMT27", "--mode", "0x0003",
+              "--target-id", "0x1111", "--restart-ms", "50", "--ota-result-delay-ms", "100", "--next-boards",
+              "0x2222:BR, 4660"});
+    EXPECT_EQ(Update(), QByteArray("OK"));
+    Restart(); // the check of the new version: the same board, updated
+    Played p = Now();
+    EXPECT_EQ(p.targetId, 0x1111);
+    EXPECT_EQ(p.rom, QByteArray("3030KMT27"));
+    talk->Ask(Request({0x01, 0x05, 0x00}));
+    Restart();
+    p = Now();
+    EXPECT_EQ(p.targetId, 0x2222);
+    EXPECT_EQ(p.rom, QByteArray("3030KMT26"));
+    EXPECT_EQ(p.mode, 0x0003);
+
+    talk->Ask(Request({0x01, 0x01, 0x00}));
+    Restart();
+    EXPECT_EQ(Now().targetId, 0x2222) << "no verdict yet: the same board";
+    EXPECT_EQ(Update(), QByteArray("BR"));
+    talk->Ask(Request({0x01, 0x01, 0x00}));
+    Restart();
+    p = Now();
+    EXPECT_EQ(p.targetId, 0x1234);
+    EXPECT_EQ(p.rom, QByteArray("3030KMT26"));
+
+    EXPECT_EQ(Update(), QByteArray("OK"));
+    talk->Ask(Request({0x01, 0x01, 0x00}));
+    Restart();
+    p = Now();
+    EXPECT_EQ(p.targetId, 0x1234) << "the list is used up: the last board stays";
+    EXPECT_EQ(p.rom, QByteArray("3030KMT27"));
+}
+
+TEST(SimOptions, RefusesABadNextBoardList)
+{
+    for (const char* list : {"0x1111:MAYBE", "zz", "1:OK:2", ","}) {
+        SimProcess bad;
+        bad.Start({"--next-boards", list});
+        ASSERT_TRUE(bad.process().state() == QProcess::NotRunning || bad.process().waitForFinished(5000));
+        EXPECT_EQ(bad.process().exitCode(), 2) << list;
+        EXPECT_TRUE(bad.Stderr().contains("--next-boards")) << list;
+    }
+}
+
 TEST_F(SimTest, ScriptedFaults)
 {
     struct Case {

@@ -57,6 +57,7 @@ Board::Board(const BoardConfig& config)
     , m_ssid(config.ssid)
     , m_wifiPassword(config.wifiPassword)
     , m_netBlock(config.netBlock)
+    , m_targetId(config.targetId)
 {
 }
 
@@ -74,6 +75,7 @@ Answer Board::ChecksumError()
 
 void Board::NoteUpdateResult(bool ok, std::optional<std::string> romVersion)
 {
+    m_verdictNoted = true;
     // A failed transfer after a good one in the same session does not undo it.
     if (!ok)
         return;
@@ -98,6 +100,23 @@ void Board::Restart(std::int64_t nowMs)
         m_rom = m_romPending ? *m_romPending : m_config.romAfterUpdate.value_or(m_rom);
         m_romPending.reset();
     }
+}
+
+NextBoard Board::BecomeNextBoard()
+{
+    const NextBoard next = m_config.nextBoards[m_nextBoard++];
+    m_mode = m_config.modeWord;
+    m_rom = m_config.romVersion;
+    m_ssid = m_config.ssid;
+    m_wifiPassword = m_config.wifiPassword;
+    m_netBlock = m_config.netBlock;
+    m_targetId = next.targetId;
+    m_updatedOk = false;
+    m_romPending.reset();
+    m_rollBackTo.reset();
+    m_verdictNoted = false;
+    m_modeSetAfterVerdict = false;
+    return next;
 }
 
 Answer Board::StatusOrMode(std::int64_t nowMs)
@@ -144,12 +163,13 @@ Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, s
         if (len != 3)
             return Nack(kNackDataCount);
         m_mode = static_cast<std::uint16_t>(data[1] | (data[2] << 8));
+        m_modeSetAfterVerdict = m_modeSetAfterVerdict || m_verdictNoted;
         return Ack({+Request::SetMode});
     case Request::TargetId: {
         if (len != 1)
             return Nack(kNackDataCount);
         std::vector<std::uint8_t> d{+Request::TargetId, 0x00, 0x00, 0x00, 0x00};
-        AppendLe16(d, m_config.targetId);
+        AppendLe16(d, m_targetId);
         return Ack(d);
     }
     case Request::Restart: {
@@ -158,6 +178,8 @@ Answer Board::Handle(std::uint8_t command, std::span<const std::uint8_t> data, s
         Restart(nowMs);
         Answer a = Ack({+Request::Restart});
         a.restarting = true;
+        if (m_modeSetAfterVerdict && m_nextBoard < m_config.nextBoards.size())
+            a.nextBoard = BecomeNextBoard();
         return a;
     }
     case Request::OtaMode: {

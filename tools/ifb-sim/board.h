@@ -25,6 +25,12 @@ constexpr std::uint8_t kNackDataCount = +NackCode::DataCount;
 constexpr std::uint8_t kNackBadSum = +NackCode::BadSum;
 constexpr std::uint8_t kNackBadCommand = +NackCode::BadCommand;
 
+// A board that takes the place of the present one when its session ends (see Board::Handle).
+struct NextBoard {
+    std::uint16_t targetId = 0;
+    std::string verdict = "OK"; // the update verdict it announces: "OK", "BR" or "" (none)
+};
+
 struct BoardConfig {
     std::uint16_t modeWord = 0x0001;
     std::string romVersion = "3030KMT27";
@@ -44,6 +50,10 @@ struct BoardConfig {
     int stationAfterMs = -1;   // additionally this long after entering OTA mode; -1: no delay
     bool noStation = false;
     int restartMs = 300;
+    // Boards played one after another: when a session ends (an update verdict, then an
+    // operation-mode set, then a restart) the next one answers after that restart's silence, with
+    // its own target id and the configured ROM version, mode word and Wi-Fi settings.
+    std::vector<NextBoard> nextBoards;
 
     BoardConfig();
 };
@@ -56,6 +66,9 @@ struct Answer {
     bool restarting = false;    // an acknowledged restart: silent for restartMs from now
     bool enteredOta = false;    // OTA mode was entered by this request
     bool stationJoined = false; // this poll is the first one reporting a joined station
+    // This restart ended the session: the next board of the configuration answers from now on,
+    // announcing this verdict.
+    std::optional<NextBoard> nextBoard;
 };
 
 class Board
@@ -73,6 +86,7 @@ public:
     // The update result was announced; "OK" makes the next restart report the new ROM version:
     // `romVersion` when given (the received image's), else romAfterUpdate, else the old one.
     void NoteUpdateResult(bool ok, std::optional<std::string> romVersion = std::nullopt);
+    std::uint16_t TargetId() const { return m_targetId; }
 
     bool InOta() const { return m_inOta; }
     int RestartMs() const { return m_config.restartMs; }
@@ -82,6 +96,8 @@ public:
 private:
     Answer StatusOrMode(std::int64_t nowMs);
     void Restart(std::int64_t nowMs);
+    // Forgets the present board and becomes the next one of the configuration.
+    NextBoard BecomeNextBoard();
 
     BoardConfig m_config;
     std::uint16_t m_mode;
@@ -98,6 +114,11 @@ private:
     std::optional<std::string> m_romPending;
     std::optional<std::string> m_rollBackTo;
     std::int64_t m_silentUntil = 0;
+    std::uint16_t m_targetId;
+    // The session's end: a verdict was announced, then the operation mode was set.
+    bool m_verdictNoted = false;
+    bool m_modeSetAfterVerdict = false;
+    std::size_t m_nextBoard = 0;
 };
 
 // Names a request for logs and selectors: its sub-code, and the second one for 03/04.

@@ -101,6 +101,10 @@ int main(int argc, char** argv)
     const QCommandLineOption rollBack(
         QStringLiteral("roll-back"),
         QStringLiteral("The restart after an update's brings the old version back."));
+    const QCommandLineOption nextBoards(
+        QStringLiteral("next-boards"),
+        QStringLiteral("Boards that follow, each when the previous one's session ends: ID[:OK|BR|none],..."),
+        QStringLiteral("list"));
     const QCommandLineOption model(QStringLiteral("model"), QStringLiteral("Model name."),
                                    QStringLiteral("text"));
     const QCommandLineOption targetId(QStringLiteral("target-id"), QStringLiteral("Target identifier."),
@@ -174,7 +178,7 @@ int main(int argc, char** argv)
                   apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
                   otaResult, otaResultDelay, restartMs,     scenarioFile, fault,        record,     verbose,
                   exitAfter, otaService,     otaListenPort, otaPassword,  otaAuth,      otaMaxSize, saveImage,
-                  rollBack,  otaResultFrom});
+                  rollBack,  otaResultFrom,  nextBoards});
     p.process(app);
     if (!p.positionalArguments().isEmpty())
         Fail(QStringLiteral("unexpected argument: %1").arg(p.positionalArguments().first()));
@@ -187,6 +191,29 @@ int main(int argc, char** argv)
     if (p.isSet(romAfter))
         config.romAfterUpdate = BoardText(p.value(romAfter));
     config.rollBack = p.isSet(rollBack);
+    bool nextVerdictGiven = false;
+    if (p.isSet(nextBoards)) {
+        for (const QString& item : p.value(nextBoards).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const QStringList parts = item.trimmed().split(QLatin1Char(':'));
+            if (parts.size() > 2)
+                Fail(QStringLiteral("--next-boards: ID[:OK|BR|none] expected: %1").arg(item));
+            ifbsim::NextBoard next;
+            next.targetId = static_cast<std::uint16_t>(ParseNumber(parts.at(0), "next-boards", 0, 0xFFFF));
+            if (parts.size() == 2) {
+                nextVerdictGiven = true;
+                const QString v = parts.at(1);
+                if (v == QLatin1String("none"))
+                    next.verdict.clear();
+                else if (v == QLatin1String("OK") || v == QLatin1String("BR"))
+                    next.verdict = v.toStdString();
+                else
+                    Fail(QStringLiteral("--next-boards: OK, BR or none expected: %1").arg(item));
+            }
+            config.nextBoards.push_back(next);
+        }
+        if (config.nextBoards.empty())
+            Fail(QStringLiteral("--next-boards: at least one board expected"));
+    }
     if (p.isSet(model))
         config.modelName = BoardText(p.value(model));
     if (p.isSet(targetId))
@@ -302,6 +329,8 @@ int main(int argc, char** argv)
         if (scenario.ota.Any())
             Fail(QStringLiteral("the OTA faults need --ota-service"));
     }
+    if (wantOtaService && nextVerdictGiven)
+        Fail(QStringLiteral("--next-boards: with --ota-service the transfer decides the verdict"));
 
     const bool wantTcpServer = p.isSet(tcpServer);
     const bool wantTcpClient = p.isSet(tcpClient);

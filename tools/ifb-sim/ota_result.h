@@ -19,6 +19,9 @@ public:
     virtual void OtaModeEntered() {}
     virtual void StationJoined() {}
     virtual void OtaModeLeft() {}
+    // The verdict of the board that takes over ("OK", "BR", "" for none); false when this trigger
+    // cannot pretend one.
+    virtual bool SetVerdict(const QByteArray&) { return false; }
 
 signals:
     // Emitted with "OK" or "BR", the text of the board's update notification. `romVersion` is the
@@ -39,6 +42,11 @@ public:
     void OtaModeEntered() override;
     void StationJoined() override;
     void OtaModeLeft() override;
+    bool SetVerdict(const QByteArray& text) override
+    {
+        m_text = text;
+        return true;
+    }
 
 private:
     QByteArray m_text;

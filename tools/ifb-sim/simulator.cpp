@@ -283,6 +283,14 @@ void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
             answer = m_board.Handle(bytes[2], data, now);
             if (answer.restarting && wasOta)
                 m_trigger->OtaModeLeft();
+            if (answer.nextBoard) {
+                m_trigger->SetVerdict(QByteArray::fromStdString(answer.nextBoard->verdict));
+                Log(QStringLiteral("next board: target id %1, verdict %2")
+                        .arg(answer.nextBoard->targetId, 4, 16, QLatin1Char('0'))
+                        .arg(answer.nextBoard->verdict.empty()
+                                 ? QStringLiteral("none")
+                                 : QString::fromStdString(answer.nextBoard->verdict)));
+            }
             if (answer.enteredOta)
                 m_trigger->OtaModeEntered();
             if (answer.stationJoined)

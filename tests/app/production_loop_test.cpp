@@ -1,0 +1,301 @@
+// Board after board in process: the start-up checks, then the loop against the board simulator
+// playing several boards over a pseudo-terminal, with a stand-in uploader.
+#include "app/production_loop.h"
+#include "app/startup_flow.h"
+#include "core/app_core.h"
+#include "diag/fake_network.h"
+#include "diag/write_record.h"
+#include "platform/adapters.h"
+#include "platform/app_paths.h"
+#include "platform/event_wait.h"
+#include "platform/tick_clock.h"
+#include "support/memory_log.h"
+#include "support/scripted_ui.h"
+#include "update/auto_join.h"
+#include "update/firmware_image.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace nx7;
+using nx7::test::MemoryLog;
+using nx7::test::ScriptedUi;
+
+namespace
+{
+
+class ProductionLoopTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        // No automatic join: never the system's bus.
+        SetAutoJoinFactory([] { return std::unique_ptr<AutoJoin>(); });
+        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("tool/Orvanta"))));
+        ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("fw"))));
+        SetExecutablePathOverride(dir.filePath(QStringLiteral("tool/nx7ifbprog")));
+        SetClock(&clock);
+        ini = dir.filePath(QStringLiteral("tool/Orvanta/nx7ifbprog.ini"));
+
+        QByteArray image(3000, 'i');
+        image[0] = static_cast<char>(0xE9);
+        QFile fw(dir.filePath(QStringLiteral("fw/3030KMT27")));
+        ASSERT_TRUE(fw.open(QIODevice::WriteOnly));
+        fw.write(image);
+        fw.close();
+        SetFirmwareResourceRoot(dir.filePath(QStringLiteral("fw")));
+
+        uploader = dir.filePath(QStringLiteral("tool/espota"));
+        QFile u(uploader);
+        ASSERT_TRUE(u.open(QIODevice::WriteOnly));
+        u.write(
+            "#!/bin/sh\nprintf 'Sending invitation to 192.168.4.1 \\nAuthenticating...OK\\n"
+            "Uploading: [============================================================] 100% Done...\\n'\n");
+        u.close();
+        u.setPermissions(u.permissions() | QFileDevice::ExeOwner);
+
+        const QList<AdapterInfo> adapters = ParseAdapterList(QStringLiteral("Wi-Fi=192.168.0.10"));
+        SetAdapterProvider([adapters] { return std::optional<QList<AdapterInfo>>(adapters); });
+        net->adapters = {
+            diag::test::Adapter(QStringLiteral("wlan0"), true, {QStringLiteral("192.168.4.2/24")})};
+        net->route = diag::test::Via(QStringLiteral("wlan0"));
+        app.NetworkOverride = net;
+        app.View.closeMainWindow = [this] { ++closeRequests; };
+    }
+
+    void TearDown() override
+    {
+        app.DestroyEngine();
+        if (sim.state() != QProcess::NotRunning) {
+            sim.terminate();
+            if (!sim.waitForFinished(3000))
+                sim.kill();
+        }
+        SetAdapterProvider({});
+        SetFirmwareResourceRoot(QString());
+        SetClock(nullptr);
+        SetExecutablePathOverride(QString());
+    }
+
+    // The settings, the simulated board pinned as COM9, and the start-up checks of the first board.
+    void Start(const QStringList& simArgs)
+    {
+        QFile f(ini);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[Option]\nComPort=9\nUseUSB=0\nCHK_IFB_TIME=4000\nCONECT_WAIT_TIME=4000\n"
+                               "Prog_WAIT_TIME=6000\nbinPath_Mode=1\nAutoJoinAP=0\nApp_ESPOta=%1\n")
+                    .arg(uploader)
+                    .toUtf8());
+        f.close();
+        StartSim(simArgs);
+        ASSERT_FALSE(HasFatalFailure());
+        app.Initialise(ini);
+        ASSERT_TRUE(FormShow(app)) << ui.messageTexts().join(QLatin1Char('\n')).toStdString();
+        ASSERT_EQ(closeRequests, 0);
+        options.pollMs = 400;
+        options.probeMs = 1000;
+    }
+
+    // The simulated board on a fresh pseudo-terminal pinned as COM9.
+    void StartSim(const QStringList& simArgs)
+    {
+        sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
+        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
+                                     QStringLiteral("--com"), QStringLiteral("9"),
+                                     QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                                     QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
+                                     QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27")} +
+                         simArgs);
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start();
+        ASSERT_TRUE(sim.waitForStarted(5000)) << "build the ifb-sim target";
+        QByteArray out;
+        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
+            sim.waitForReadyRead(100);
+            out += sim.readAll();
+        }
+        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
+    }
+
+    void StopSim()
+    {
+        sim.terminate();
+        if (!sim.waitForFinished(3000))
+            sim.kill();
+    }
+
+    // The record's lines after the header: {target id, verdict} of each.
+    QList<QStringList> RecordedWrites() const
+    {
+        QFile f(diag::WriteRecordPath(SettingsFolder()));
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        const QStringList columns = diag::WriteRecordColumns();
+        const qsizetype idColumn = columns.indexOf(QStringLiteral("target id"));
+        const qsizetype verdictColumn = columns.indexOf(QStringLiteral("verdict"));
+        QList<QStringList> writes;
+        const QStringList lines =
+            QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const QStringList fields = lines.at(i).split(QLatin1Char(','));
+            writes.append({fields.value(idColumn), fields.value(verdictColumn)});
+        }
+        return writes;
+    }
+
+    QTemporaryDir dir;
+    // The fixed pauses of the board check and every wait pass four times faster.
+    SteadyTickClock clock{4.0};
+    QString ini;
+    QString uploader;
+    QProcess sim;
+    ScriptedUi ui;
+    MemoryLog log;
+    AppCore app{ui, log};
+    std::shared_ptr<diag::test::FakeNetwork> net = std::make_shared<diag::test::FakeNetwork>();
+    int closeRequests = 0;
+    ProductionLoopOptions options;
+};
+
+// Three boards in a row, the second refusing its image: each is found by its new target id,
+// checked, written and recorded; the stop after the third verdict ends the loop with the summary.
+TEST_F(ProductionLoopTest, ThreeBoardsAreWrittenRecordedAndSummed)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111"), QStringLiteral("--next-boards"),
+           QStringLiteral("0x2222:BR,13107")});
+    ASSERT_FALSE(HasFatalFailure());
+    options.stopRequested = [this] { return app.Counters.Total() >= 3; };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+
+    EXPECT_EQ(summary.ok, 2);
+    EXPECT_EQ(summary.ng, 1);
+    EXPECT_EQ(summary.checkFailed, 0);
+    EXPECT_EQ(summary.notWritten, 0);
+    EXPECT_FALSE(summary.AllOk());
+    ASSERT_EQ(summary.boards.size(), 3);
+    EXPECT_EQ(app.Counters.Text(), QStringLiteral("OK 2 / NG 1"));
+    EXPECT_EQ(RecordedWrites(), (QList<QStringList>{{QStringLiteral("1111"), QStringLiteral("OK")},
+                                                    {QStringLiteral("2222"), QStringLiteral("NG")},
+                                                    {QStringLiteral("3333"), QStringLiteral("OK")}}));
+    EXPECT_EQ(ui.results.size(), 3);
+
+    // The log says when it waits and what it found, and ends with the summary.
+    for (const char* id : {"2222", "3333"})
+        EXPECT_TRUE(log.lines.contains(
+            QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: %1）。").arg(QLatin1String(id))))
+            << id;
+    EXPECT_EQ(log.lines.count(QStringLiteral("次のI/Fボードを待っています。")), 2);
+    const QStringList tail{QStringLiteral("連続書き込みを終了しました。"),
+                           QStringLiteral("書き込んだI/Fボード: 3 (OK 2 / NG 1)"),
+                           QStringLiteral("確認に失敗したI/Fボード: 0"),
+                           QStringLiteral("ID 1111: 3020KMT27 -> 3030KMT27 OK"),
+                           QStringLiteral("ID 2222: 3020KMT27 -> 3020KMT27 NG"),
+                           QStringLiteral("ID 3333: 3020KMT27 -> 3030KMT27 OK")};
+    ASSERT_GE(log.lines.size(), tail.size());
+    EXPECT_EQ(log.lines.mid(log.lines.size() - tail.size()), tail) << log.lines.join('\n').toStdString();
+}
+
+// The board that answers with the id just written, and never went away, is the same board: the
+// loop keeps waiting instead of writing it again.
+TEST_F(ProductionLoopTest, TheSameBoardIsNotWrittenTwice)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("--next-boards"),
+           QStringLiteral("0x1234")});
+    ASSERT_FALSE(HasFatalFailure());
+    QElapsedTimer sinceVerdict;
+    // About a dozen probes after the first verdict.
+    options.stopRequested = [&] {
+        if (app.Counters.Total() == 0)
+            return false;
+        if (!sinceVerdict.isValid())
+            sinceVerdict.start();
+        return sinceVerdict.elapsed() > 1500;
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    EXPECT_EQ(summary.ok, 1);
+    EXPECT_EQ(summary.Written(), 1);
+    EXPECT_TRUE(summary.AllOk());
+    EXPECT_EQ(RecordedWrites().size(), 1);
+    EXPECT_EQ(ui.messageDialogs.size(), 1) << "a second join question means a second write";
+    for (const QString& line : log.lines) {
+        EXPECT_FALSE(line.startsWith(QStringLiteral("新しいI/Fボード"))) << line.toStdString();
+        EXPECT_NE(line, QStringLiteral("I/Fボードが外されました。"));
+    }
+}
+
+// A next board that fails the start-up checks is said in the log and counted, without closing
+// anything; the loop waits for another board instead of checking the same one again.
+TEST_F(ProductionLoopTest, ABoardFailingTheChecksIsCountedAndPassedOver)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111"), QStringLiteral("--next-boards"),
+           QStringLiteral("0x2222")});
+    ASSERT_FALSE(HasFatalFailure());
+    const QString failed = QStringLiteral("I/Fボードの確認に失敗しました: 対応外のI/Fボードです。 "
+                                          "お使いのI/Fボード対応のツールをお使いください。");
+    QElapsedTimer sinceFailure;
+    options.stopRequested = [&] {
+        // From the second board on, only the other model is accepted.
+        if (app.Counters.Total() == 1)
+            app.Settings.SelectModel = 0;
+        if (!log.lines.contains(failed))
+            return false;
+        if (!sinceFailure.isValid())
+            sinceFailure.start();
+        return sinceFailure.elapsed() > 1000;
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    EXPECT_EQ(summary.ok, 1);
+    EXPECT_EQ(summary.checkFailed, 1);
+    EXPECT_FALSE(summary.AllOk());
+    EXPECT_EQ(RecordedWrites().size(), 1);
+    EXPECT_EQ(closeRequests, 0);
+    EXPECT_TRUE(ui.messages.isEmpty()) << "no dialog inside the loop";
+    EXPECT_EQ(log.lines.count(failed), 1) << "the same board is not checked again";
+    EXPECT_TRUE(log.lines.contains(QStringLiteral("確認に失敗したI/Fボード: 1")));
+    EXPECT_EQ(log.lines.last(), QStringLiteral("ID 2222: 3020KMT27 確認失敗"));
+}
+
+// The serial port goes away after the write (the adapter unplugged) and comes back with another
+// board: the link is opened again on the same settings, without a port dialog, and the board is
+// checked and written.
+TEST_F(ProductionLoopTest, APortThatComesBackBringsTheNextBoard)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111")});
+    ASSERT_FALSE(HasFatalFailure());
+    const qsizetype portDialogs = ui.portDialogs.size();
+    bool swapped = false;
+    options.stopRequested = [&] {
+        if (!swapped && log.lines.contains(QStringLiteral("次のI/Fボードを待っています。"))) {
+            swapped = true;
+            StopSim();
+            // Gone for a few probes before the next board is plugged in.
+            PumpSleep(2000);
+            StartSim({QStringLiteral("--target-id"), QStringLiteral("0x5678")});
+        }
+        return app.Counters.Total() >= 2 || (swapped && HasFatalFailure());
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(summary.ok, 2);
+    EXPECT_EQ(RecordedWrites(), (QList<QStringList>{{QStringLiteral("1111"), QStringLiteral("OK")},
+                                                    {QStringLiteral("5678"), QStringLiteral("OK")}}));
+    EXPECT_EQ(ui.portDialogs.size(), portDialogs) << "no port dialog inside the loop";
+    qsizetype from = 0;
+    for (const QString& line :
+         {QStringLiteral("I/Fボードが外されました（シリアルポート COM9 がありません）。"),
+          QStringLiteral("シリアルポート COM9 に再接続しました。"),
+          QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 5678）。")}) {
+        const qsizetype at = log.lines.indexOf(line, from);
+        EXPECT_GE(at, 0) << "missing or out of order: " << qPrintable(line) << "\n"
+                         << qPrintable(log.lines.join('\n'));
+        if (at >= 0)
+            from = at + 1;
+    }
+}
+
+} // namespace
