@@ -5,6 +5,7 @@
 #include "core/app_core.h"
 #include "diag/fake_network.h"
 #include "diag/write_record.h"
+#include "e2e/e2e_support.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
 #include "platform/event_wait.h"
@@ -71,11 +72,7 @@ protected:
     void TearDown() override
     {
         app.DestroyEngine();
-        if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
-            if (!sim.waitForFinished(3000))
-                sim.kill();
-        }
+        sim.Stop();
         SetAdapterProvider({});
         SetFirmwareResourceRoot(QString());
         SetClock(nullptr);
@@ -104,29 +101,12 @@ protected:
     // The simulated board on a fresh pseudo-terminal pinned as COM9.
     void StartSim(const QStringList& simArgs)
     {
-        sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
-        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
-                                     QStringLiteral("--com"), QStringLiteral("9"),
-                                     QStringLiteral("--restart-ms"), QStringLiteral("0"),
-                                     QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
-                                     QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27")} +
-                         simArgs);
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start();
-        ASSERT_TRUE(sim.waitForStarted(5000)) << "build the ifb-sim target";
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            sim.waitForReadyRead(100);
-            out += sim.readAll();
-        }
-        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
-    }
-
-    void StopSim()
-    {
-        sim.terminate();
-        if (!sim.waitForFinished(3000))
-            sim.kill();
+        ASSERT_TRUE(sim.Start(ini, 9, dir.filePath(QStringLiteral("requests.txt")),
+                              QStringList{QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                                          QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
+                                          QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27")} +
+                                  simArgs))
+            << qPrintable(sim.Stderr());
     }
 
     // The record's lines after the header: {target id, verdict} of each.
@@ -153,7 +133,7 @@ protected:
     SteadyTickClock clock{4.0};
     QString ini;
     QString uploader;
-    QProcess sim;
+    e2e::Simulator sim;
     ScriptedUi ui;
     MemoryLog log;
     AppCore app{ui, log};
@@ -272,7 +252,7 @@ TEST_F(ProductionLoopTest, APortThatComesBackBringsTheNextBoard)
     options.stopRequested = [&] {
         if (!swapped && log.lines.contains(QStringLiteral("次のI/Fボードを待っています。"))) {
             swapped = true;
-            StopSim();
+            sim.Stop();
             // Gone for a few probes before the next board is plugged in.
             PumpSleep(2000);
             StartSim({QStringLiteral("--target-id"), QStringLiteral("0x5678")});

@@ -4,6 +4,7 @@
 #include "core/app_core.h"
 #include "diag/diag_texts.h"
 #include "discovery/connect_board.h"
+#include "e2e/e2e_support.h"
 #include "platform/app_paths.h"
 #include "platform/com_names.h"
 #include "platform/tick_clock.h"
@@ -69,11 +70,7 @@ protected:
     void TearDown() override
     {
         app.DestroyEngine();
-        if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
-            if (!sim.waitForFinished(3000))
-                sim.kill();
-        }
+        sim.Stop();
         SetClock(nullptr);
         SetExecutablePathOverride(QString());
     }
@@ -90,33 +87,17 @@ protected:
                     .toUtf8());
         f.close();
 
-        sim.setProgram(QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim"));
-        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
-                                     QStringLiteral("--com"), QStringLiteral("9"), QStringLiteral("--record"),
-                                     record, QStringLiteral("--restart-ms"), QStringLiteral("0"),
-                                     QStringLiteral("--rom-version"), QString::fromUtf8(b.rom),
-                                     QStringLiteral("--model"), QString::fromUtf8(b.model)} +
-                         extraSimArgs);
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start();
-        ASSERT_TRUE(sim.waitForStarted(5000)) << "build the ifb-sim target";
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            sim.waitForReadyRead(100);
-            out += sim.readAll();
-        }
-        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
+        ASSERT_TRUE(sim.Start(ini, 9, record,
+                              QStringList{QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                                          QStringLiteral("--rom-version"), QString::fromUtf8(b.rom),
+                                          QStringLiteral("--model"), QString::fromUtf8(b.model)} +
+                                  extraSimArgs))
+            << qPrintable(sim.Stderr());
         app.Initialise(ini);
         ASSERT_EQ(app.Settings.SelectModel, b.selectModel);
     }
 
-    QStringList Requests() const
-    {
-        QFile f(record);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLatin1(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList Requests() const { return sim.RawRequests(); }
 
     QTemporaryDir dir;
     // The board check's fixed pauses and every reply wait pass four times faster: a board that
@@ -125,7 +106,7 @@ protected:
     QString ini;
     QString record;
     QString uploader;
-    QProcess sim;
+    e2e::Simulator sim;
     ScriptedUi ui;
     MemoryLog log;
     AppCore app{ui, log};

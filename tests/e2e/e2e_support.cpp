@@ -175,6 +175,12 @@ QString Simulator::Stderr()
     return m_process ? QString::fromLocal8Bit(m_process->readAllStandardError()) : QString();
 }
 
+void Simulator::Kill()
+{
+    if (m_process)
+        m_process->kill();
+}
+
 void Simulator::Stop()
 {
     if (!m_process)

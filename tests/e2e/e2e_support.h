@@ -35,6 +35,8 @@ public:
     QStringList RawRequests() const;
     QString Stderr();
     void Stop();
+    // Ends it at once, as a board whose port vanishes.
+    void Kill();
     QString pty;
 
 private:

@@ -11,6 +11,7 @@ namespace nx7::e2e
 namespace
 {
 
+using test::OwnLoopbackAddress;
 using test::ReadAll;
 
 class OtaE2E : public ::testing::Test
@@ -24,7 +25,7 @@ protected:
                              .arg(EspotaPath()));
         // An address of its own on loopback, so the fixed uploader port 3232 is free for it.
         const QStringList args{"--restart-ms",  "60",           "--mode",  "0x0003",
-                               "--rom-version", "3020KMT27",    "--ap-ip", "127.0.0.201",
+                               "--rom-version", "3020KMT27",    "--ap-ip", OwnLoopbackAddress(201),
                                "--ota-service", "--save-image", received};
         ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")), args + extra))
             << qPrintable(sim.Stderr());

@@ -3,6 +3,7 @@
 // verdict and new ROM version come back over the pseudo-terminal.
 #include "ota/esp_image.h"
 #include "sim_harness.h"
+#include "support/test_data.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,9 +18,9 @@ namespace
 {
 
 // Each test takes its own loopback address, so programs running in parallel can all use port 3232.
-const QString kUploadAddress = QStringLiteral("127.0.0.150");
-const QString kFailureAddress = QStringLiteral("127.0.0.151");
-const QString kTakenAddress = QStringLiteral("127.0.0.152");
+const QString kUploadAddress = nx7::test::OwnLoopbackAddress(150);
+const QString kFailureAddress = nx7::test::OwnLoopbackAddress(151);
+const QString kTakenAddress = nx7::test::OwnLoopbackAddress(152);
 const QString kToolPassword = QStringLiteral("KW5GDH4072");
 
 QByteArray Reply(std::uint8_t code, const QByteArray& data)

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers the tests share: hex byte lists and whole-file reads and writes.
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 #include <cstdint>
@@ -34,6 +35,15 @@ inline bool WriteAll(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A loopback address of this test process's own, 127.<x>.<y>.<n> with x and y from the process id:
+// programs that must use a fixed port (the uploader's 3232) then never meet those of a test run
+// in another checkout at the same moment.
+inline QString OwnLoopbackAddress(int n)
+{
+    const qint64 pid = QCoreApplication::applicationPid();
+    return QStringLiteral("127.%1.%2.%3").arg(1 + (pid / 256) % 254).arg(pid % 256).arg(n);
 }
 
 } // namespace nx7::test

@@ -3,6 +3,7 @@
 #include "core/app_core.h"
 #include "diag/diag_texts.h"
 #include "diag/fake_network.h"
+#include "e2e/e2e_support.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
 #include "platform/com_names.h"
@@ -143,11 +144,7 @@ protected:
     void TearDown() override
     {
         app.DestroyEngine();
-        if (sim.state() != QProcess::NotRunning) {
-            sim.terminate();
-            if (!sim.waitForFinished(3000))
-                sim.kill();
-        }
+        sim.Stop();
         SetAdapterProvider({});
         SetFirmwareResourceRoot(QString());
         SetExecutablePathOverride(QString());
@@ -194,22 +191,9 @@ protected:
     void Start(const QStringList& simArgs, const Uploader& u = Uploader())
     {
         WriteUploader(u);
-        const QString simPath = QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim");
-        ASSERT_TRUE(QFile::exists(simPath)) << "build the ifb-sim target";
-        sim.setProgram(simPath);
-        sim.setArguments(QStringList{QStringLiteral("--pty"), QStringLiteral("--pin"), ini,
-                                     QStringLiteral("--com"), QStringLiteral("9"), QStringLiteral("--record"),
-                                     record, QStringLiteral("--restart-ms"), QStringLiteral("0")} +
-                         simArgs);
-        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sim.start();
-        ASSERT_TRUE(sim.waitForStarted(5000));
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains('\n'); ++i) {
-            sim.waitForReadyRead(100);
-            out += sim.readAll();
-        }
-        ASSERT_TRUE(out.startsWith("PTY ")) << out.constData();
+        ASSERT_TRUE(sim.Start(ini, 9, record,
+                              QStringList{QStringLiteral("--restart-ms"), QStringLiteral("0")} + simArgs))
+            << qPrintable(sim.Stderr());
 
         app.Initialise(ini);
         app.Settings.UseUSB = 0;
@@ -309,7 +293,7 @@ protected:
     QString record;
     QString uploader;
     QByteArray image;
-    QProcess sim;
+    e2e::Simulator sim;
     FlowUi ui;
     MemoryLog log;
     AppCore app{ui, log};
@@ -1146,7 +1130,7 @@ TEST_F(OtaFlowTest, SerialPortLostDuringTheUploadIsNamed)
     const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
     ASSERT_FALSE(device.isEmpty());
     // The board's side goes away while the uploader runs: the pseudo-terminal vanishes.
-    QTimer::singleShot(300, [this] { sim.kill(); });
+    QTimer::singleShot(300, [this] { sim.Kill(); });
     EXPECT_FALSE(RunOtaUpdate(app));
     ASSERT_EQ(ui.results.size(), 1);
     EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
