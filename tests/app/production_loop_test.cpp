@@ -80,16 +80,27 @@ protected:
     }
 
     // The settings, the simulated board pinned as COM9, and the start-up checks of the first board.
-    void Start(const QStringList& simArgs)
+    // `tcp`: the board serves its link on loopback TCP and the tool connects to it as a client.
+    void Start(const QStringList& simArgs, bool tcp = false)
     {
+        if (tcp) {
+            ASSERT_TRUE(sim.StartTcp({QStringLiteral("--tcp-server"), QStringLiteral("0")},
+                                     dir.filePath(QStringLiteral("requests.txt")), kBoardArgs + simArgs))
+                << qPrintable(sim.Stderr());
+        }
         QFile f(ini);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("[Option]\nComPort=9\nUseUSB=0\nCHK_IFB_TIME=4000\nCONECT_WAIT_TIME=4000\n"
-                               "Prog_WAIT_TIME=6000\nbinPath_Mode=1\nAutoJoinAP=0\nApp_ESPOta=%1\n")
-                    .arg(uploader)
+        const QString link =
+            tcp ? QStringLiteral("UseUSB=2\nfTCPServer=0\nTCPServAddr=127.0.0.1\nTCPServPort=%1\n")
+                      .arg(sim.tcpPort)
+                : QStringLiteral("UseUSB=0\n");
+        f.write(QStringLiteral("[Option]\nComPort=9\n%1CHK_IFB_TIME=4000\nCONECT_WAIT_TIME=4000\n"
+                               "Prog_WAIT_TIME=6000\nbinPath_Mode=1\nAutoJoinAP=0\nApp_ESPOta=%2\n")
+                    .arg(link, uploader)
                     .toUtf8());
         f.close();
-        StartSim(simArgs);
+        if (!tcp)
+            StartSim(simArgs);
         ASSERT_FALSE(HasFatalFailure());
         app.Initialise(ini);
         ASSERT_TRUE(FormShow(app)) << ui.messageTexts().join(QLatin1Char('\n')).toStdString();
@@ -101,11 +112,7 @@ protected:
     // The simulated board on a fresh pseudo-terminal pinned as COM9.
     void StartSim(const QStringList& simArgs)
     {
-        ASSERT_TRUE(sim.Start(ini, 9, dir.filePath(QStringLiteral("requests.txt")),
-                              QStringList{QStringLiteral("--restart-ms"), QStringLiteral("0"),
-                                          QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
-                                          QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27")} +
-                                  simArgs))
+        ASSERT_TRUE(sim.Start(ini, 9, dir.filePath(QStringLiteral("requests.txt")), kBoardArgs + simArgs))
             << qPrintable(sim.Stderr());
     }
 
@@ -128,6 +135,9 @@ protected:
         return writes;
     }
 
+    const QStringList kBoardArgs{QStringLiteral("--restart-ms"),       QStringLiteral("0"),
+                                 QStringLiteral("--rom-version"),      QStringLiteral("3020KMT27"),
+                                 QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27")};
     QTemporaryDir dir;
     // The fixed pauses of the board check and every wait pass four times faster.
     SteadyTickClock clock{4.0};
@@ -178,6 +188,23 @@ TEST_F(ProductionLoopTest, ThreeBoardsAreWrittenRecordedAndSummed)
                            QStringLiteral("ID 3333: 3020KMT27 -> 3030KMT27 OK")};
     ASSERT_GE(log.lines.size(), tail.size());
     EXPECT_EQ(log.lines.mid(log.lines.size() - tail.size()), tail) << log.lines.join('\n').toStdString();
+}
+
+// Over a TCP link the board closes its connection at every restart: the loop's probes connect
+// again, and the next board is found, checked and written as over a serial port.
+TEST_F(ProductionLoopTest, BoardsFollowOneAnotherOverATcpLink)
+{
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1111"), QStringLiteral("--next-boards"),
+           QStringLiteral("0x2222")},
+          true);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(app.Engine()->LinkMode, 2);
+    options.stopRequested = [this] { return app.Counters.Total() >= 2; };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    EXPECT_EQ(summary.ok, 2);
+    EXPECT_EQ(RecordedWrites(), (QList<QStringList>{{QStringLiteral("1111"), QStringLiteral("OK")},
+                                                    {QStringLiteral("2222"), QStringLiteral("OK")}}));
+    EXPECT_TRUE(log.lines.contains(QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 2222）。")));
 }
 
 // The board that answers with the id just written, and never went away, is the same board: the
