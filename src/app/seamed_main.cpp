@@ -1,6 +1,7 @@
 // Entry point of the test build only: end-to-end runs compress the protocol's long fixed waits
-// (NX7IFBPROG_TIME_SCALE), inject the adapter list (NX7IFBPROG_ADAPTERS) and the network the write's
-// checks see (NX7IFBPROG_NETWORK). The shipped executable has no such entry.
+// (NX7IFBPROG_TIME_SCALE), inject the adapter list (NX7IFBPROG_ADAPTERS), the network the write's
+// checks see (NX7IFBPROG_NETWORK) and the bus of a NetworkManager stand-in (NX7IFBPROG_JOIN_BUS).
+// The shipped executable has no such entry.
 #include "app/app_main.h"
 #include "core/app_core.h"
 #include "diag/network_view.h"
@@ -89,8 +90,14 @@ int main(int argc, char** argv)
     }
     if (const char* network = std::getenv("NX7IFBPROG_NETWORK"))
         nx7::AppCore::SetDefaultNetwork(std::make_shared<SeamNetwork>(QString::fromUtf8(network)));
-    // The test build never joins an access point by itself: tests stay off the system's bus.
-    nx7::SetAutoJoinFactory([] { return std::unique_ptr<nx7::AutoJoin>(); });
+    // The test build never joins an access point through the system's bus: only through the
+    // NetworkManager on a bus a test started itself (NX7IFBPROG_JOIN_BUS), or not at all.
+    if (const char* bus = std::getenv("NX7IFBPROG_JOIN_BUS")) {
+        const QString address = QString::fromUtf8(bus);
+        nx7::SetAutoJoinFactory([address] { return nx7::MakeNetworkManagerJoinOn(address); });
+    } else {
+        nx7::SetAutoJoinFactory([] { return std::unique_ptr<nx7::AutoJoin>(); });
+    }
     const int status = nx7::RunApplication(argc, argv);
     nx7::SetClock(nullptr);
     return status;

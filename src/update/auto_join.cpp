@@ -20,6 +20,11 @@ AutoJoinFactory& Override()
 class NetworkManagerJoin : public AutoJoin
 {
 public:
+    NetworkManagerJoin() = default;
+    explicit NetworkManagerJoin(const QDBusConnection& bus)
+        : m_joiner(bus)
+    {
+    }
     bool Available() override { return m_joiner.Available(); }
 
     AutoJoinResult Join(const QString& ssid, const QString& password, int timeoutMs,
@@ -65,6 +70,17 @@ QString AutoJoinMessage2()
 void SetAutoJoinFactory(AutoJoinFactory factory)
 {
     Override() = std::move(factory);
+}
+
+std::unique_ptr<AutoJoin> MakeNetworkManagerJoinOn(const QString& busAddress)
+{
+#ifdef NX7_HAVE_NETJOIN
+    return std::make_unique<NetworkManagerJoin>(
+        QDBusConnection::connectToBus(busAddress, QStringLiteral("nx7-network-manager")));
+#else
+    Q_UNUSED(busAddress);
+    return nullptr;
+#endif
 }
 
 std::unique_ptr<AutoJoin> MakeAutoJoin()

@@ -38,6 +38,9 @@ QString AutoJoinMessage2();
 
 // Replaces the tool's own join (tests); an empty factory brings it back.
 void SetAutoJoinFactory(AutoJoinFactory factory);
+// The tool's own join through the NetworkManager on the bus at `busAddress` instead of the system
+// bus (tests run their own bus); null where the platform has none.
+std::unique_ptr<AutoJoin> MakeNetworkManagerJoinOn(const QString& busAddress);
 // The join to use for one write; null where the platform has none.
 std::unique_ptr<AutoJoin> MakeAutoJoin();
 

@@ -3,6 +3,8 @@
 // is never touched. Skipped where dbus-daemon or python3-dbusmock is missing.
 #include "netjoin/ap_join.h"
 
+#include "nm_harness.h"
+
 #include "platform/event_wait.h"
 #include "support/qt_printers.h"
 
@@ -32,57 +34,6 @@ namespace
 const QString kNm = QStringLiteral("org.freedesktop.NetworkManager");
 const QString kHome = QStringLiteral("/org/freedesktop/NetworkManager/Settings/HomeNet");
 const QString kDevice = QStringLiteral("/org/freedesktop/NetworkManager/Devices/wlan0");
-const QString kBusName = QStringLiteral("nx7-join-test");
-
-QString StandInTemplate()
-{
-    return QStringLiteral(NX7_SOURCE_DIR "/tests/netjoin/nm_stand_in.py");
-}
-
-// A python that has dbusmock: the system's own first (a user's python may lack Debian's modules).
-QString FindPython()
-{
-    QStringList candidates{QStringLiteral("/usr/bin/python3")};
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("python3"));
-    if (!onPath.isEmpty())
-        candidates << onPath;
-    for (const QString& python : candidates) {
-        if (!QFile::exists(python))
-            continue;
-        QProcess probe;
-        probe.start(python, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
-        if (probe.waitForFinished(20000) && probe.exitStatus() == QProcess::NormalExit &&
-            probe.exitCode() == 0)
-            return python;
-    }
-    return {};
-}
-
-// A bus of our own: no service files, so nothing is ever started on it by name.
-const char* kBusConfig = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)";
-
-void StopProcess(QProcess* p)
-{
-    if (!p || p->state() == QProcess::NotRunning)
-        return;
-    p->terminate();
-    if (!p->waitForFinished(5000)) {
-        p->kill();
-        p->waitForFinished(5000);
-    }
-}
 
 QString UserName()
 {
@@ -96,49 +47,8 @@ QString UserName()
 class ApJoinTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        s_python = FindPython();
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty() || s_python.isEmpty()) {
-            s_skip = QStringLiteral("needs dbus-daemon and python3-dbusmock (Debian packages "
-                                    "dbus-daemon, python3-dbusmock)");
-            return;
-        }
-        s_dir = std::make_unique<QTemporaryDir>();
-        const QString config = s_dir->filePath(QStringLiteral("bus.conf"));
-        QFile f(config);
-        if (!f.open(QIODevice::WriteOnly)) {
-            s_skip = QStringLiteral("cannot write the bus configuration");
-            return;
-        }
-        f.write(QString::fromLatin1(kBusConfig).arg(s_dir->path()).toUtf8());
-        f.close();
-        s_daemon = std::make_unique<QProcess>();
-        s_daemon->start(daemon,
-                        {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address=1"),
-                         QStringLiteral("--nofork"), QStringLiteral("--nopidfile")});
-        QDeadlineTimer deadline(10000);
-        while (!s_daemon->canReadLine() && !deadline.hasExpired() &&
-               s_daemon->state() != QProcess::NotRunning)
-            s_daemon->waitForReadyRead(100);
-        s_address = QString::fromUtf8(s_daemon->readLine()).trimmed();
-        if (s_address.isEmpty()) {
-            s_skip = QStringLiteral("the private bus did not start: ") +
-                     QString::fromLocal8Bit(s_daemon->readAllStandardError());
-            StopProcess(s_daemon.get());
-            return;
-        }
-        QDBusConnection::connectToBus(s_address, kBusName);
-    }
-
-    static void TearDownTestSuite()
-    {
-        QDBusConnection::disconnectFromBus(kBusName);
-        StopProcess(s_daemon.get());
-        s_daemon.reset();
-        s_dir.reset();
-    }
+    static void SetUpTestSuite() { s_skip = test::PrivateNetworkManager::StartBus(); }
+    static void TearDownTestSuite() { test::PrivateNetworkManager::StopBus(); }
 
     void SetUp() override
     {
@@ -147,63 +57,28 @@ protected:
         ASSERT_TRUE(Bus().isConnected()) << Bus().lastError().message().toStdString();
     }
 
-    void TearDown() override { StopStandIn(); }
+    void TearDown() override { m_nm.Stop(); }
 
-    static QDBusConnection Bus() { return QDBusConnection(kBusName); }
+    static QDBusConnection Bus() { return test::PrivateNetworkManager::Bus(); }
 
     // Starts (or restarts) the stand-in with the template's parameters as JSON.
     void StartStandIn(const QString& parameters = QStringLiteral("{}"))
     {
-        StopStandIn();
-        m_standIn = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // Both addresses point at the private bus, so nothing can reach the machine's own.
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), s_address);
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), s_address);
-        m_standIn->setProcessEnvironment(env);
-        m_standIn->setStandardOutputFile(QProcess::nullDevice());
-        m_standIn->start(s_python, {QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                                    QStringLiteral("--session"), QStringLiteral("--template"),
-                                    StandInTemplate(), QStringLiteral("--parameters"), parameters});
-        QDeadlineTimer deadline(20000);
-        while (!Bus().interface()->isServiceRegistered(kNm).value() && !deadline.hasExpired() &&
-               m_standIn->state() != QProcess::NotRunning)
-            WaitForEvents(50);
-        ASSERT_TRUE(Bus().interface()->isServiceRegistered(kNm).value())
-            << "stand-in did not come up: "
-            << QString::fromLocal8Bit(m_standIn->readAllStandardError()).toStdString();
-    }
-
-    void StopStandIn()
-    {
-        StopProcess(m_standIn.get());
-        m_standIn.reset();
-        QDeadlineTimer deadline(5000);
-        while (Bus().isConnected() && Bus().interface()->isServiceRegistered(kNm).value() &&
-               !deadline.hasExpired())
-            WaitForEvents(20);
+        const QString problem = m_nm.Start(parameters);
+        ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
     }
 
     static QDBusMessage Mock(const QString& method, const QVariantList& args = {})
     {
-        QDBusMessage msg = QDBusMessage::createMethodCall(
-            kNm, QStringLiteral("/org/freedesktop"), QStringLiteral("org.freedesktop.DBus.Mock"), method);
-        msg.setArguments(args);
-        const QDBusMessage reply = Bus().call(msg, QDBus::Block, 10000);
-        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage)
-            << method.toStdString() << ": " << reply.errorMessage().toStdString();
-        return reply;
-    }
-
-    static QString MockText(const QString& method)
-    {
-        const QDBusMessage reply = Mock(method);
-        return reply.arguments().isEmpty() ? QString() : reply.arguments().constFirst().toString();
+        return test::PrivateNetworkManager::Mock(method, args);
     }
 
     // The settings path of the connection the Wi-Fi device runs ("" when idle).
-    static QString DeviceConnection() { return MockText(QStringLiteral("DeviceConnection")); }
-    static QString LastJoin() { return MockText(QStringLiteral("LastJoin")); }
+    static QString DeviceConnection()
+    {
+        return test::PrivateNetworkManager::MockText(QStringLiteral("DeviceConnection"));
+    }
+    static QString LastJoin() { return test::PrivateNetworkManager::MockText(QStringLiteral("LastJoin")); }
 
     static QStringList SavedConnections()
     {
@@ -220,12 +95,8 @@ protected:
         return out;
     }
 
-    inline static QString s_python;
-    inline static QString s_address;
     inline static QString s_skip;
-    inline static std::unique_ptr<QTemporaryDir> s_dir;
-    inline static std::unique_ptr<QProcess> s_daemon;
-    std::unique_ptr<QProcess> m_standIn;
+    test::PrivateNetworkManager m_nm;
 };
 
 TEST_F(ApJoinTest, WithoutNetworkManagerNothingIsTriedAndTheUserIsToldToJoinByHand)
