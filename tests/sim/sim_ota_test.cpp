@@ -154,7 +154,11 @@ TEST_P(SimOtaUpload, ReceivesTheImageAnnouncesOkAndRunsItsVersionAfterTheRestart
 {
     Start(kUploadAddress, GetParam().simArgs);
     // The tool takes the upload address from the access-point information.
-    EXPECT_EQ(HexOf(talk->Ask(Request({0x03, 0x71})).mid(6, 4)), "96 00 00 7F");
+    QStringList littleEndian;
+    for (const QString& part : kUploadAddress.split(QLatin1Char('.')))
+        littleEndian.prepend(QStringLiteral("%1").arg(part.toInt(), 2, 16, QLatin1Char('0')).toUpper());
+    EXPECT_EQ(HexOf(talk->Ask(Request({0x03, 0x71})).mid(6, 4)),
+              littleEndian.join(QLatin1Char(' ')).toStdString());
     EnterOtaMode();
 
     talk->Clear();
