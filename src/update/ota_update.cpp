@@ -146,6 +146,8 @@ private:
     Prepared Prepare();
     void TryAutoJoin(MessageDialogRequest& join);
     void LeaveAutoJoin();
+    bool JoinAccessPoint(const std::function<void(const QString&)>& progress,
+                         const std::function<bool()>& cancelled);
     bool JoinLink();
     bool CheckNetwork();
     bool WriteImageFile();
@@ -182,6 +184,7 @@ private:
     // The access point joined by the tool itself; undone on every way out.
     std::unique_ptr<AutoJoin> m_autoJoin;
     bool m_autoJoined = false;
+    diag::CauseAction m_joinFailure;
     // The failed upload is of a kind that a second try after a restart often cures.
     bool m_transient = false;
 };
@@ -238,25 +241,36 @@ void WriteSequence::TryAutoJoin(MessageDialogRequest& join)
     join.whileShown = [this, manual](MessageDialogRequest& shown,
                                      const std::function<void(const QString&)>& progress,
                                      const std::function<bool()>& cancelled) {
-        AppCore& app = m_app;
-        const AutoJoinResult r = m_autoJoin->Join(
-            m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
-            [&app, &progress](const QString& line) {
-                app.AddLog(line, true);
-                progress(line);
-            },
-            [&app, &cancelled] { return app.WriteAbortRequested() || cancelled(); });
-        m_autoJoined = r.ok;
-        if (r.ok)
+        if (JoinAccessPoint(progress, cancelled))
             return true;
-        if (!r.detail.isEmpty())
-            m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
-        m_app.AddCauseLog(r.explanation);
         shown.message1 = manual.message1;
         shown.message2 = manual.message2;
-        shown.memoLines = manual.memoLines + r.explanation.Lines();
+        shown.memoLines = manual.memoLines + m_joinFailure.Lines();
         return false;
     };
+}
+
+// One join of the board's access point: progress into the log (and to `progress`), a failure
+// logged with its cause and kept for the dialog.
+bool WriteSequence::JoinAccessPoint(const std::function<void(const QString&)>& progress,
+                                    const std::function<bool()>& cancelled)
+{
+    AppCore& app = m_app;
+    const AutoJoinResult r = m_autoJoin->Join(
+        m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
+        [&app, &progress](const QString& line) {
+            app.AddLog(line, true);
+            progress(line);
+        },
+        [&app, &cancelled] { return app.WriteAbortRequested() || cancelled(); });
+    m_autoJoined = r.ok;
+    m_joinFailure = r.explanation;
+    if (r.ok)
+        return true;
+    if (!r.detail.isEmpty())
+        m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
+    m_app.AddCauseLog(r.explanation);
+    return false;
 }
 
 void WriteSequence::LeaveAutoJoin()
@@ -605,16 +619,7 @@ bool WriteSequence::PrepareRetry()
     }
     if (m_autoJoin && m_autoJoined) {
         // The access point went down with the restart; the PC's connection to it with it.
-        AppCore& app = m_app;
-        const AutoJoinResult r = m_autoJoin->Join(
-            m_app.ApRecord.NetworkName, m_app.ApRecord.Password, m_app.Settings.CONECT_WAIT_TIME,
-            [&app](const QString& line) { app.AddLog(line, true); },
-            [&app] { return app.WriteAbortRequested(); });
-        if (!r.ok) {
-            if (!r.detail.isEmpty())
-                m_app.AddLog(QStringLiteral("自動接続: ") + r.detail, false);
-            m_app.AddCauseLog(r.explanation);
-        }
+        JoinAccessPoint([](const QString&) {}, [] { return false; });
     }
     m_outcome = OutcomeTimeout;
     return JoinLink();
