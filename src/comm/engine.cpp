@@ -550,6 +550,11 @@ bool TTComXDlg::TickTimer(int mode, std::uint32_t ms)
     return false;
 }
 
+QString TTComXDlg::DescribeLink() const
+{
+    return d->link ? d->link->Describe() : QString();
+}
+
 void TTComXDlg::DecodeReply(const std::uint8_t* frame, int length)
 {
     const bool wantText = TxTrace && d->Log;
@@ -557,6 +562,7 @@ void TTComXDlg::DecodeReply(const std::uint8_t* frame, int length)
     if (result.otaResult) {
         OtaResultArrived = true;
         OtaResultOk = *result.otaResult;
+        OtaResultTime = QTime::currentTime();
     }
     for (const codec::TraceText& line : result.lines) {
         TraceLine(line.fromBoard

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTime>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,9 @@ public:
     void RequestRomVersion();
     void RequestModelName();
 
+    // Where the link leads, as the link names it ("COM3 (/dev/ttyUSB2)", "192.168.0.10:10777", the
+    // TCP server's peer); empty without a link or a peer.
+    QString DescribeLink() const;
     // Serial port facts for the log ("COM3", 115200).
     QString PortName() const { return m_line.comName; }
     int BaudRate() const;
@@ -105,6 +109,9 @@ public:
     int LastReplyLength = 0; // bytes of the frame in LastReply (0: none yet); readers stay inside it
     bool OtaResultArrived = false;
     bool OtaResultOk = false;
+    // When the last update-result notification arrived (time of day), for the log of one that
+    // does not count.
+    QTime OtaResultTime;
 
     codec::FrameAssembler& Assembler() { return m_assembler; }
     // Number of TCP clients the server holds (link mode 2, server role).

@@ -4,6 +4,7 @@
 #include "diag/lasting_log.h"
 #include "diag/network_view.h"
 
+#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/log_pane.h"
 #include "platform/tick_clock.h"
@@ -61,7 +62,65 @@ void AppCore::CreateEngine()
         TComXDlg->TxTrace = true;
         TComXDlg->RxTrace = true;
     }
-    TComXDlg->SetInterruptCheck([this] { return InterruptibleWaits && m_abortRequested; });
+    TComXDlg->SetInterruptCheck([this] {
+        if (InterruptibleWaits && m_abortRequested)
+            return true;
+        // A start-up check on a serial port that has gone has nobody left to answer it.
+        if (InterruptibleWaits && TComXDlg->LinkMode == 0 && !TComXDlg->IsConnected())
+            return true;
+        return WatchLink && LinkLost();
+    });
+    m_linkDownSeen = false;
+}
+
+QString AppCore::BoardPlace() const
+{
+    if (!TComXDlg)
+        return QString();
+    const TTComXDlg& e = *TComXDlg;
+    if (e.LinkMode == 0)
+        return e.PortName();
+    const QString described = e.DescribeLink();
+    if (!described.isEmpty())
+        return described;
+    return e.IsServer != 0 ? QStringLiteral("0.0.0.0:%1").arg(e.ListenPort)
+                           : QStringLiteral("%1:%2").arg(e.RemoteAddress).arg(e.RemotePort);
+}
+
+diag::CauseAction AppCore::BoardSilentCause() const
+{
+    if (!TComXDlg)
+        return {};
+    const TTComXDlg& e = *TComXDlg;
+    if (e.LinkMode == 2) {
+        // A server with no board connected names where it waits, not a peer it never had.
+        if (e.IsServer != 0)
+            return diag::BoardSilentTcp(QStringLiteral("0.0.0.0"), e.ListenPort);
+        const QString place = BoardPlace();
+        const qsizetype colon = place.lastIndexOf(QLatin1Char(':'));
+        return diag::BoardSilentTcp(place.left(colon), place.mid(colon + 1).toInt());
+    }
+    const QString device = DeviceOfComName(e.PortName(), SettingsPath);
+    return diag::BoardSilentSerial(device.isEmpty() ? e.PortName() : device, e.BaudRate());
+}
+
+bool AppCore::LinkLost()
+{
+    if (!TComXDlg)
+        return true;
+    if (TComXDlg->IsConnected()) {
+        m_linkDownSeen = false;
+        return false;
+    }
+    // A serial port that is gone stays gone; a TCP peer may come back within a moment.
+    if (TComXDlg->LinkMode == 0)
+        return true;
+    const std::uint32_t now = Clock().TickCount();
+    if (!m_linkDownSeen) {
+        m_linkDownSeen = true;
+        m_linkDownSince = now;
+    }
+    return now - m_linkDownSince >= kLinkLostGraceMs;
 }
 
 void AppCore::DestroyEngine()

@@ -28,6 +28,10 @@ class LastingLog;
 class NetworkView;
 } // namespace diag
 
+// How long a TCP link may be down before the write counts it as lost (a peer reconnecting after a
+// glitch is back well within it).
+constexpr std::uint32_t kLinkLostGraceMs = 1500;
+
 struct ViewHooks {
     std::function<void(bool)> setMainEnabled;                // enable/disable the main window
     std::function<void(bool)> setWriteCommandAvailable;      // ToolButton2 enabled + FileSaveItem visible
@@ -76,6 +80,16 @@ public:
     // the board stayed silent (the caller goes on; its next command reports the failure).
     bool AwaitBoardBack();
 
+    // The link to the board is gone: a serial port that vanished, or a TCP link that stayed down
+    // longer than a reconnect takes (kLinkLostGraceMs). Polled by the waits that watch the link.
+    bool LinkLost();
+
+    // Where the board is, as the link itself names it, for texts and records: the COM name, the
+    // TCP address and port the link uses (the server's peer once one is connected).
+    QString BoardPlace() const;
+    // The cause and action of a board that does not answer on this link.
+    diag::CauseAction BoardSilentCause() const;
+
     // Turns on VerboseLog and, when the engine exists, both trace switches (About box, --verbose).
     void SwitchDiagnosticsOn();
 
@@ -121,6 +135,9 @@ public:
     // start-up check, whose waits may last long, sets it; the close, which must still restore
     // the board's mode after a stop, does not.
     bool InterruptibleWaits = false;
+    // While set, a lost link (LinkLost) also cuts the board's waits short: the write sets it from
+    // the join wait to the board's verdict, when the link must stay up.
+    bool WatchLink = false;
     bool VerboseLog = false;
     bool ToolOutputClean = true;
     bool DiagnosticsOn = false;
@@ -140,6 +157,9 @@ public:
 
 private:
     bool m_abortRequested = false;
+    // When the link was first seen down (tick).
+    std::uint32_t m_linkDownSince = 0;
+    bool m_linkDownSeen = false; // m_linkDownSince holds a time
 };
 
 // "I/Fボード ファームウェアアップデート for PB-RL11 (3030KMT27)"

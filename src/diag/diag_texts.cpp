@@ -174,6 +174,22 @@ CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError 
             QStringLiteral("ケーブルをつなぎ直し、設定のポートを確かめてから、もう一度実行してください。")};
 }
 
+CauseAction TcpLinkLost(const QString& place)
+{
+    return {QStringLiteral("書き込み中にI/Fボードとの TCP 接続（%1）が切れました。").arg(place),
+            QStringLiteral("ネットワークの接続とI/Fボードの電源を確かめてから、もう一度実行してください。")};
+}
+
+CauseAction WriteStopped(const QString& boardReport)
+{
+    const QString report =
+        boardReport.isEmpty()
+            ? QStringLiteral("書き込み結果の通知はまだありませんでした")
+            : QStringLiteral("I/Fボードは書き込み結果「%1」を通知していました").arg(boardReport);
+    return {QStringLiteral("書き込みは途中で中止されました（%1）。").arg(report),
+            QStringLiteral("I/Fボードのバージョンを確かめ、必要ならもう一度書き込んでください。")};
+}
+
 CauseAction BoardSilentSerial(const QString& port, int baud)
 {
     return {QStringLiteral("%1（%2 bps）でボードから応答がありません。").arg(port).arg(baud),

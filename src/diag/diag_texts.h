@@ -43,6 +43,11 @@ SerialFailure ClassifySerialError(const QString& port, QSerialPort::SerialPortEr
 CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError error);
 
 // No answer from the board on an open link.
+// A TCP link to the board that went down during the write; `place` is "address:port".
+CauseAction TcpLinkLost(const QString& place);
+// A write stopped by the person (signal, 停止, closing the window); `boardReport` is the result the
+// board had notified by then ("OK", "BR"), empty for none.
+CauseAction WriteStopped(const QString& boardReport);
 CauseAction BoardSilentSerial(const QString& port, int baud);
 CauseAction BoardSilentTcp(const QString& address, int port);
 

@@ -92,14 +92,9 @@ diag::CauseAction LinkOpenFailure(const AppCore& app, const TTComXDlg& engine)
     return {};
 }
 
-diag::CauseAction BoardSilent(const AppCore& app, const TTComXDlg& engine)
+diag::CauseAction BoardSilent(const AppCore& app, const TTComXDlg&)
 {
-    if (engine.LinkMode == 2) {
-        if (engine.IsServer != 0)
-            return diag::BoardSilentTcp(QStringLiteral("0.0.0.0"), engine.ListenPort);
-        return diag::BoardSilentTcp(engine.RemoteAddress, engine.RemotePort);
-    }
-    return diag::BoardSilentSerial(SerialDeviceOf(app, engine), engine.BaudRate());
+    return app.BoardSilentCause();
 }
 
 bool ConnectBoard(AppCore& app, diag::CauseAction* why)

@@ -14,6 +14,7 @@
 #include "update/firmware_image.h"
 #include "update/tool_runner.h"
 #include "update/wifi_check.h"
+#include "update/write_verdict.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,6 +23,7 @@
 #include <QRegularExpression>
 #include <QTemporaryFile>
 #include <memory>
+#include <optional>
 
 namespace nx7
 {
@@ -121,6 +123,17 @@ QString QuotedPassword(const QString& password)
 #endif
 }
 
+// The link to the board must stay up while this lives; its loss cuts the board's waits short.
+struct WatchingLink {
+    AppCore& app;
+    explicit WatchingLink(AppCore& a)
+        : app(a)
+    {
+        app.WatchLink = true;
+    }
+    ~WatchingLink() { app.WatchLink = false; }
+};
+
 std::uint32_t TicksSince(std::uint32_t mark)
 {
     return Clock().TickCount() - mark;
@@ -155,10 +168,13 @@ private:
     bool RetryWanted();
     bool PrepareRetry();
     void LogAttempt(int attempt);
-    void AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
-                      const QString& lineWithout);
-    void JudgeRestartedBoard();
-    void VerifyAfterSecondRestart();
+    void AwaitNote(std::uint32_t from, std::uint32_t limitMs);
+    BoardNote HeardNote() const;
+    void IgnoreNote();
+    VersionCheck ReadVersionAfterRestart();
+    void ExplainVerdict(const VerdictInput& in, const VerdictRow& row, std::uint32_t waitedMs);
+    diag::UploaderRun OwnRun(diag::BoardVerdict verdict) const;
+    void VerifyAfterSecondRestart(VerdictRow& row);
     void JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs);
     void Record();
     bool Finish();
@@ -187,6 +203,8 @@ private:
     diag::CauseAction m_joinFailure;
     // The failed upload is of a kind that a second try after a restart often cures.
     bool m_transient = false;
+    // The link to the board went down while the write needed it.
+    bool m_linkLost = false;
 };
 
 WriteSequence::Prepared WriteSequence::Prepare()
@@ -282,10 +300,16 @@ void WriteSequence::LeaveAutoJoin()
 
 bool WriteSequence::JoinLink()
 {
-    if (WaitOtaLink(m_app, m_app.NetParams.Port, m_app.NetParams.IPAddr, m_app.Settings.CONECT_WAIT_TIME,
-                    m_stopwatch))
-        return true;
-    if (m_app.WriteAbortRequested()) {
+    {
+        WatchingLink watching(m_app);
+        if (WaitOtaLink(m_app, m_app.NetParams.Port, m_app.NetParams.IPAddr, m_app.Settings.CONECT_WAIT_TIME,
+                        m_stopwatch))
+            return true;
+        m_linkLost = m_app.LinkLost();
+    }
+    if (m_app.WriteAbortRequested() || m_linkLost) {
+        if (m_linkLost)
+            m_app.AddLog(QStringLiteral("Not Connection"), true);
         m_outcome = OutcomeAborted;
         return false;
     }
@@ -382,126 +406,177 @@ void WriteSequence::UploadAndAwaitVerdict()
     ProcessPendingEvents();
 
     // A hung uploader (silent for the write's time limit) is ended; one that keeps printing runs on.
+    // A lost link ends it too: the board's verdict could no longer be heard.
     AppCore& app = m_app;
     const UploaderLaunch launch = ResolveUploader(m_app.Settings.App_ESPOta);
     m_uploaderPath = launch.path;
+    std::optional<WatchingLink> watching(std::in_place, m_app);
     const std::uint32_t uploadStart = Clock().TickCount();
     m_run = RunUploader(m_app, launch, arguments, &m_app.Log, progWait,
-                        [&app] { return app.WriteAbortRequested(); });
+                        [&app] { return app.WriteAbortRequested() || app.LinkLost(); });
     const qint64 uploadMs = TicksSince(uploadStart);
+    if (m_run.end == UploaderEnd::Aborted && !m_app.WriteAbortRequested()) {
+        m_linkLost = true;
+        m_run.detail = QStringLiteral("I/Fボードとの接続が切れたため、アップローダーを終了しました。");
+    }
     const UploaderRun& run = m_run;
-    const QString uploaderError = QStringLiteral("NG: ERROR espota.exe");
     switch (run.end) {
     case UploaderEnd::CannotStart:
-        m_app.AddLog(run.detail, true);
-        m_app.AddLog(uploaderError, false);
-        m_why =
-            diag::UploaderCannotStart(launch.path, launch.problem.isEmpty() ? run.detail : launch.problem);
-        m_failureClass = QStringLiteral("uploader-cannot-start");
-        m_outcome = OutcomeUploaderError;
-        break;
-    case UploaderEnd::Refused:
-        m_app.AddLog(uploaderError, false);
-        JudgeUploaderRun(diag::BoardVerdict::None, 0);
-        m_outcome = OutcomeUploaderError;
-        break;
     case UploaderEnd::Aborted:
-        m_app.AddLog(run.detail, true);
-        m_outcome = OutcomeAborted;
-        m_failureClass = QStringLiteral("aborted");
-        break;
     case UploaderEnd::Failed:
-        m_app.AddLog(run.detail, true);
-        AwaitVerdict(Clock().TickCount(), kVerdictGraceMs, OutcomeUploaderError, uploaderError);
-        break;
     case UploaderEnd::Silent:
         m_app.AddLog(run.detail, true);
-        AwaitVerdict(run.lastOutputTick, progWait, OutcomeTimeout, QStringLiteral("NG: Time Over"));
         break;
+    case UploaderEnd::Refused:
     case UploaderEnd::Finished:
-        AwaitVerdict(run.lastOutputTick, progWait, OutcomeTimeout, QStringLiteral("NG: Time Over"));
         break;
     }
+
+    VerdictInput in;
+    in.end = run.end;
+    in.reach = ReachOf(run.end, OwnRun(diag::BoardVerdict::None));
+    std::uint32_t waited = 0;
+    switch (WaitFor(run.end, in.reach)) {
+    case VerdictWait::None:
+        break;
+    case VerdictWait::Grace:
+        AwaitNote(Clock().TickCount(), kVerdictGraceMs);
+        break;
+    case VerdictWait::Limit:
+        waited = progWait;
+        AwaitNote(run.lastOutputTick, progWait);
+        break;
+    }
+    watching.reset();
+    // A stop or a lost link during the wait ends the write as it stands.
+    if (m_app.WriteAbortRequested() || m_linkLost)
+        in.end = UploaderEnd::Aborted;
+    in.note = HeardNote();
+    in.outputClean = m_app.ToolOutputClean;
+    VerdictRow row = DecideVerdict(in);
+    if (!row.line.isEmpty())
+        m_app.AddLog(row.line, false);
+    if (row.noteIgnored)
+        IgnoreNote();
+    if (row.askVersion) {
+        if (row.noteMissing)
+            m_app.AddLog(
+                QStringLiteral("I/Fボードから書き込み結果の通知がありません。アップローダーが書き込みの完了を"
+                               "確認したため、再起動後のバージョンで判定します。"),
+                true);
+        in.version = ReadVersionAfterRestart();
+        row = DecideVerdict(in);
+        if (row.outcome == OutcomeSuccess && row.noteMissing)
+            m_app.AddLog(QStringLiteral(
+                             "書き込み結果の通知はありませんでしたが、再起動後のバージョンが一致しました。"),
+                         true);
+        if (row.outcome == OutcomeSuccess && m_app.Settings.VerifyAfterReboot == 1)
+            VerifyAfterSecondRestart(row);
+        if (!row.line.isEmpty())
+            m_app.AddLog(row.line, false);
+    }
+    m_outcome = row.outcome;
     progress.End();
-    // The whole image reached the board only when it said so.
-    if (m_engine.OtaResultArrived && m_engine.OtaResultOk)
+    // The whole image reached the board only when it said so, or the uploader saw it accepted.
+    if (in.reach != UploadReach::NotReached && (in.note == BoardNote::Ok || row.noteMissing) &&
+        in.end != UploaderEnd::Aborted)
         m_uploadMs = uploadMs;
+    ExplainVerdict(in, row, waited);
+}
+
+// Why the write ended as it did, for the cause-and-action lines and the record.
+void WriteSequence::ExplainVerdict(const VerdictInput& in, const VerdictRow& row, std::uint32_t waitedMs)
+{
+    if (row.outcome == OutcomeSuccess || !m_failureClass.isEmpty())
+        return;
+    switch (in.end) {
+    case UploaderEnd::CannotStart:
+        m_why = diag::UploaderCannotStart(m_uploaderPath, m_run.detail);
+        m_failureClass = QStringLiteral("uploader-cannot-start");
+        return;
+    case UploaderEnd::Aborted:
+        // Said in Finish, with what the board last reported.
+        return;
+    default:
+        break;
+    }
+    if (in.version == VersionCheck::Unread) {
+        m_why = m_app.BoardSilentCause();
+        m_failureClass = QStringLiteral("board-silent");
+    } else if (in.version == VersionCheck::Differs) {
+        m_why = diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId);
+        m_failureClass = QStringLiteral("version-differs");
+    } else if (in.reach != UploadReach::NotReached && in.note == BoardNote::Failed) {
+        JudgeUploaderRun(diag::BoardVerdict::Failed, 0);
+    } else if (in.reach != UploadReach::NotReached && in.note == BoardNote::Ok) {
+        // The board took the image, but the uploader's output showed an error.
+        JudgeUploaderRun(diag::BoardVerdict::Ok, 0);
+    } else {
+        // Only a wait for the board's verdict is "no result in time"; a failed uploader is not.
+        JudgeUploaderRun(diag::BoardVerdict::None,
+                         row.outcome == OutcomeTimeout ? static_cast<int>(waitedMs) : 0);
+    }
 }
 
 // The board's notification is tested before the limit in every pass, so one that arrived during
 // the upload counts even after the limit.
-void WriteSequence::AwaitVerdict(std::uint32_t from, std::uint32_t limitMs, int outcomeWithout,
-                                 const QString& lineWithout)
+void WriteSequence::AwaitNote(std::uint32_t from, std::uint32_t limitMs)
 {
-    for (;;) {
-        if (m_engine.OtaResultArrived && m_engine.OtaResultOk) {
-            m_app.AddLog(QStringLiteral("OK: Program Update"), false);
-            JudgeRestartedBoard();
-            return;
-        }
-        if (m_engine.OtaResultArrived && !m_engine.OtaResultOk) {
-            m_app.AddLog(QStringLiteral("NG: Program Update"), false);
-            JudgeUploaderRun(diag::BoardVerdict::Failed, 0);
-            m_outcome = OutcomeAborted;
-            return;
-        }
-        if (m_app.WriteAbortRequested()) {
-            m_outcome = OutcomeAborted;
-            m_failureClass = QStringLiteral("aborted");
-            return;
-        }
-        if (TicksSince(from) >= limitMs) {
-            m_app.AddLog(lineWithout, false);
-            // Only a wait for the board's verdict is "no result in time"; a failed uploader is not.
-            JudgeUploaderRun(diag::BoardVerdict::None,
-                             outcomeWithout == OutcomeTimeout ? static_cast<int>(limitMs) : 0);
-            m_outcome = outcomeWithout;
+    while (!m_engine.OtaResultArrived && !m_app.WriteAbortRequested() && TicksSince(from) < limitMs) {
+        if (m_app.LinkLost()) {
+            m_linkLost = true;
             return;
         }
         WaitForEvents(20);
     }
 }
 
-void WriteSequence::JudgeRestartedBoard()
+BoardNote WriteSequence::HeardNote() const
+{
+    if (!m_engine.OtaResultArrived)
+        return BoardNote::None;
+    return m_engine.OtaResultOk ? BoardNote::Ok : BoardNote::Failed;
+}
+
+// A notification that is not about this write's transfer is logged with its time and forgotten.
+void WriteSequence::IgnoreNote()
+{
+    const QString text = m_engine.OtaResultOk ? QStringLiteral("OK") : QStringLiteral("BR");
+    m_app.AddLog(QStringLiteral("I/Fボードの書き込み結果通知「%1」（%2）を無視しました: "
+                                "アップローダーがI/Fボードに届いていません。")
+                     .arg(text, m_engine.OtaResultTime.toString(QStringLiteral("HH:mm:ss.zzz"))),
+                 true);
+    m_engine.OtaResultArrived = false;
+    m_engine.OtaResultOk = false;
+}
+
+// The restarted board's ROM version, as the verdict table wants it.
+VersionCheck WriteSequence::ReadVersionAfterRestart()
 {
     m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
     m_app.AwaitBoardBack();
     m_commands.ReadModelName(m_app.ModelName);
-    const bool romRead = m_commands.ReadRomVersion(m_app.RomVersion);
-    m_outcome = OutcomeAborted;
-    if (romRead)
-        m_versionAfter = m_app.RomVersion;
-    if (romRead && m_app.ToolOutputClean) {
+    if (!m_commands.ReadRomVersion(m_app.RomVersion))
+        return VersionCheck::Unread;
+    m_versionAfter = m_app.RomVersion;
+    if (m_app.ToolOutputClean)
         m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + m_app.RomVersion, true);
-        if (m_app.RomVersion == m_app.FirmwareId)
-            m_outcome = OutcomeSuccess;
-    }
-    if (m_outcome == OutcomeSuccess && m_app.Settings.VerifyAfterReboot == 1) {
-        VerifyAfterSecondRestart();
-        if (m_outcome != OutcomeSuccess)
-            m_app.AddLog(QStringLiteral("NG: Program Update"), false);
-        return;
-    }
-    if (m_outcome != OutcomeSuccess)
-        m_app.AddLog(QStringLiteral("NG: Program Update"), false);
-    if (m_outcome == OutcomeSuccess)
-        return;
-    if (!romRead) {
-        m_why = m_engine.LinkMode == 2
-                    ? diag::BoardSilentTcp(m_app.Settings.TCPServAddr, m_app.Settings.TCPPort)
-                    : diag::BoardSilentSerial(m_engine.PortName(), m_engine.BaudRate());
-        m_failureClass = QStringLiteral("board-silent");
-    } else if (m_app.RomVersion != m_app.FirmwareId) {
-        m_why = diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId);
-        m_failureClass = QStringLiteral("version-differs");
-    } else {
-        // The board took the image, but the uploader's output showed an error.
-        JudgeUploaderRun(diag::BoardVerdict::Ok, 0);
-    }
+    return m_app.RomVersion == m_app.FirmwareId ? VersionCheck::Same : VersionCheck::Differs;
+}
+
+diag::UploaderRun WriteSequence::OwnRun(diag::BoardVerdict verdict) const
+{
+    diag::UploaderRun run;
+    run.output = m_run.output;
+    if (m_run.end == UploaderEnd::Finished || m_run.end == UploaderEnd::Failed)
+        run.exitCode = m_run.exitCode;
+    run.verdict = verdict;
+    run.imageSize = m_imageSize;
+    return run;
 }
 
 // An image the board takes once and rolls back on its next start is caught by one more restart.
-void WriteSequence::VerifyAfterSecondRestart()
+void WriteSequence::VerifyAfterSecondRestart(VerdictRow& row)
 {
     m_app.AddLog(QStringLiteral("再起動後のバージョンを確認します。"), true);
     m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
@@ -517,7 +592,8 @@ void WriteSequence::VerifyAfterSecondRestart()
         m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + again, true);
         m_app.RomVersion = again;
     }
-    m_outcome = OutcomeAborted;
+    row.outcome = OutcomeAborted;
+    row.line = QStringLiteral("NG: Program Update");
     m_why = diag::VersionAfterRestartDiffers(read ? again : QString(), m_app.FirmwareId);
     m_failureClass = QStringLiteral("version-after-restart");
 }
@@ -526,12 +602,7 @@ void WriteSequence::VerifyAfterSecondRestart()
 // verdict what happened after the transfer.
 void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
 {
-    diag::UploaderRun run;
-    run.output = m_run.output;
-    if (m_run.end == UploaderEnd::Finished || m_run.end == UploaderEnd::Failed)
-        run.exitCode = m_run.exitCode;
-    run.verdict = verdict;
-    run.imageSize = m_image ? m_image->size() : 0;
+    diag::UploaderRun run = OwnRun(verdict);
     diag::UploadContext context;
     context.boardAddress = FormatApAddress(m_app.ApRecord.IpAddr);
     context.boardPort = m_app.ApRecord.OtaPort;
@@ -605,9 +676,7 @@ bool WriteSequence::PrepareRetry()
     if (m_app.WriteAbortRequested())
         return false;
     if (!m_commands.GetApInfo(true, m_app.ApRecord)) {
-        m_why = m_engine.LinkMode == 2
-                    ? diag::BoardSilentTcp(m_app.Settings.TCPServAddr, m_app.Settings.TCPPort)
-                    : diag::BoardSilentSerial(m_engine.PortName(), m_engine.BaudRate());
+        m_why = m_app.BoardSilentCause();
         m_failureClass = QStringLiteral("board-silent");
         return false;
     }
@@ -643,9 +712,7 @@ void WriteSequence::Record()
     const bool ok = m_outcome == OutcomeSuccess;
     diag::WriteRecord r;
     r.time = QDateTime::currentDateTime();
-    r.port = m_engine.LinkMode == 2
-                 ? QStringLiteral("%1:%2").arg(m_app.Settings.TCPServAddr).arg(m_app.Settings.TCPPort)
-                 : m_engine.PortName();
+    r.port = m_app.BoardPlace();
     r.model = m_app.ModelName;
     r.targetId = m_app.TargetId;
     r.versionBefore = m_versionBefore;
@@ -669,11 +736,25 @@ void WriteSequence::Record()
 
 bool WriteSequence::Finish()
 {
-    // A serial port that went away during the write explains everything after it.
+    // A link that went away during the write explains everything after it; a stop is said as a
+    // stop, with what the board had reported by then.
     if (m_outcome != OutcomeSuccess && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
         const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
         m_why = diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device);
         m_failureClass = QStringLiteral("port-vanished");
+    } else if (m_outcome != OutcomeSuccess && m_linkLost) {
+        m_why = diag::TcpLinkLost(m_app.BoardPlace());
+        m_failureClass = QStringLiteral("link-lost");
+        m_outcome = OutcomeAborted;
+    } else if (m_outcome != OutcomeSuccess && m_app.WriteAbortRequested()) {
+        const BoardNote heard = HeardNote();
+        const QString report = heard == BoardNote::Ok       ? QStringLiteral("OK")
+                               : heard == BoardNote::Failed ? QStringLiteral("BR")
+                                                            : QString();
+        m_why = diag::WriteStopped(report);
+        m_failureClass = report.isEmpty() ? QStringLiteral("aborted")
+                                          : QStringLiteral("aborted (board reported %1)").arg(report);
+        m_outcome = OutcomeAborted;
     }
     m_app.AddCauseLog(m_why);
     LeaveAutoJoin();

@@ -100,6 +100,9 @@ bool WaitOtaLink(AppCore& app, std::uint16_t& port, std::uint32_t& address, int 
         }
         if (Deadline(1, static_cast<std::uint32_t>(waitMs < 0 ? 0 : waitMs)) || app.WriteAbortRequested())
             return false;
+        // Nobody is left to report the station while the link to the board is down.
+        if (app.WatchLink && app.LinkLost())
+            return false;
         ProcessPendingEvents();
         PumpSleep(500);
     }

@@ -93,6 +93,9 @@ qint64 LoggedMs(const QStringList& lines, const QString& prefix)
     return -1;
 }
 
+// An uploader that met the board but never says the board took the image.
+const QByteArray kUnconfirmedUpload = "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n";
+
 const QString kImageWriteError = QStringLiteral("ファームウェアを一時ファイルに書き込めませんでした。\n\n");
 
 struct Uploader {
@@ -484,7 +487,9 @@ TEST_F(OtaFlowTest, BoardRejectingTheWholeImageIsNotRetried)
 
 TEST_F(OtaFlowTest, NoNotificationTimesOutAndOffersTheWriteAgain)
 {
-    Start({QStringLiteral("--ota-result"), QStringLiteral("none")});
+    Uploader u;
+    u.output = kUnconfirmedUpload;
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Time Over")));
@@ -777,7 +782,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LogCase{"time-out",
                               {QStringLiteral("--ota-result"), QStringLiteral("none")},
                               {},
-                              {},
+                              kUnconfirmedUpload,
                               {QStringLiteral("Connection: "), kTimeOut1, kTimeOut2},
                               {QStringLiteral("NG: Time Over"), kElapsed}},
                       LogCase{"no station",
@@ -1091,7 +1096,7 @@ INSTANTIATE_TEST_SUITE_P(
                 OutcomeAborted},
         WhyCase{"no_result_in_time",
                 {QStringLiteral("--ota-result"), QStringLiteral("none")},
-                {},
+                kUnconfirmedUpload,
                 0,
                 {},
                 false,
@@ -1496,12 +1501,13 @@ INSTANTIATE_TEST_SUITE_P(
                                  "",
                                  "board-rejected",
                                  false},
-                      RecordCase{"NoVerdict",
+                      // The uploader saw the board take the image; the restarted board decides.
+                      RecordCase{"NoVerdictAfterAnAcceptedImage",
                                  {QStringLiteral("--ota-result"), QStringLiteral("none")},
-                                 false,
+                                 true,
+                                 "3030KMT27",
                                  "",
-                                 "no-result-in-time",
-                                 false},
+                                 true},
                       RecordCase{"OtherVersion",
                                  {QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT28")},
                                  false,
