@@ -555,6 +555,9 @@ VersionCheck WriteSequence::ReadVersionAfterRestart()
 {
     m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
     m_app.AwaitBoardBack();
+    // Stopped meanwhile: the write ends as a stop, not as a board that did not answer.
+    if (m_app.WriteAbortRequested())
+        return VersionCheck::Unread;
     m_commands.ReadModelName(m_app.ModelName);
     if (!m_commands.ReadRomVersion(m_app.RomVersion))
         return VersionCheck::Unread;

@@ -1143,6 +1143,107 @@ TEST_F(OtaFlowTest, SerialPortLostDuringTheUploadIsNamed)
     EXPECT_TRUE(log.Contains(diag::SerialPortVanished(device).Lines().at(0)));
 }
 
+TEST_F(OtaFlowTest, LostPortEndsAHangingUploaderAtOnce)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none")}, u);
+    app.Settings.Prog_WAIT_TIME = 60000;
+    ui.onPercent = [this] { QTimer::singleShot(200, &app, [this] { sim.Kill(); }); };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    // The board's verdict can no longer be heard: the write ends instead of waiting for its limit.
+    EXPECT_LT(t.elapsed(), 6000);
+    EXPECT_TRUE(
+        log.Contains(QStringLiteral("I/Fボードとの接続が切れたため、アップローダーを終了しました。")));
+    ASSERT_EQ(ui.results.size(), 1);
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
+        << ui.results.first().detail.toStdString();
+    EXPECT_EQ(ui.results.first().verdict, QStringLiteral("NG"));
+}
+
+// A notification after an uploader that never reached the board is not this write's verdict, even
+// when the board already runs the image's version.
+TEST_F(OtaFlowTest, StrayOkAfterAnUploaderThatNeverReachedTheBoardIsIgnored)
+{
+    Uploader u;
+    u.output = "Sending invitation to 192.168.4.1 ..........\n12:00:01 [ERROR]: No response from the ESP\n";
+    u.exitCode = 1;
+    Start({}, u);
+    EXPECT_FALSE(RunOtaUpdate(app));
+    const auto ignored = std::find_if(log.lines.begin(), log.lines.end(), [](const QString& l) {
+        return l.startsWith(QStringLiteral("I/Fボードの書き込み結果通知「OK」（")) &&
+               l.endsWith(QStringLiteral("）を無視しました: アップローダーがI/Fボードに届いていません。"));
+    });
+    EXPECT_NE(ignored, log.lines.end()) << log.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(log.Contains(QStringLiteral("OK: Program Update")));
+    // The board is not restarted to be asked for a version that proves nothing.
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
+    ExpectResult(OutcomeUploaderError);
+    EXPECT_TRUE(ui.results.first().detail.contains(QStringLiteral("原因: ")));
+}
+
+struct MissingNoteCase {
+    const char* name;
+    const char* romAfter; // the version the restarted board reports
+    bool ok;
+};
+
+class OtaFlowMissingNoteTest : public OtaFlowTest, public ::testing::WithParamInterface<MissingNoteCase>
+{
+};
+
+// The uploader saw the board take the whole image, and the board's notification never came: the
+// restarted board's version decides.
+TEST_P(OtaFlowMissingNoteTest, AcceptedImageIsJudgedByTheRestartedBoard)
+{
+    const MissingNoteCase& c = GetParam();
+    Start({QStringLiteral("--ota-result"), QStringLiteral("none"), QStringLiteral("--rom-version"),
+           QString::fromUtf8(c.romAfter)});
+    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
+    EXPECT_TRUE(
+        log.Contains(QStringLiteral("I/Fボードから書き込み結果の通知がありません。アップローダーが書き込み"
+                                    "の完了を確認したため、再起動後のバージョンで判定します。")));
+    EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
+    EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : ") + QString::fromUtf8(c.romAfter)));
+    if (c.ok) {
+        EXPECT_TRUE(log.Contains(
+            QStringLiteral("書き込み結果の通知はありませんでしたが、再起動後のバージョンが一致しました。")));
+        ExpectResult(OutcomeSuccess);
+    } else {
+        EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
+        ExpectResult(OutcomeAborted);
+        EXPECT_TRUE(ui.results.first().detail.endsWith(
+            diag::VersionAfterRestartDiffers(QString::fromUtf8(c.romAfter), app.FirmwareId).Block()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OtaFlowMissingNoteTest,
+                         ::testing::Values(MissingNoteCase{"ImageVersion", "3030KMT27", true},
+                                           MissingNoteCase{"OldVersion", "3030KMT26", false}),
+                         [](const ::testing::TestParamInfo<MissingNoteCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A stop after the board reported OK, while the restarted board is checked, is a stop, not a
+// silent board.
+TEST_F(OtaFlowTest, StopDuringTheCheckAfterAGoodTransferIsRecordedAsAborted)
+{
+    Start({QStringLiteral("--restart-ms"), QStringLiteral("800")});
+    // The board restarts after its OK; the stop comes while the tool waits for it to answer.
+    ui.onPercent = [this] { QTimer::singleShot(400, &app, [this] { app.AbortWrite(); }); };
+    EXPECT_FALSE(RunOtaUpdate(app));
+    ASSERT_EQ(ui.results.size(), 1);
+    EXPECT_EQ(ui.results.first().verdict, QStringLiteral("NG"));
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::WriteStopped(QStringLiteral("OK")).Block()))
+        << ui.results.first().detail.toStdString();
+    EXPECT_FALSE(ui.results.first().detail.contains(QStringLiteral("応答がありません")));
+    EXPECT_TRUE(log.Contains(diag::WriteStopped(QStringLiteral("OK")).Lines().at(0)));
+}
+
 TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
 {
     Start({});
