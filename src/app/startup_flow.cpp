@@ -201,6 +201,7 @@ void FormCloseQuery(AppCore& app)
         // Writing a guess (the initial 0) would leave the board in USB mode.
         app.AddLog(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。"), true);
     } else if (cmd.DousaModeSet(app.SavedOperationMode, 2000)) {
+        SavePendingMode(app.SettingsPath, -1);
         app.RestartBoard(2000);
     }
 

@@ -84,6 +84,20 @@ bool BoardCommands::GetIFBMode(int timeoutMs, std::uint16_t& mode)
     return true;
 }
 
+bool BoardCommands::GetIFBMode(int timeoutMs, std::uint16_t& mode, bool* otaStatus)
+{
+    *otaStatus = false;
+    std::uint16_t word = 0;
+    if (!GetIFBMode(timeoutMs, word))
+        return false;
+    if (codec::IsOtaStatusReply(Reply())) {
+        *otaStatus = true;
+        return false;
+    }
+    mode = word;
+    return true;
+}
+
 bool BoardCommands::GetOtaStatus(std::uint16_t& port, std::uint32_t& address)
 {
     Send({+Request::ModeOrStatus});

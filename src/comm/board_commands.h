@@ -26,6 +26,9 @@ public:
     BoardCommands(TTComXDlg& engine, LogFn addLog);
 
     bool GetIFBMode(int timeoutMs, std::uint16_t& mode);
+    // The same read for a caller that must not take a board's OTA status for its mode: false with
+    // `*otaStatus` set when the board answered with its OTA status.
+    bool GetIFBMode(int timeoutMs, std::uint16_t& mode, bool* otaStatus);
     bool GetOtaStatus(std::uint16_t& port, std::uint32_t& address);
     bool DousaModeSet(std::uint16_t mode, int timeoutMs);
     bool ESP32_RestartCmd(int timeoutMs);

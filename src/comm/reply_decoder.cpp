@@ -259,6 +259,12 @@ std::optional<std::uint16_t> ParseIfbMode(const FrameView& frame)
     return static_cast<std::uint16_t>(Le32(frame.bytes + 5) & 0xFFFF);
 }
 
+bool IsOtaStatusReply(const FrameView& frame)
+{
+    const int len = frame.Len();
+    return len == 10 || len == 11;
+}
+
 std::uint32_t OtaStatus::Address() const
 {
     return Le32(address.data());

@@ -49,6 +49,9 @@ std::string ClockLine(const std::uint8_t regs[7]);
 // Field readers of the command replies (frame byte offsets counted from STX).
 // Operation-mode word: low 16 bits of bytes 5..8; none when the frame is too short to hold them.
 std::optional<std::uint16_t> ParseIfbMode(const FrameView& frame);
+// A board still in OTA mode answers the mode read with its OTA status (LEN 10 or 11), which holds
+// no mode word.
+bool IsOtaStatusReply(const FrameView& frame);
 
 struct OtaStatus {
     std::uint16_t port = 0;

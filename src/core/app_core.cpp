@@ -40,6 +40,15 @@ void AppCore::Initialise(const QString& settingsPath)
     VerboseLog = false;
     SettingsPath = settingsPath;
     LoadOptionSettings(SettingsPath, Settings);
+    // No time at all for the board's answers would fail every check at once.
+    if (Settings.CHK_IFB_TIME <= 0) {
+        const int fallback = TOptionSettings().CHK_IFB_TIME;
+        AddLog(QStringLiteral("CHK_IFB_TIME が %1 のため、既定値 %2 ms を使います。")
+                   .arg(Settings.CHK_IFB_TIME)
+                   .arg(fallback),
+               true);
+        Settings.CHK_IFB_TIME = fallback;
+    }
     ApRecord = AccessPointRecord{};
     UploadPassword = QStringLiteral("KW5GDH4072");
     // Timer resolution: nothing to raise on this platform; Qt's precise timers serve Timer1.
@@ -92,6 +101,9 @@ diag::CauseAction AppCore::BoardSilentCause() const
     if (!TComXDlg)
         return {};
     const TTComXDlg& e = *TComXDlg;
+    // A board that answers with refusals is there, and not silent.
+    if (e.LastReplyWasNack())
+        return diag::BoardRefused(BoardPlace());
     if (e.LinkMode == 2) {
         // A server with no board connected names where it waits, not a peer it never had.
         if (e.IsServer != 0)

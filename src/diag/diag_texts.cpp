@@ -174,6 +174,16 @@ CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError 
             QStringLiteral("ケーブルをつなぎ直し、設定のポートを確かめてから、もう一度実行してください。")};
 }
 
+CauseAction BoardRefused(const QString& place)
+{
+    return {
+        QStringLiteral(
+            "%1 のボードが要求を拒否しました（NACK）。ボードは応答していますが、要求を受け付けていません。")
+            .arg(place),
+        QStringLiteral("ボードのID番号とモデルがこのツールに合っているか確かめ、ボードを再起動してからもう一"
+                       "度実行してください。")};
+}
+
 CauseAction TcpLinkLost(const QString& place)
 {
     return {QStringLiteral("書き込み中にI/Fボードとの TCP 接続（%1）が切れました。").arg(place),

@@ -43,6 +43,8 @@ SerialFailure ClassifySerialError(const QString& port, QSerialPort::SerialPortEr
 CauseAction SerialPortFailure(const QString& port, QSerialPort::SerialPortError error);
 
 // No answer from the board on an open link.
+// The board answered the tool's requests with refusals (NACK); `place` is where it is.
+CauseAction BoardRefused(const QString& place);
 // A TCP link to the board that went down during the write; `place` is "address:port".
 CauseAction TcpLinkLost(const QString& place);
 // A write stopped by the person (signal, 停止, closing the window); `boardReport` is the result the

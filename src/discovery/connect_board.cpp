@@ -228,6 +228,25 @@ bool ConnectBoard(AppCore& app, diag::CauseAction* why)
     return result;
 }
 
+namespace
+{
+// A write that did not end (a crash, a kill) left the mode to give back in the settings: the board
+// at hand now runs the mode that write had put it in, so the kept one is what the close restores.
+// Only the board of the start-up is that board.
+void TakePendingMode(AppCore& app)
+{
+    const int pending = app.Settings.PendingDousaMode;
+    app.Settings.PendingDousaMode = -1;
+    if (pending < 0)
+        return;
+    app.SavedOperationMode = static_cast<std::uint16_t>(pending);
+    app.AddLog(
+        QStringLiteral("前回の書き込みが終了しなかったため、その前の動作モード (0x%1) を終了時に戻します。")
+            .arg(pending, 4, 16, QLatin1Char('0')),
+        true);
+}
+} // namespace
+
 bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
 {
     const QString title = QStringLiteral("------- Check IFB ----------");
@@ -260,12 +279,23 @@ bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
         }
     } else {
         std::uint16_t word = 0;
-        bool got = cmd.GetIFBMode(timeoutMs, word);
-        if (!got)
-            got = cmd.GetIFBMode(timeoutMs, word);
+        bool inOta = false;
+        bool got = cmd.GetIFBMode(timeoutMs, word, &inOta);
+        if (!got && !inOta)
+            got = cmd.GetIFBMode(timeoutMs, word, &inOta);
+        if (inOta) {
+            // Left in OTA mode by a write that did not end: its status is no mode word. A restart
+            // brings the board back to its operation mode.
+            app.AddLog(QStringLiteral("I/FボードがOTAモードのままです。再起動して動作モードを読み直します。"),
+                       true);
+            app.RestartBoard(timeoutMs);
+            app.AwaitBoardBack();
+            got = cmd.GetIFBMode(timeoutMs, word, &inOta);
+        }
         if (got) {
             app.SavedOperationMode = word;
             app.OperationModeKnown = true;
+            TakePendingMode(app);
             app.AddLog(QStringLiteral("OK: GetIFBMode"), false);
             const bool acknowledged =
                 app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs) : app.RestartBoard(timeoutMs);

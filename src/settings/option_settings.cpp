@@ -67,6 +67,9 @@ void LoadOptionSettings(const QString& path, TOptionSettings& settings)
     settings.OtaHostPort = integer("OtaHostPort", d.OtaHostPort);
     settings.VerifyAfterReboot = integer(kVerifyAfterRebootKey, d.VerifyAfterReboot);
     settings.AutoJoinAP = integer(kAutoJoinApKey, d.AutoJoinAP);
+    settings.PendingDousaMode = integer("PendingDousaMode", d.PendingDousaMode);
+    if (settings.PendingDousaMode > 0xFFFF)
+        settings.PendingDousaMode = d.PendingDousaMode;
 }
 
 bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint16_t savedOperationMode,
@@ -147,6 +150,21 @@ bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint
         break;
     }
     return false;
+}
+
+bool SavePendingMode(const QString& path, int mode)
+{
+    IniFile ini;
+    if (path.isEmpty() || !ini.Load(path))
+        return false;
+    const QString key = QStringLiteral("PendingDousaMode");
+    const std::optional<QString> old = ini.Value(kSection, key);
+    // Nothing to take back that was never written: the file stays untouched.
+    if (mode < 0 && (!old || old->isEmpty()))
+        return true;
+    ini.WriteString(kSection, key,
+                    mode < 0 ? QString() : QStringLiteral("0x%1").arg(mode, 4, 16, QLatin1Char('0')));
+    return ini.Write(path) == IniFile::SaveResult::Saved;
 }
 
 } // namespace nx7

@@ -52,12 +52,20 @@ struct TOptionSettings {
     // 1: the write joins the board's access point by itself where it can; 0: always by hand.
     // Read only, like OtaHostPort.
     int AutoJoinAP = kAutoJoinApDefault;
+    // The operation mode a write that did not end would have given back (-1: none). Written while
+    // a write runs (SavePendingMode), read at start so that the board gets its mode back after a
+    // crash.
+    int PendingDousaMode = -1;
 };
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that
 // are no number). A missing or unreadable file gives all defaults; nothing is written. Temporaries
 // left beside the file by an interrupted save are removed.
 void LoadOptionSettings(const QString& path, TOptionSettings& settings);
+
+// Key "PendingDousaMode" of section "Option": the board's operation mode, kept in the file from the
+// start of a write until its mode is given back; `mode` < 0 empties the key. Only this key changes.
+bool SavePendingMode(const QString& path, int mode);
 
 // Writes the 26 saved keys in their order (OldDousaMode = low three bits of `savedOperationMode`),
 // keeping every other key and section and the file's encoding. Where the folder cannot be written

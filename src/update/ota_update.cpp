@@ -70,10 +70,13 @@ bool GiveUpBeforeStart(AppCore& app)
 {
     app.RestartBoard(kRestartWaitMs);
     PumpSleep(kNoStartPauseMs);
+    // The restart took the board out of OTA mode: the close gives its mode back as usual.
+    SavePendingMode(app.SettingsPath, -1);
     return false;
 }
 
-// Restores the saved operation mode and, once acknowledged, restarts the board.
+// Restores the saved operation mode and, once acknowledged, restarts the board. The mode kept in
+// the settings for a crash is dropped once the board has it back.
 void RestoreBoard(AppCore& app)
 {
     app.AwaitBoardBack();
@@ -81,8 +84,10 @@ void RestoreBoard(AppCore& app)
         app.AddLog(QStringLiteral("動作モードを読み取れなかったため、動作モードは変更しません。"), true);
         return;
     }
-    if (app.Commands().DousaModeSet(app.SavedOperationMode, kRestartWaitMs))
+    if (app.Commands().DousaModeSet(app.SavedOperationMode, kRestartWaitMs)) {
+        SavePendingMode(app.SettingsPath, -1);
         app.RestartBoard(kRestartWaitMs);
+    }
 }
 
 // The board answered the last request with a refusal rather than staying silent. The one place
@@ -215,6 +220,9 @@ WriteSequence::Prepared WriteSequence::Prepare()
         return Prepared::GiveUp;
     m_engine.OtaResultArrived = false;
     m_engine.OtaResultOk = false;
+    // Should the tool die from here on, the next start still gives the board its mode back.
+    if (m_app.OperationModeKnown)
+        SavePendingMode(m_app.SettingsPath, m_app.SavedOperationMode);
     if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
         BoardRefusedLastRequest(m_engine)) {
         m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);

@@ -186,6 +186,44 @@ TEST_F(StartupChecks, PortHeldByAnotherProgramIsSaidSo)
     EXPECT_EQ(closeRequests, 1);
 }
 
+// A write that died left the board in OTA mode and its mode in the settings: the next start takes
+// the board's OTA status for no mode word, restarts it, and gives back the mode kept in the file.
+TEST_F(StartupChecks, BoardLeftInOtaModeAndTheKeptModeAfterACrash)
+{
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(SavePendingMode(ini, 3));
+    app.Initialise(ini);
+    ASSERT_EQ(app.Settings.PendingDousaMode, 3);
+    // The board still in OTA mode, as the killed write left it.
+    QSerialPort port(DeviceOfComName(QStringLiteral("COM9"), ini));
+    ASSERT_TRUE(port.open(QIODevice::ReadWrite));
+    port.write(QByteArray::fromHex("020045030B0201035B0D"));
+    ASSERT_TRUE(port.waitForBytesWritten(1000));
+    ASSERT_TRUE(port.waitForReadyRead(1000));
+    port.close();
+
+    EXPECT_TRUE(FormShow(app)) << log.lines.join('\n').toStdString();
+    EXPECT_TRUE(
+        log.Contains(QStringLiteral("I/FボードがOTAモードのままです。再起動して動作モードを読み直します。")));
+    EXPECT_TRUE(log.Contains(QStringLiteral(
+        "前回の書き込みが終了しなかったため、その前の動作モード (0x0003) を終了時に戻します。")));
+    EXPECT_TRUE(app.OperationModeKnown);
+    EXPECT_EQ(app.SavedOperationMode, 3);
+    const QString restart = QStringLiteral("02 00 45 01 0A 03 55 0D");
+    const QStringList requests = Requests();
+    ASSERT_GE(requests.size(), 3);
+    EXPECT_EQ(requests.at(2), restart) << requests.join('\n').toStdString();
+
+    // The close gives the kept mode back, then the file no longer holds it.
+    FormCloseQuery(app);
+    EXPECT_TRUE(Requests().contains(QStringLiteral("02 00 45 03 01 03 00 03 51 0D")))
+        << Requests().join('\n').toStdString();
+    TOptionSettings after;
+    LoadOptionSettings(ini, after);
+    EXPECT_EQ(after.PendingDousaMode, -1);
+}
+
 // The tool carries 3030KMT27: characters 5 to 9 of the board's ROM version must read KMT27.
 INSTANTIATE_TEST_SUITE_P(RomVersion, StartupChecks,
                          ::testing::Values(Board{"3030KMT27", "PB-RL11", 1, Accepted},

@@ -1244,6 +1244,23 @@ TEST_F(OtaFlowTest, StopDuringTheCheckAfterAGoodTransferIsRecordedAsAborted)
     EXPECT_TRUE(log.Contains(diag::WriteStopped(QStringLiteral("OK")).Lines().at(0)));
 }
 
+// While the write runs, the mode to give back is in the settings file, for a run after a crash.
+TEST_F(OtaFlowTest, ModeToGiveBackIsKeptInTheSettingsUntilTheWriteEnds)
+{
+    Start({});
+    int during = -2;
+    ui.onPercent = [this, &during] {
+        TOptionSettings now;
+        LoadOptionSettings(ini, now);
+        during = now.PendingDousaMode;
+    };
+    EXPECT_TRUE(RunOtaUpdate(app));
+    EXPECT_EQ(during, 0x0001);
+    TOptionSettings after;
+    LoadOptionSettings(ini, after);
+    EXPECT_EQ(after.PendingDousaMode, -1);
+}
+
 TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
 {
     Start({});
