@@ -769,7 +769,12 @@ bool WriteSequence::Finish()
     }
     m_app.AddCauseLog(m_why);
     LeaveAutoJoin();
-    RestoreBoard(m_app);
+    if (m_linkLost || (m_engine.LinkMode == 0 && !m_engine.IsConnected())) {
+        // Nobody to tell; the mode stays kept in the settings for the next run to give back.
+        m_app.AddLog(QStringLiteral("I/Fボードとの接続が切れているため、動作モードは変更しません。"), true);
+    } else {
+        RestoreBoard(m_app);
+    }
     m_image.reset();
     ShowWriteResult(m_app, m_outcome, m_why.IsEmpty() ? QString() : m_why.Block());
     Record();

@@ -3,6 +3,7 @@
 #include "core/app_core.h"
 #include "diag/diag_texts.h"
 #include "diag/fake_network.h"
+#include "diag/write_record.h"
 #include "e2e/e2e_support.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
@@ -1153,8 +1154,8 @@ TEST_F(OtaFlowTest, LostPortEndsAHangingUploaderAtOnce)
     QElapsedTimer t;
     t.start();
     EXPECT_FALSE(RunOtaUpdate(app));
-    // The board's verdict can no longer be heard: the write ends instead of waiting for its limit.
-    EXPECT_LT(t.elapsed(), 6000);
+    // The board's verdict can no longer be heard: the write ends within moments, not at its limit.
+    EXPECT_LT(t.elapsed(), 4000);
     EXPECT_TRUE(
         log.Contains(QStringLiteral("I/Fボードとの接続が切れたため、アップローダーを終了しました。")));
     ASSERT_EQ(ui.results.size(), 1);
@@ -1162,6 +1163,52 @@ TEST_F(OtaFlowTest, LostPortEndsAHangingUploaderAtOnce)
     EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
         << ui.results.first().detail.toStdString();
     EXPECT_EQ(ui.results.first().verdict, QStringLiteral("NG"));
+}
+
+// Over TCP the same: a dropped connection ends the uploader and the write, and the cause names the
+// link where it really led (the record too).
+TEST_F(OtaFlowTest, DroppedTcpLinkEndsAHangingUploaderAtOnce)
+{
+    Uploader u;
+    u.sleepSeconds = 30;
+    WriteUploader(u);
+    ASSERT_TRUE(sim.StartTcp({QStringLiteral("--tcp-server"), QStringLiteral("0")}, record,
+                             {QStringLiteral("--restart-ms"), QStringLiteral("0"),
+                              QStringLiteral("--ota-result"), QStringLiteral("none")}))
+        << qPrintable(sim.Stderr());
+    app.Initialise(ini);
+    app.Settings.UseUSB = 2;
+    app.Settings.fTCPServer = 0;
+    app.Settings.TCPServAddr = QStringLiteral("127.0.0.1");
+    app.Settings.TCPServPort = sim.tcpPort;
+    app.Settings.TCPPort = 3335; // the listen port, which a client link does not use
+    app.Settings.CONECT_WAIT_TIME = 1000;
+    app.Settings.Prog_WAIT_TIME = 60000;
+    app.Settings.CHK_IFB_TIME = 1000;
+    app.Settings.App_ESPOta = uploader;
+    app.SavedOperationMode = 0x0001;
+    app.OperationModeKnown = true;
+    app.VerboseLog = true;
+    app.CreateEngine();
+    app.Timer1.start();
+    app.Engine()->WaitConnected(true);
+    ASSERT_TRUE(app.Engine()->IsConnected());
+    ui.onPercent = [this] { QTimer::singleShot(200, &app, [this] { sim.Kill(); }); };
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 8000);
+    EXPECT_TRUE(
+        log.Contains(QStringLiteral("I/Fボードとの接続が切れたため、アップローダーを終了しました。")));
+    ASSERT_EQ(ui.results.size(), 1);
+    const QString place = QStringLiteral("127.0.0.1:%1").arg(sim.tcpPort);
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::TcpLinkLost(place).Block()))
+        << ui.results.first().detail.toStdString();
+    QFile csv(diag::WriteRecordPath(SettingsFolder()));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QString last = QString::fromUtf8(csv.readAll()).trimmed().section(QStringLiteral("\r\n"), -1);
+    EXPECT_EQ(last.section(QLatin1Char(','), 1, 1), place) << last.toStdString();
+    EXPECT_EQ(last.section(QLatin1Char(','), 7, 7), QStringLiteral("link-lost")) << last.toStdString();
 }
 
 // A notification after an uploader that never reached the board is not this write's verdict, even
