@@ -186,6 +186,12 @@ bool ConnectBoard(AppCore& app, diag::CauseAction* why)
             } else if (app.WriteAbortRequested()) {
                 // Stopped by the person: no offer of the USB route.
                 resultText = QStringLiteral("Not Find NX7 IFB");
+            } else if (engine->LinkMode == 0 && !engine->IsConnected()) {
+                // The port went away during the check: the USB route would wait for nobody.
+                resultText = QStringLiteral("Not Find NX7 IFB");
+                const QString device = DeviceOfComName(engine->PortName(), app.SettingsPath);
+                failure = diag::SerialPortVanished(device.isEmpty() ? engine->PortName() : device);
+                app.AddCauseLog(failure);
             } else {
                 failure = BoardSilent(app, *engine);
                 app.AddCauseLog(failure);

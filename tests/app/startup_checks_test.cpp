@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -184,6 +185,36 @@ TEST_F(StartupChecks, PortHeldByAnotherProgramIsSaidSo)
               kNotConfirmed + QStringLiteral("\n\n") + diag::SerialPortBusy(device).Block());
     EXPECT_TRUE(log.Contains(diag::SerialPortBusy(device).Lines().at(0)));
     EXPECT_EQ(closeRequests, 1);
+}
+
+// The port disappears while the board is checked: the check ends, and neither the USB route nor its
+// long wait is offered for a port that is gone.
+TEST_F(StartupChecks, VanishedPortEndsTheCheckWithoutTheUsbOffer)
+{
+    extraSimArgs = {QStringLiteral("--fault"), QStringLiteral("silent")};
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    QTimer::singleShot(100, [this] { sim.Kill(); });
+    EXPECT_FALSE(FormShow(app));
+    for (const QString& text : ui.messageTexts())
+        EXPECT_FALSE(text.startsWith(UsbOfferText(app.Settings.USBWait_Mode))) << text.toStdString();
+    ASSERT_EQ(ui.messages.size(), 1) << ui.messageTexts().join('\n').toStdString();
+    EXPECT_EQ(ui.messages.first().text,
+              kNotConfirmed + QStringLiteral("\n\n") + diag::SerialPortVanished(device).Block());
+}
+
+// A board that refuses the mode read is there: it is named as refusing, not as silent.
+TEST_F(StartupChecks, RefusingBoardIsNamedAsRefusing)
+{
+    extraSimArgs = {QStringLiteral("--fault"), QStringLiteral("nack 00 44")};
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_FALSE(FormShow(app));
+    ASSERT_FALSE(ui.messages.isEmpty());
+    EXPECT_EQ(ui.messages.last().text,
+              kNotConfirmed + QStringLiteral("\n\n") + diag::BoardRefused(QStringLiteral("COM9")).Block())
+        << ui.messageTexts().join('\n').toStdString();
 }
 
 // A write that died left the board in OTA mode and its mode in the settings: the next start takes

@@ -2,6 +2,7 @@
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -36,6 +37,31 @@ TEST_F(AppCoreTest, StartsWithDefaultsAndTheBuiltInIdentity)
     EXPECT_EQ(app.Engine(), nullptr);
     EXPECT_EQ(MainWindowCaption(app.FirmwareId),
               QStringLiteral("I/Fボード ファームウェアアップデート for PB-RL11 (3030KMT27)"));
+}
+
+// No time for the board's answers at all would fail every check: a zero or negative check time
+// is taken as the default, and the log says so.
+TEST_F(AppCoreTest, CheckTimeOfZeroTakesTheDefault)
+{
+    struct Case {
+        const char* value;
+        int used;
+        bool said;
+    };
+    for (const Case& c :
+         {Case{"0", 10000, true}, Case{"-5", 10000, true}, Case{"1", 1, false}, Case{"2500", 2500, false}}) {
+        QFile f(dir.filePath(QStringLiteral("nx7ifbprog.ini")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("[Option]\nCHK_IFB_TIME=") + c.value + "\n");
+        f.close();
+        log.lines.clear();
+        app.Initialise(f.fileName());
+        EXPECT_EQ(app.Settings.CHK_IFB_TIME, c.used) << c.value;
+        EXPECT_EQ(log.Contains(QStringLiteral("CHK_IFB_TIME が %1 のため、既定値 10000 ms を使います。")
+                                   .arg(QString::fromLatin1(c.value))),
+                  c.said)
+            << c.value;
+    }
 }
 
 TEST_F(AppCoreTest, UnforcedLinesOnlyWithVerboseLog)
