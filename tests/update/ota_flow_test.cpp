@@ -1211,6 +1211,24 @@ TEST_F(OtaFlowTest, DroppedTcpLinkEndsAHangingUploaderAtOnce)
     EXPECT_EQ(last.section(QLatin1Char(','), 7, 7), QStringLiteral("link-lost")) << last.toStdString();
 }
 
+// The port vanishes while the tool waits for the PC to join the access point: the cause names the
+// port, not the PC's Wi-Fi, and the wait ends at once.
+TEST_F(OtaFlowTest, LostPortDuringTheAccessPointWaitNamesThePort)
+{
+    Start({QStringLiteral("--no-station")});
+    app.Settings.CONECT_WAIT_TIME = 20000;
+    QTimer::singleShot(600, [this] { sim.Kill(); });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_FALSE(RunOtaUpdate(app));
+    EXPECT_LT(t.elapsed(), 5000);
+    ASSERT_EQ(ui.results.size(), 1);
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    EXPECT_TRUE(ui.results.first().detail.endsWith(diag::SerialPortVanished(device).Block()))
+        << ui.results.first().detail.toStdString();
+    EXPECT_FALSE(log.Contains(diag::ApNotJoined(app.ApRecord.NetworkName, {}, 20000).Lines().at(0)));
+}
+
 // A notification after an uploader that never reached the board is not this write's verdict, even
 // when the board already runs the image's version.
 TEST_F(OtaFlowTest, StrayOkAfterAnUploaderThatNeverReachedTheBoardIsIgnored)
@@ -1230,6 +1248,11 @@ TEST_F(OtaFlowTest, StrayOkAfterAnUploaderThatNeverReachedTheBoardIsIgnored)
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     ExpectResult(OutcomeUploaderError);
     EXPECT_TRUE(ui.results.first().detail.contains(QStringLiteral("原因: ")));
+    // No transfer happened: the record shows no transfer rate.
+    QFile csv(diag::WriteRecordPath(SettingsFolder()));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QString last = QString::fromUtf8(csv.readAll()).trimmed().section(QStringLiteral("\r\n"), -1);
+    EXPECT_EQ(last.section(QLatin1Char(','), 9, 9), QString()) << last.toStdString();
 }
 
 struct MissingNoteCase {
