@@ -221,7 +221,7 @@ int RunHeadless(const HeadlessOptions& options)
             loop.stopHint = QStringLiteral("終了するには Ctrl+C を押してください。");
             ok = RunProductionLoop(app, loop).AllOk();
         } else {
-            ok = RunOtaUpdate(app);
+            ok = RunOtaUpdate(app).Ok();
         }
     }
     if (!closed)

@@ -58,15 +58,14 @@ void Loop::WritePresentBoard()
     ProductionBoard board;
     board.targetId = m_app.TargetId;
     board.versionBefore = m_app.RomVersion;
-    const int verdictsBefore = m_app.Counters.Total();
-    const bool ok = RunOtaUpdate(m_app);
+    const WriteResult result = RunOtaUpdate(m_app);
     board.versionAfter = m_app.RomVersion;
-    m_summary.presentBoardWritable = m_app.Counters.Total() == verdictsBefore;
-    if (m_app.Counters.Total() == verdictsBefore) {
+    m_summary.presentBoardWritable = !result.verdict;
+    if (!result.verdict) {
         board.result = ProductionBoard::Result::NotWritten;
         ++m_summary.notWritten;
         m_app.AddLog(QStringLiteral("I/Fボード %1 は書き込みませんでした。").arg(board.targetId), true);
-    } else if (ok) {
+    } else if (result.Ok()) {
         board.result = ProductionBoard::Result::Ok;
         ++m_summary.ok;
     } else {

@@ -66,13 +66,12 @@ void ShowUpdateError(AppCore& app, const QString& text)
 
 // The board is left as it was asked to be before the write: restart, then a pause before anyone
 // talks to it again.
-bool GiveUpBeforeStart(AppCore& app)
+void GiveUpBeforeStart(AppCore& app)
 {
     app.RestartBoard(kRestartWaitMs);
     PumpSleep(kNoStartPauseMs);
     // The restart took the board out of OTA mode: the close gives its mode back as usual.
     SavePendingMode(app.SettingsPath, -1);
-    return false;
 }
 
 // Restores the saved operation mode and, once acknowledged, restarts the board. The mode kept in
@@ -118,16 +117,6 @@ std::unique_ptr<QTemporaryFile> SaveImage(const QByteArray& image, const QString
     return file;
 }
 
-QString QuotedPassword(const QString& password)
-{
-#ifdef Q_OS_WIN
-    return password;
-#else
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._+-]*$"));
-    return plain.match(password).hasMatch() ? password : QuoteForInterpreter(password);
-#endif
-}
-
 // The link to the board must stay up while this lives; its loss cuts the board's waits short.
 struct WatchingLink {
     AppCore& app;
@@ -154,9 +143,10 @@ public:
         , m_engine(*app.Engine())
         , m_commands(app.Commands())
     {
+        m_result.outcome = WriteOutcome::Timeout;
     }
 
-    bool Run();
+    WriteResult Run();
 
 private:
     enum class Prepared { Ready, GiveUp, Refused };
@@ -182,16 +172,17 @@ private:
     void VerifyAfterSecondRestart(VerdictRow& row);
     void JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs);
     void Record();
-    bool Finish();
+    WriteResult Finish();
+    // The one way a failure is set: outcome, class and cause together.
+    void Fail(WriteOutcome outcome, FailureClass cls, const diag::CauseAction& why = {});
 
     AppCore& m_app;
     TTComXDlg& m_engine;
     BoardCommands m_commands;
     UpdateStopwatch m_stopwatch;
     std::unique_ptr<QTemporaryFile> m_image;
-    int m_outcome = OutcomeTimeout;
-    // What most likely went wrong and what to do, said after the fixed lines of the failure.
-    diag::CauseAction m_why;
+    // What the write ends with; the phases fill it in, Finish completes it.
+    WriteResult m_result;
     diag::PreflightResult m_preflight;
     UploaderRun m_run;
     QString m_uploaderPath;
@@ -199,7 +190,6 @@ private:
     // a short name for what failed, and the upload's time when the board took the whole image.
     QString m_versionBefore;
     QString m_versionAfter;
-    QString m_failureClass;
     qint64 m_uploadMs = -1;
     qint64 m_imageSize = 0;
     // The access point joined by the tool itself; undone on every way out.
@@ -226,7 +216,7 @@ WriteSequence::Prepared WriteSequence::Prepare()
     if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
         BoardRefusedLastRequest(m_engine)) {
         m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);
-        m_failureClass = QStringLiteral("ota-mode-refused");
+        Fail(WriteOutcome::Aborted, FailureClass::OtaModeRefused);
         return Prepared::Refused;
     }
 
@@ -318,15 +308,14 @@ bool WriteSequence::JoinLink()
     if (m_app.WriteAbortRequested() || m_linkLost) {
         if (m_linkLost)
             m_app.AddLog(QStringLiteral("Not Connection"), true);
-        m_outcome = OutcomeAborted;
+        m_result.outcome = WriteOutcome::Aborted;
         return false;
     }
     // Reported as a time-out: its texts ask to check the connection and the write can be retried.
     m_app.AddLog(QStringLiteral("Not Connection"), true);
-    m_failureClass = QStringLiteral("ap-not-joined");
-    m_why = diag::ApNotJoined(m_app.ApRecord.NetworkName, m_app.Network().Adapters(),
-                              m_app.Settings.CONECT_WAIT_TIME);
-    m_outcome = OutcomeTimeout;
+    Fail(WriteOutcome::Timeout, FailureClass::ApNotJoined,
+         diag::ApNotJoined(m_app.ApRecord.NetworkName, m_app.Network().Adapters(),
+                           m_app.Settings.CONECT_WAIT_TIME));
     return false;
 }
 
@@ -361,8 +350,7 @@ bool WriteSequence::CheckNetwork()
         return true;
     }
     m_app.AddLog(QStringLiteral("ネットワークの確認の結果、書き込みを中止しました。"), true);
-    m_failureClass = QStringLiteral("network-check");
-    m_outcome = OutcomeAborted;
+    Fail(WriteOutcome::Aborted, FailureClass::NetworkCheck);
     return false;
 }
 
@@ -474,16 +462,16 @@ void WriteSequence::UploadAndAwaitVerdict()
                 true);
         in.version = ReadVersionAfterRestart();
         row = DecideVerdict(in);
-        if (row.outcome == OutcomeSuccess && row.noteMissing)
+        if (row.outcome == WriteOutcome::Success && row.noteMissing)
             m_app.AddLog(QStringLiteral(
                              "書き込み結果の通知はありませんでしたが、再起動後のバージョンが一致しました。"),
                          true);
-        if (row.outcome == OutcomeSuccess && m_app.Settings.VerifyAfterReboot == 1)
+        if (row.outcome == WriteOutcome::Success && m_app.Settings.VerifyAfterReboot == 1)
             VerifyAfterSecondRestart(row);
         if (!row.line.isEmpty())
             m_app.AddLog(row.line, false);
     }
-    m_outcome = row.outcome;
+    m_result.outcome = row.outcome;
     progress.End();
     // The whole image reached the board only when it said so, or the uploader saw it accepted.
     if (in.reach != UploadReach::NotReached && (in.note == BoardNote::Ok || row.noteMissing) &&
@@ -495,12 +483,12 @@ void WriteSequence::UploadAndAwaitVerdict()
 // Why the write ended as it did, for the cause-and-action lines and the record.
 void WriteSequence::ExplainVerdict(const VerdictInput& in, const VerdictRow& row, std::uint32_t waitedMs)
 {
-    if (row.outcome == OutcomeSuccess || !m_failureClass.isEmpty())
+    if (row.outcome == WriteOutcome::Success || m_result.cls != FailureClass::None)
         return;
     switch (in.end) {
     case UploaderEnd::CannotStart:
-        m_why = diag::UploaderCannotStart(m_uploaderPath, m_run.detail);
-        m_failureClass = QStringLiteral("uploader-cannot-start");
+        Fail(row.outcome, FailureClass::UploaderCannotStart,
+             diag::UploaderCannotStart(m_uploaderPath, m_run.detail));
         return;
     case UploaderEnd::Aborted:
         // Said in Finish, with what the board last reported.
@@ -509,11 +497,10 @@ void WriteSequence::ExplainVerdict(const VerdictInput& in, const VerdictRow& row
         break;
     }
     if (in.version == VersionCheck::Unread) {
-        m_why = m_app.BoardSilentCause();
-        m_failureClass = QStringLiteral("board-silent");
+        Fail(row.outcome, FailureClass::BoardSilent, m_app.BoardSilentCause());
     } else if (in.version == VersionCheck::Differs) {
-        m_why = diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId);
-        m_failureClass = QStringLiteral("version-differs");
+        Fail(row.outcome, FailureClass::VersionDiffers,
+             diag::VersionAfterRestartDiffers(m_app.RomVersion, m_app.FirmwareId));
     } else if (in.reach != UploadReach::NotReached && in.note == BoardNote::Failed) {
         JudgeUploaderRun(diag::BoardVerdict::Failed, 0);
     } else if (in.reach != UploadReach::NotReached && in.note == BoardNote::Ok) {
@@ -522,7 +509,7 @@ void WriteSequence::ExplainVerdict(const VerdictInput& in, const VerdictRow& row
     } else {
         // Only a wait for the board's verdict is "no result in time"; a failed uploader is not.
         JudgeUploaderRun(diag::BoardVerdict::None,
-                         row.outcome == OutcomeTimeout ? static_cast<int>(waitedMs) : 0);
+                         row.outcome == WriteOutcome::Timeout ? static_cast<int>(waitedMs) : 0);
     }
 }
 
@@ -603,10 +590,10 @@ void WriteSequence::VerifyAfterSecondRestart(VerdictRow& row)
         m_app.AddLog(QStringLiteral("IFB-ROMVer : ") + again, true);
         m_app.RomVersion = again;
     }
-    row.outcome = OutcomeAborted;
+    row.outcome = WriteOutcome::Aborted;
     row.line = QStringLiteral("NG: Program Update");
-    m_why = diag::VersionAfterRestartDiffers(read ? again : QString(), m_app.FirmwareId);
-    m_failureClass = QStringLiteral("version-after-restart");
+    Fail(row.outcome, FailureClass::VersionAfterRestart,
+         diag::VersionAfterRestartDiffers(read ? again : QString(), m_app.FirmwareId));
 }
 
 // The one place the uploader's run is judged: its output tells the phase it stopped at, the board's
@@ -628,16 +615,16 @@ void WriteSequence::JudgeUploaderRun(diag::BoardVerdict verdict, int waitedMs)
     if (m_transient)
         run.verdict = diag::BoardVerdict::None;
     diag::UploaderFacts facts;
-    m_why = diag::ExplainUploaderRun(run, context, &facts);
+    m_result.why = diag::ExplainUploaderRun(run, context, &facts);
     if (facts.cls != diag::UploaderClass::Success)
-        m_failureClass = diag::ClassName(facts.cls);
-    else if (m_failureClass.isEmpty() && verdict == diag::BoardVerdict::Failed)
-        m_failureClass = diag::ClassName(diag::UploaderClass::BoardRejected);
-    if (verdict == diag::BoardVerdict::Failed && m_why.IsEmpty())
-        m_why = diag::BoardReportedFailure(facts.reason);
-    if (m_why.IsEmpty() && waitedMs > 0) {
-        m_why = diag::NoResultInTime(waitedMs);
-        m_failureClass = QStringLiteral("no-result-in-time");
+        m_result.cls = FromUploaderClass(facts.cls);
+    else if (m_result.cls == FailureClass::None && verdict == diag::BoardVerdict::Failed)
+        m_result.cls = FailureClass::BoardRejected;
+    if (verdict == diag::BoardVerdict::Failed && m_result.why.IsEmpty())
+        m_result.why = diag::BoardReportedFailure(facts.reason);
+    if (m_result.why.IsEmpty() && waitedMs > 0) {
+        m_result.why = diag::NoResultInTime(waitedMs);
+        m_result.cls = FailureClass::NoResultInTime;
     }
 }
 
@@ -648,15 +635,15 @@ bool WriteSequence::RetryWanted()
     // The uploader ran and ended by itself, or was stopped at its error line.
     const bool uploaderEnded = m_run.end == UploaderEnd::Finished || m_run.end == UploaderEnd::Failed ||
                                m_run.end == UploaderEnd::Refused;
-    if (m_outcome == OutcomeSuccess || !m_transient || !uploaderEnded || m_app.WriteAbortRequested() ||
-        !m_engine.IsConnected())
+    if (m_result.outcome == WriteOutcome::Success || !m_transient || !uploaderEnded ||
+        m_app.WriteAbortRequested() || !m_engine.IsConnected())
         return false;
     LogAttempt(1);
-    m_app.AddCauseLog(m_why);
+    m_app.AddCauseLog(m_result.why);
     MessageRequest ask;
     ask.caption = QStringLiteral("書き込みの再試行");
     ask.text = QStringLiteral("書き込みが途中で失敗しました。一時的な問題の可能性があります。\n\n") +
-               m_why.Block() +
+               m_result.why.Block() +
                QStringLiteral("\n\nI/Fボードを再起動して、もう一度書き込みますか？（再試行は1回です）");
     ask.icon = MsgIcon::Question;
     ask.buttons = MsgButtons::YesNo;
@@ -675,11 +662,9 @@ bool WriteSequence::PrepareRetry()
 {
     m_app.RestartBoard(m_app.Settings.CHK_IFB_TIME);
     m_app.AwaitBoardBack();
-    m_why = {};
-    m_failureClass.clear();
+    Fail(WriteOutcome::Aborted, FailureClass::None);
     m_transient = false;
     m_run = UploaderRun{};
-    m_outcome = OutcomeAborted;
     // The second run's output is judged on its own.
     m_app.ToolOutputClean = true;
     m_engine.OtaResultArrived = false;
@@ -687,32 +672,32 @@ bool WriteSequence::PrepareRetry()
     if (m_app.WriteAbortRequested())
         return false;
     if (!m_commands.GetApInfo(true, m_app.ApRecord)) {
-        m_why = m_app.BoardSilentCause();
-        m_failureClass = QStringLiteral("board-silent");
+        Fail(WriteOutcome::Aborted, FailureClass::BoardSilent, m_app.BoardSilentCause());
         return false;
     }
     if (!m_commands.SetOtaMode(2, true, m_app.Settings.ComPort, [this] { m_app.Timer1.start(); }) &&
         BoardRefusedLastRequest(m_engine)) {
         m_app.AddLog(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。"), true);
-        m_failureClass = QStringLiteral("ota-mode-refused");
+        Fail(WriteOutcome::Aborted, FailureClass::OtaModeRefused);
         return false;
     }
     if (m_autoJoin && m_autoJoined) {
         // The access point went down with the restart; the PC's connection to it with it.
         JoinAccessPoint([](const QString&) {}, [] { return false; });
     }
-    m_outcome = OutcomeTimeout;
+    m_result.outcome = WriteOutcome::Timeout;
     return JoinLink();
 }
 
 void WriteSequence::LogAttempt(int attempt)
 {
     QString line = QStringLiteral("書き込み %1 回目: ").arg(attempt);
-    if (m_outcome == OutcomeSuccess)
+    if (m_result.outcome == WriteOutcome::Success)
         line += QStringLiteral("OK");
     else
         line += QStringLiteral("NG（%1）")
-                    .arg(m_failureClass.isEmpty() ? QStringLiteral("failed") : m_failureClass);
+                    .arg(FailureClassName(m_result.cls == FailureClass::None ? FailureClass::Unspecified
+                                                                             : m_result.cls));
     m_app.AddLog(line, true);
 }
 
@@ -720,7 +705,7 @@ void WriteSequence::LogAttempt(int attempt)
 // cannot be written is said once per session; the write's verdict stands regardless.
 void WriteSequence::Record()
 {
-    const bool ok = m_outcome == OutcomeSuccess;
+    const bool ok = m_result.outcome == WriteOutcome::Success;
     diag::WriteRecord r;
     r.time = QDateTime::currentDateTime();
     r.port = m_app.BoardPlace();
@@ -730,7 +715,7 @@ void WriteSequence::Record()
     r.versionAfter = m_versionAfter;
     r.verdict = ok ? QStringLiteral("OK") : QStringLiteral("NG");
     if (!ok)
-        r.failureClass = m_failureClass.isEmpty() ? QStringLiteral("failed") : m_failureClass;
+        r.failureClass = m_result.ClassText();
     r.durationMs = m_stopwatch.ElapsedMs();
     if (m_imageSize > 0 && m_uploadMs > 0)
         r.transferKBps = m_imageSize / 1024.0 / (m_uploadMs / 1000.0);
@@ -745,29 +730,32 @@ void WriteSequence::Record()
         m_app.View.showSessionCounters(m_app.Counters.Text());
 }
 
-bool WriteSequence::Finish()
+void WriteSequence::Fail(WriteOutcome outcome, FailureClass cls, const diag::CauseAction& why)
+{
+    m_result.outcome = outcome;
+    m_result.cls = cls;
+    m_result.why = why;
+}
+
+WriteResult WriteSequence::Finish()
 {
     // A link that went away during the write explains everything after it; a stop is said as a
     // stop, with what the board had reported by then.
-    if (m_outcome != OutcomeSuccess && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
+    m_result.verdict = true;
+    if (m_result.outcome != WriteOutcome::Success && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
         const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
-        m_why = diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device);
-        m_failureClass = QStringLiteral("port-vanished");
-    } else if (m_outcome != OutcomeSuccess && m_linkLost) {
-        m_why = diag::TcpLinkLost(m_app.BoardPlace());
-        m_failureClass = QStringLiteral("link-lost");
-        m_outcome = OutcomeAborted;
-    } else if (m_outcome != OutcomeSuccess && m_app.WriteAbortRequested()) {
+        Fail(m_result.outcome, FailureClass::PortVanished,
+             diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device));
+    } else if (m_result.outcome != WriteOutcome::Success && m_linkLost) {
+        Fail(WriteOutcome::Aborted, FailureClass::LinkLost, diag::TcpLinkLost(m_app.BoardPlace()));
+    } else if (m_result.outcome != WriteOutcome::Success && m_app.WriteAbortRequested()) {
         const BoardNote heard = HeardNote();
-        const QString report = heard == BoardNote::Ok       ? QStringLiteral("OK")
+        m_result.boardReport = heard == BoardNote::Ok       ? QStringLiteral("OK")
                                : heard == BoardNote::Failed ? QStringLiteral("BR")
                                                             : QString();
-        m_why = diag::WriteStopped(report);
-        m_failureClass = report.isEmpty() ? QStringLiteral("aborted")
-                                          : QStringLiteral("aborted (board reported %1)").arg(report);
-        m_outcome = OutcomeAborted;
+        Fail(WriteOutcome::Aborted, FailureClass::Aborted, diag::WriteStopped(m_result.boardReport));
     }
-    m_app.AddCauseLog(m_why);
+    m_app.AddCauseLog(m_result.why);
     LeaveAutoJoin();
     if (m_linkLost || (m_engine.LinkMode == 0 && !m_engine.IsConnected())) {
         // Nobody to tell; the mode stays kept in the settings for the next run to give back.
@@ -776,28 +764,28 @@ bool WriteSequence::Finish()
         RestoreBoard(m_app);
     }
     m_image.reset();
-    ShowWriteResult(m_app, m_outcome, m_why.IsEmpty() ? QString() : m_why.Block());
+    ShowWriteResult(m_app, m_result.outcome, m_result.why.IsEmpty() ? QString() : m_result.why.Block());
     Record();
     m_app.AddLog(QStringLiteral("実行時間: ") + QString::number(m_stopwatch.ElapsedMs()) +
                      QStringLiteral("ms"),
                  false);
-    const WriteResultTexts texts = WriteResultFor(m_outcome);
+    const WriteResultTexts texts = WriteResultFor(m_result.outcome);
     for (const QString& line : texts.closingLines)
         m_app.AddLog(line, true);
     if (texts.offerWriteAgain)
         m_app.SetWriteCommandAvailable(true);
-    return m_outcome == OutcomeSuccess;
+    return m_result;
 }
 
-bool WriteSequence::Run()
+WriteResult WriteSequence::Run()
 {
     switch (Prepare()) {
     case Prepared::GiveUp:
         LeaveAutoJoin();
-        return GiveUpBeforeStart(m_app);
+        GiveUpBeforeStart(m_app);
+        return {};
     case Prepared::Refused:
         m_stopwatch.Start();
-        m_outcome = OutcomeAborted;
         return Finish();
     case Prepared::Ready:
         break;
@@ -806,7 +794,7 @@ bool WriteSequence::Run()
     if (JoinLink() && CheckNetwork()) {
         if (!WriteImageFile()) {
             LeaveAutoJoin();
-            return false;
+            return {};
         }
         UploadAndAwaitVerdict();
         if (RetryWanted()) {
@@ -825,87 +813,10 @@ QString TemporaryFirmwareFolder(int binPathMode)
     return binPathMode == 1 ? SettingsFolder() : UserDataFolder();
 }
 
-QString FormatApAddress(std::uint32_t address)
-{
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg((address >> 24) & 0xFFu)
-        .arg((address >> 16) & 0xFFu)
-        .arg((address >> 8) & 0xFFu)
-        .arg(address & 0xFFu);
-}
-
-QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
-                             const QString& password, const QString& imagePath, const QStringList& extra)
-{
-    QString line = QuoteForInterpreter(uploader) + QStringLiteral(" -i ") + address + QStringLiteral(" -p ") +
-                   QString::number(port);
-    for (const QString& piece : extra)
-        line += QLatin1Char(' ') + piece;
-    line += QStringLiteral(" --auth=") + QuotedPassword(password) + QStringLiteral(" -f ") +
-            QuoteForInterpreter(imagePath);
-#ifdef Q_OS_WIN
-    // cmd.exe /C strips one outer pair of quotes when the line begins with a quote.
-    return QLatin1Char('"') + line + QLatin1Char('"');
-#else
-    return line;
-#endif
-}
-
-WriteResultTexts WriteResultFor(int outcome)
-{
-    constexpr unsigned kBlue = 0x0000FF;
-    constexpr unsigned kRed = 0xFF0000;
-    WriteResultTexts t;
-    switch (outcome) {
-    case OutcomeSuccess:
-        t.verdict = QStringLiteral("OK");
-        t.verdictRgb = kBlue;
-        t.detail = QStringLiteral("\nファームウェア書き込みが正常に完了しました。");
-        t.closingLines = {QStringLiteral("OK:ファームウェア書き込みが正常に完了しました。")};
-        break;
-    case OutcomeTimeout:
-        t.verdict = QStringLiteral("NG");
-        t.verdictRgb = kRed;
-        t.detail =
-            QStringLiteral("\nタイムアウトしました。\n\n接続を確認し、もう一度書き込みを行ってください。");
-        t.closingLines = {QStringLiteral("NG:タイムアウトしました。"),
-                          QStringLiteral("接続を確認し、もう一度書き込みを行ってください。")};
-        t.offerWriteAgain = true;
-        break;
-    case OutcomeUploaderError:
-        t.verdict = QStringLiteral("NG");
-        t.verdictRgb = kRed;
-        t.detail =
-            QStringLiteral("\nespota.exeでエラーが発生しました。\n\n接続製品とソフトを再起動してください。");
-        t.closingLines = {QStringLiteral("NG:ファームウェアの書き込みを中止しました。")};
-        break;
-    default:
-        t.verdict = QStringLiteral("NG");
-        t.verdictRgb = kRed;
-        t.detail = QStringLiteral("\nファームウェア書き込みを中止しました。\n\nソフトを再起動し、もう一度書き"
-                                  "込みを行ってください。");
-        t.closingLines = {QStringLiteral("NG:ファームウェアの書き込みを中止しました。"),
-                          QStringLiteral("ソフトを再起動し、もう一度書き込みを行ってください。")};
-        break;
-    }
-    return t;
-}
-
-void ShowWriteResult(AppCore& app, int outcome, const QString& why)
-{
-    const WriteResultTexts texts = WriteResultFor(outcome);
-    ResultDialogRequest request;
-    request.caption = QStringLiteral("書き込み結果");
-    request.verdict = texts.verdict;
-    request.verdictRgb = texts.verdictRgb;
-    request.detail = why.isEmpty() ? texts.detail : texts.detail + QStringLiteral("\n\n") + why;
-    app.Ui.ResultDialog(request);
-}
-
-bool RunOtaUpdate(AppCore& app)
+WriteResult RunOtaUpdate(AppCore& app)
 {
     if (!app.Engine() || app.WriteAbortRequested())
-        return false;
+        return {};
     struct Running {
         AppCore& app;
         Running(AppCore& a)

@@ -1,7 +1,5 @@
 #include "update/write_verdict.h"
 
-#include "update/ota_update.h"
-
 namespace nx7
 {
 
@@ -13,7 +11,7 @@ const QString kNgProgram = QStringLiteral("NG: Program Update");
 const QString kNgTime = QStringLiteral("NG: Time Over");
 const QString kNgUploader = QStringLiteral("NG: ERROR espota.exe");
 
-VerdictRow Row(int outcome, const QString& line)
+VerdictRow Row(WriteOutcome outcome, const QString& line)
 {
     VerdictRow r;
     r.outcome = outcome;
@@ -28,17 +26,18 @@ VerdictRow AskOrJudge(const VerdictInput& in, const QString& lineBefore)
     switch (in.version) {
     case VersionCheck::NotAsked:
         r.askVersion = true;
-        r.outcome = OutcomeAborted;
+        r.outcome = WriteOutcome::Aborted;
         r.line = lineBefore;
         return r;
     case VersionCheck::Same:
         // An error word in the uploader's output still spoils a good version.
-        return in.outputClean ? Row(OutcomeSuccess, QString()) : Row(OutcomeAborted, kNgProgram);
+        return in.outputClean ? Row(WriteOutcome::Success, QString())
+                              : Row(WriteOutcome::Aborted, kNgProgram);
     case VersionCheck::Differs:
     case VersionCheck::Unread:
         break;
     }
-    return Row(OutcomeAborted, kNgProgram);
+    return Row(WriteOutcome::Aborted, kNgProgram);
 }
 
 } // namespace
@@ -86,23 +85,23 @@ VerdictRow DecideVerdict(const VerdictInput& in)
     switch (in.end) {
     case UploaderEnd::Aborted:
         // What the board said is kept for the record of the stop, not judged.
-        return Row(OutcomeAborted, QString());
+        return Row(WriteOutcome::Aborted, QString());
     case UploaderEnd::CannotStart:
     case UploaderEnd::Refused:
-        r = Row(OutcomeUploaderError, kNgUploader);
+        r = Row(WriteOutcome::UploaderError, kNgUploader);
         break;
     case UploaderEnd::Finished:
     case UploaderEnd::Failed:
     case UploaderEnd::Silent:
         if (in.reach == UploadReach::NotReached) {
             // Whatever the board says, it is not about an image of this write.
-            r = in.end == UploaderEnd::Silent   ? Row(OutcomeTimeout, kNgTime)
-                : in.end == UploaderEnd::Failed ? Row(OutcomeUploaderError, kNgUploader)
-                                                : Row(OutcomeAborted, kNgProgram);
+            r = in.end == UploaderEnd::Silent   ? Row(WriteOutcome::Timeout, kNgTime)
+                : in.end == UploaderEnd::Failed ? Row(WriteOutcome::UploaderError, kNgUploader)
+                                                : Row(WriteOutcome::Aborted, kNgProgram);
             break;
         }
         if (in.note == BoardNote::Failed)
-            return Row(OutcomeAborted, kNgProgram);
+            return Row(WriteOutcome::Aborted, kNgProgram);
         if (in.note == BoardNote::Ok)
             return AskOrJudge(in, kOkProgram);
         if (in.reach == UploadReach::Accepted && in.outputClean && in.end == UploaderEnd::Finished) {
@@ -110,8 +109,8 @@ VerdictRow DecideVerdict(const VerdictInput& in)
             r.noteMissing = true;
             return r;
         }
-        return in.end == UploaderEnd::Failed ? Row(OutcomeUploaderError, kNgUploader)
-                                             : Row(OutcomeTimeout, kNgTime);
+        return in.end == UploaderEnd::Failed ? Row(WriteOutcome::UploaderError, kNgUploader)
+                                             : Row(WriteOutcome::Timeout, kNgTime);
     }
     r.noteIgnored = in.note != BoardNote::None;
     return r;

@@ -5,6 +5,7 @@
 // is judged by the restarted board even when the notification never came.
 #include "diag/uploader_output.h"
 #include "update/tool_runner.h"
+#include "update/write_result.h"
 
 #include <QString>
 
@@ -36,7 +37,7 @@ struct VerdictRow {
     // The restarted board must be asked for its version before the verdict: ask it, then look the
     // row up again with the answer.
     bool askVersion = false;
-    int outcome = 0; // UpdateOutcome
+    WriteOutcome outcome = WriteOutcome::Success;
     // The sequence's own line for the log ("OK: Program Update" before the restart, then
     // "NG: Program Update", "NG: Time Over", "NG: ERROR espota.exe"); empty for none.
     QString line;

@@ -267,7 +267,7 @@ protected:
         return names;
     }
 
-    void ExpectResult(int outcome)
+    void ExpectResult(WriteOutcome outcome)
     {
         const WriteResultTexts texts = WriteResultFor(outcome);
         ASSERT_EQ(ui.results.size(), 1);
@@ -277,7 +277,7 @@ protected:
         // The fixed text first; what most likely went wrong below it.
         const QString& detail = ui.results.first().detail;
         EXPECT_TRUE(detail.startsWith(texts.detail)) << detail.toStdString();
-        if (outcome == OutcomeSuccess) {
+        if (outcome == WriteOutcome::Success) {
             EXPECT_EQ(detail, texts.detail);
         }
         // The closing lines end the log, right after the elapsed time.
@@ -343,7 +343,7 @@ TEST_F(OtaFlowTest, SuccessfulWrite)
     EXPECT_EQ(mode.readAll().trimmed(), QByteArray("600"));
 
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
     EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27")));
     EXPECT_TRUE(log.Contains(QStringLiteral("OK: Program Update")));
     EXPECT_TRUE(log.raw.join(QString()).contains(QStringLiteral("100% Done...")));
@@ -380,7 +380,7 @@ TEST_F(OtaFlowTest, BoardReportsFailure)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
     EXPECT_FALSE(app.WriteCommandAvailable);
 }
 
@@ -393,7 +393,7 @@ struct RetryCase {
     MsgResult answer;
     bool asked;
     bool retried;
-    int outcome;
+    WriteOutcome outcome;
     const char* firstClass;
 };
 
@@ -425,7 +425,7 @@ TEST_P(OtaFlowRetryTest, TransientFailuresAreOfferedOneRetry)
                     : QStringList{QStringLiteral("--ota-result"), QStringLiteral("none")},
           u);
     ui.answers = {c.answer, c.answer};
-    EXPECT_EQ(RunOtaUpdate(app), c.outcome == OutcomeSuccess);
+    EXPECT_EQ(RunOtaUpdate(app).Ok(), c.outcome == WriteOutcome::Success);
 
     QList<MessageRequest> questions;
     for (const MessageRequest& m : ui.messages) {
@@ -448,7 +448,7 @@ TEST_P(OtaFlowRetryTest, TransientFailuresAreOfferedOneRetry)
               c.retried);
     if (c.retried) {
         EXPECT_TRUE(
-            log.Contains(c.outcome == OutcomeSuccess
+            log.Contains(c.outcome == WriteOutcome::Success
                              ? QStringLiteral("書き込み 2 回目: OK")
                              : QStringLiteral("書き込み 2 回目: NG（%1）").arg(QLatin1String(c.firstClass))));
         const QStringList frames = Frames();
@@ -465,15 +465,15 @@ TEST_P(OtaFlowRetryTest, TransientFailuresAreOfferedOneRetry)
 INSTANTIATE_TEST_SUITE_P(
     Cases, OtaFlowRetryTest,
     ::testing::Values(RetryCase{"TransferLostRetriedToOk", kTransferLost, true, MsgResult::Yes, true, true,
-                                OutcomeSuccess, "transfer-lost"},
+                                WriteOutcome::Success, "transfer-lost"},
                       RetryCase{"NoConnectBackRetriedToOk", kNoConnectBack, true, MsgResult::Yes, true, true,
-                                OutcomeSuccess, "no-connect-back"},
+                                WriteOutcome::Success, "no-connect-back"},
                       RetryCase{"AuthNoAnswerDeclined", kAuthNoAnswer, true, MsgResult::No, true, false,
-                                OutcomeUploaderError, "auth-no-answer"},
+                                WriteOutcome::UploaderError, "auth-no-answer"},
                       RetryCase{"SecondFailureIsNotAskedAgain", kTransferLost, false, MsgResult::Yes, true,
-                                true, OutcomeUploaderError, "transfer-lost"},
+                                true, WriteOutcome::UploaderError, "transfer-lost"},
                       RetryCase{"RefusedPasswordIsNotRetried", kAuthRefused, true, MsgResult::Yes, false,
-                                false, OutcomeUploaderError, "auth-refused"}),
+                                false, WriteOutcome::UploaderError, "auth-refused"}),
     [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.name); });
 
 TEST_F(OtaFlowTest, BoardRejectingTheWholeImageIsNotRetried)
@@ -483,7 +483,7 @@ TEST_F(OtaFlowTest, BoardRejectingTheWholeImageIsNotRetried)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_TRUE(ui.messages.isEmpty());
     EXPECT_EQ(Frames().count(kOtaMode), 1);
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, NoNotificationTimesOutAndOffersTheWriteAgain)
@@ -494,7 +494,7 @@ TEST_F(OtaFlowTest, NoNotificationTimesOutAndOffersTheWriteAgain)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Time Over")));
-    ExpectResult(OutcomeTimeout);
+    ExpectResult(WriteOutcome::Timeout);
     EXPECT_EQ(writeAvailable, (QList<bool>{false, true}));
     EXPECT_TRUE(app.WriteCommandAvailable);
 }
@@ -511,7 +511,7 @@ TEST_F(OtaFlowTest, HungUploaderIsEndedAtTheTimeLimit)
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_FALSE(log.raw.join(QString()).contains(QStringLiteral("uploader went on")));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Time Over")));
-    ExpectResult(OutcomeTimeout);
+    ExpectResult(WriteOutcome::Timeout);
 }
 
 TEST_F(OtaFlowTest, SuccessReportedDuringAHungUploadIsHonouredAfterTheLimit)
@@ -520,7 +520,7 @@ TEST_F(OtaFlowTest, SuccessReportedDuringAHungUploadIsHonouredAfterTheLimit)
     u.sleepSeconds = 30;
     Start({}, u);
     EXPECT_TRUE(RunOtaUpdate(app));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, ErrorWordWhileTheBoardSaysOk)
@@ -535,7 +535,7 @@ TEST_F(OtaFlowTest, ErrorWordWhileTheBoardSaysOk)
     EXPECT_FALSE(std::any_of(log.lines.begin(), log.lines.end(),
                              [](const QString& l) { return l.startsWith(QStringLiteral("IFB-ROMVer")); }));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, RomVersionOneCharacterLongerAfterTheRestart)
@@ -545,7 +545,7 @@ TEST_F(OtaFlowTest, RomVersionOneCharacterLongerAfterTheRestart)
     EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27X")));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
     EXPECT_EQ(app.RomVersion, QStringLiteral("3030KMT27X"));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, UpperCaseErrorWithAWifiAddressOnTheBoardNetworkGoesOn)
@@ -556,7 +556,7 @@ TEST_F(OtaFlowTest, UpperCaseErrorWithAWifiAddressOnTheBoardNetworkGoesOn)
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_FALSE(log.Contains(QStringLiteral("PC側IPアドレスの自動割付に失敗しました。")));
     EXPECT_FALSE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, UpperCaseErrorWithoutAWifiAddressIsAnUploaderError)
@@ -579,7 +579,7 @@ TEST_F(OtaFlowTest, UpperCaseErrorWithoutAWifiAddressIsAnUploaderError)
                            QStringLiteral("NG: ERROR espota.exe")}));
     // No verdict is awaited: the board is restored at once.
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeUploaderError);
+    ExpectResult(WriteOutcome::UploaderError);
     EXPECT_FALSE(app.WriteCommandAvailable);
 }
 
@@ -606,7 +606,7 @@ TEST_F(OtaFlowTest, NoStationJoinsIsATimeOutAndTheWriteCanBeRetried)
     EXPECT_TRUE(log.Contains(QStringLiteral("Not Connection")));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
     EXPECT_TRUE(UploaderArgs().isEmpty());
-    ExpectResult(OutcomeTimeout);
+    ExpectResult(WriteOutcome::Timeout);
     EXPECT_TRUE(app.WriteCommandAvailable);
     EXPECT_EQ(app.Settings.ProgMode, 0);
 }
@@ -617,7 +617,7 @@ TEST_F(OtaFlowTest, ZeroConnectionTimeMakesExactlyOneStatusRequest)
     app.Settings.CONECT_WAIT_TIME = 0;
     EXPECT_FALSE(RunOtaUpdate(app));
     EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kStatus, kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeTimeout);
+    ExpectResult(WriteOutcome::Timeout);
 }
 
 TEST_F(OtaFlowTest, StatusAnsweredAfterTheConnectionTimeStillCounts)
@@ -628,7 +628,7 @@ TEST_F(OtaFlowTest, StatusAnsweredAfterTheConnectionTimeStillCounts)
     EXPECT_TRUE(RunOtaUpdate(app));
     EXPECT_EQ(Frames().mid(0, 4), (QStringList{kApInfo, kOtaMode, kStatus, kStatus}));
     EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, ElapsedTimeRunsFromTheLinkWaitUntilTheResultDialogClosed)
@@ -705,7 +705,7 @@ TEST_F(OtaFlowTest, PlantedLinkAtTheOldNameIsNeverWrittenThrough)
     EXPECT_EQ(v.readAll(), QByteArray("keep me"));
     EXPECT_NE(TempPath(), TempFolder() + QStringLiteral("/UOf.bin"));
     QFile::remove(TempFolder() + QStringLiteral("/UOf.bin"));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, WriteCommandRefusesWithoutAnEngine)
@@ -822,7 +822,7 @@ TEST_F(OtaFlowTest, BoardThatRefusesOtaModeEndsTheWriteAtOnce)
     EXPECT_EQ(Frames(), (QStringList{kApInfo, kOtaMode, kRestoreMode1, kRestart}));
     EXPECT_TRUE(log.Contains(QStringLiteral("I/FボードがOTAモードへの切り替えを拒否しました。")));
     EXPECT_FALSE(log.Contains(QStringLiteral("Not Connection")));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, SlowBootingBoardIsWaitedForAfterTheUpdate)
@@ -837,7 +837,7 @@ TEST_F(OtaFlowTest, SlowBootingBoardIsWaitedForAfterTheUpdate)
     EXPECT_GE(after.count(kProbe), 2);
     // Model and version are asked only once the board answered, and only once each.
     EXPECT_EQ(after.mid(after.indexOf(kModel)), (QStringList{kModel, kRom, kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, FailedUploaderEndsAsUploaderErrorAfterAShortGrace)
@@ -859,7 +859,7 @@ TEST_F(OtaFlowTest, FailedUploaderEndsAsUploaderErrorAfterAShortGrace)
     EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが終了コード 1 で終了しました。")));
     EXPECT_TRUE(log.Contains(QStringLiteral("NG: ERROR espota.exe")));
     EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
-    ExpectResult(OutcomeUploaderError);
+    ExpectResult(WriteOutcome::UploaderError);
 }
 
 TEST_F(OtaFlowTest, FailedUploaderStillTakesTheBoardsOwnVerdict)
@@ -870,7 +870,7 @@ TEST_F(OtaFlowTest, FailedUploaderStillTakesTheBoardsOwnVerdict)
     f.write("exit 1\n");
     f.close();
     EXPECT_TRUE(RunOtaUpdate(app));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, MissingUploaderIsReportedAtOnceWithItsPath)
@@ -884,7 +884,7 @@ TEST_F(OtaFlowTest, MissingUploaderIsReportedAtOnceWithItsPath)
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_TRUE(log.Contains(QStringLiteral("アップローダーが見つかりません: 「") + app.Settings.App_ESPOta +
                              QStringLiteral("」")));
-    ExpectResult(OutcomeUploaderError);
+    ExpectResult(WriteOutcome::UploaderError);
 }
 
 TEST_F(OtaFlowTest, SlowTransferThatKeepsPrintingIsJudgedByTheBoard)
@@ -900,7 +900,7 @@ TEST_F(OtaFlowTest, SlowTransferThatKeepsPrintingIsJudgedByTheBoard)
     app.Settings.Prog_WAIT_TIME = 1000;
     EXPECT_TRUE(RunOtaUpdate(app));
     EXPECT_FALSE(log.Contains(QStringLiteral("NG: Time Over")));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, AbortDuringTheUploadEndsItAndRestoresTheBoard)
@@ -917,7 +917,7 @@ TEST_F(OtaFlowTest, AbortDuringTheUploadEndsItAndRestoresTheBoard)
     EXPECT_LT(t.elapsed(), 10000);
     EXPECT_TRUE(log.Contains(QStringLiteral("書き込みの中止によりアップローダーを終了しました。")));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
     // A write asked to stop does not start again.
     ui.results.clear();
     EXPECT_FALSE(RunOtaUpdate(app));
@@ -976,7 +976,7 @@ struct WhyCase {
     QStringList causeHas;  // pieces of the "原因: " line
     QStringList actionHas; // pieces of the "対処: " line
     QStringList partLines; // fixed lines that stay, before the cause
-    int outcome;
+    WriteOutcome outcome;
 };
 
 void PrintTo(const WhyCase& c, std::ostream* os)
@@ -1052,7 +1052,7 @@ INSTANTIATE_TEST_SUITE_P(
                 // The old advice stays, but is no longer all that is said.
                 {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。"),
                  QStringLiteral("NG: ERROR espota.exe")},
-                OutcomeUploaderError},
+                WriteOutcome::UploaderError},
         WhyCase{"invitation_unanswered",
                 {},
                 "Sending invitation to 192.168.4.1 ..........\n14:02:40 [ERROR]: No response from the ESP\n",
@@ -1062,7 +1062,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {QStringLiteral("192.168.4.1")},
                 {QStringLiteral("IFB-SIM-OTA")},
                 {QStringLiteral("PC側IPアドレスの自動割付に失敗しました。")},
-                OutcomeUploaderError},
+                WriteOutcome::UploaderError},
         WhyCase{"no_connect_back_behind_ufw",
                 {QStringLiteral("--ota-result"), QStringLiteral("none")},
                 "Sending invitation to 192.168.4.1 \nAuthenticating...OK\n14:01:20 [ERROR]: No response from "
@@ -1073,7 +1073,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {QStringLiteral("3233"), QStringLiteral("ufw")},
                 {QStringLiteral("sudo ufw allow 3233/tcp")},
                 {QStringLiteral("NG: ERROR espota.exe")},
-                OutcomeUploaderError},
+                WriteOutcome::UploaderError},
         WhyCase{"transfer_lost",
                 {QStringLiteral("--ota-result"), QStringLiteral("none")},
                 "Sending invitation to 192.168.4.1 \nAuthenticating...OK\nUploading: [=====     ] 37% \n"
@@ -1084,7 +1084,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {QStringLiteral("37%")},
                 {},
                 {QStringLiteral("NG: ERROR espota.exe")},
-                OutcomeUploaderError},
+                WriteOutcome::UploaderError},
         WhyCase{"board_reports_failure",
                 {QStringLiteral("--ota-result"), QStringLiteral("BR")},
                 {},
@@ -1094,7 +1094,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {},
                 {},
                 {QStringLiteral("NG: Program Update")},
-                OutcomeAborted},
+                WriteOutcome::Aborted},
         WhyCase{"no_result_in_time",
                 {QStringLiteral("--ota-result"), QStringLiteral("none")},
                 kUnconfirmedUpload,
@@ -1104,7 +1104,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {diag::NoResultInTime(1500).cause},
                 {},
                 {QStringLiteral("NG: Time Over")},
-                OutcomeTimeout},
+                WriteOutcome::Timeout},
         WhyCase{"old_version_after_restart",
                 {QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT26")},
                 {},
@@ -1114,7 +1114,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {QStringLiteral("3030KMT26")},
                 {},
                 {QStringLiteral("IFB-ROMVer : 3030KMT26"), QStringLiteral("NG: Program Update")},
-                OutcomeAborted},
+                WriteOutcome::Aborted},
         WhyCase{
             "access_point_not_joined",
             {QStringLiteral("--no-station")},
@@ -1125,7 +1125,7 @@ INSTANTIATE_TEST_SUITE_P(
             {QStringLiteral("IFB-SIM-OTA"), QStringLiteral("wlan0 192.168.4.2/24"), QStringLiteral("eth0")},
             {QStringLiteral("IFB-SIM-OTA")},
             {QStringLiteral("Not Connection")},
-            OutcomeTimeout}),
+            WriteOutcome::Timeout}),
     [](const ::testing::TestParamInfo<WhyCase>& info) { return std::string(info.param.name); });
 
 TEST_F(OtaFlowTest, SerialPortLostDuringTheUploadIsNamed)
@@ -1246,7 +1246,7 @@ TEST_F(OtaFlowTest, StrayOkAfterAnUploaderThatNeverReachedTheBoardIsIgnored)
     EXPECT_FALSE(log.Contains(QStringLiteral("OK: Program Update")));
     // The board is not restarted to be asked for a version that proves nothing.
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeUploaderError);
+    ExpectResult(WriteOutcome::UploaderError);
     EXPECT_TRUE(ui.results.first().detail.contains(QStringLiteral("原因: ")));
     // No transfer happened: the record shows no transfer rate.
     QFile csv(diag::WriteRecordPath(SettingsFolder()));
@@ -1272,7 +1272,7 @@ TEST_P(OtaFlowMissingNoteTest, AcceptedImageIsJudgedByTheRestartedBoard)
     const MissingNoteCase& c = GetParam();
     Start({QStringLiteral("--ota-result"), QStringLiteral("none"), QStringLiteral("--rom-version"),
            QString::fromUtf8(c.romAfter)});
-    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    EXPECT_EQ(RunOtaUpdate(app).Ok(), c.ok);
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestart, kProbe, kModel, kRom, kRestoreMode1, kRestart}));
     EXPECT_TRUE(
         log.Contains(QStringLiteral("I/Fボードから書き込み結果の通知がありません。アップローダーが書き込み"
@@ -1282,10 +1282,10 @@ TEST_P(OtaFlowMissingNoteTest, AcceptedImageIsJudgedByTheRestartedBoard)
     if (c.ok) {
         EXPECT_TRUE(log.Contains(
             QStringLiteral("書き込み結果の通知はありませんでしたが、再起動後のバージョンが一致しました。")));
-        ExpectResult(OutcomeSuccess);
+        ExpectResult(WriteOutcome::Success);
     } else {
         EXPECT_TRUE(log.Contains(QStringLiteral("NG: Program Update")));
-        ExpectResult(OutcomeAborted);
+        ExpectResult(WriteOutcome::Aborted);
         EXPECT_TRUE(ui.results.first().detail.endsWith(
             diag::VersionAfterRestartDiffers(QString::fromUtf8(c.romAfter), app.FirmwareId).Block()));
     }
@@ -1337,7 +1337,7 @@ TEST_F(OtaFlowTest, UploaderThatCannotStartIsNamedWithItsPath)
     const QString missing = root + QStringLiteral("/bin/no-such-uploader");
     app.Settings.App_ESPOta = missing;
     EXPECT_FALSE(RunOtaUpdate(app));
-    ExpectResult(OutcomeUploaderError);
+    ExpectResult(WriteOutcome::UploaderError);
     const QString detail = ui.results.first().detail;
     EXPECT_TRUE(detail.contains(QStringLiteral("\n\n原因: ")) && detail.contains(missing))
         << detail.toStdString();
@@ -1364,7 +1364,7 @@ TEST_F(OtaFlowTest, FailedNetworkCheckAsksAndNoEndsTheWriteBeforeTheUploader)
     EXPECT_TRUE(std::any_of(log.lines.begin(), log.lines.end(),
                             [](const QString& l) { return l.startsWith(QStringLiteral("原因: ")); }));
     EXPECT_EQ(FramesAfterPolls(), (QStringList{kRestoreMode1, kRestart}));
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
 }
 
 TEST_F(OtaFlowTest, GoingOnPastAFailedCheckPinsOnlyTheHostPort)
@@ -1375,7 +1375,7 @@ TEST_F(OtaFlowTest, GoingOnPastAFailedCheckPinsOnlyTheHostPort)
     EXPECT_TRUE(RunOtaUpdate(app));
     EXPECT_EQ(UploaderArgs(), (QStringList{uploader, "-i", "192.168.4.1", "-p", "3232", "-P", "3233",
                                            "--auth=KW5GDH4072", "-f", TempPath()}));
-    ExpectResult(OutcomeSuccess);
+    ExpectResult(WriteOutcome::Success);
 }
 
 TEST_F(OtaFlowTest, HostPortSettingZeroLeavesThePortToTheUploader)
@@ -1417,7 +1417,7 @@ TEST_P(OtaFlowSecondRestartTest, VersionIsReadAgainAfterOneMoreRestart)
     const SecondRestartCase& c = GetParam();
     Start(c.simArgs);
     app.Settings.VerifyAfterReboot = 1;
-    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    EXPECT_EQ(RunOtaUpdate(app).Ok(), c.ok);
     EXPECT_EQ(FramesAfterPolls(),
               (QStringList{kRestart, kProbe, kModel, kRom, kRestart, kProbe, kRom, kRestoreMode1, kRestart}));
     const auto romLines = std::count_if(log.lines.begin(), log.lines.end(), [](const QString& l) {
@@ -1425,10 +1425,10 @@ TEST_P(OtaFlowSecondRestartTest, VersionIsReadAgainAfterOneMoreRestart)
     });
     EXPECT_EQ(romLines, 2);
     if (c.ok) {
-        ExpectResult(OutcomeSuccess);
+        ExpectResult(WriteOutcome::Success);
         return;
     }
-    ExpectResult(OutcomeAborted);
+    ExpectResult(WriteOutcome::Aborted);
     const diag::CauseAction why =
         diag::VersionAfterRestartDiffers(QStringLiteral("3030KMT26"), QStringLiteral("3030KMT27"));
     EXPECT_TRUE(ui.results.first().detail.endsWith(why.Block())) << ui.results.first().detail.toStdString();
@@ -1543,7 +1543,7 @@ TEST_P(OtaFlowAutoJoinTest, JoinsWhileTheQuestionShowsAndUndoesItOnTheWayOut)
     ui.cancelDuringWork = c.cancel;
     Start({});
     app.Settings.AutoJoinAP = c.setting;
-    EXPECT_EQ(RunOtaUpdate(app), c.written);
+    EXPECT_EQ(RunOtaUpdate(app).Ok(), c.written);
     EXPECT_EQ(ui.results.size(), c.written ? 1 : 0);
 
     EXPECT_EQ(joinLog.joins, c.joins);
@@ -1653,7 +1653,7 @@ TEST_P(OtaFlowRecordCaseTest, OneLinePerWriteWithVerdictAndFailureClass)
     const RecordCase& c = GetParam();
     Start(c.simArgs);
     Board();
-    EXPECT_EQ(RunOtaUpdate(app), c.ok);
+    EXPECT_EQ(RunOtaUpdate(app).Ok(), c.ok);
     const QList<QStringList> rows = RecordRows();
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows.at(0).join(QLatin1Char(',')),

@@ -129,7 +129,7 @@ TEST(WriteResult, TextsColoursAndClosingLinesOfEachOutcome)
          false},
     };
     for (const Case& c : cases) {
-        const WriteResultTexts t = WriteResultFor(c.outcome);
+        const WriteResultTexts t = WriteResultFor(static_cast<WriteOutcome>(c.outcome));
         EXPECT_EQ(t.verdict, c.verdict) << c.outcome;
         EXPECT_EQ(t.verdictRgb, c.rgb) << c.outcome;
         EXPECT_EQ(t.detail, c.detail) << c.outcome;

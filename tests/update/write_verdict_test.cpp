@@ -1,6 +1,9 @@
 // The write's verdict table, row by row, and how far the uploader got by its own words.
 #include "update/ota_update.h"
+#include "update/write_result.h"
 #include "update/write_verdict.h"
+
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +26,7 @@ struct Row {
     VersionCheck version;
     // Expected:
     bool askVersion;
-    int outcome;
+    WriteOutcome outcome;
     QString line;
     bool ignored;
     bool missing;
@@ -45,42 +48,51 @@ constexpr auto Unread = VersionCheck::Unread;
 
 const Row kRows[] = {
     // A notification after an uploader that never reached the board is not about this write.
-    {"never_reached_ok_exit0", Fin, Never, OkNote, true, NotAsked, false, OutcomeAborted, kNg, true, false},
-    {"never_reached_ok_failed", Fail, Never, OkNote, true, NotAsked, false, OutcomeUploaderError, kUploader,
-     true, false},
-    {"never_reached_ok_hung", Hung, Never, OkNote, true, NotAsked, false, OutcomeTimeout, kTime, true, false},
-    {"never_reached_br", Fail, Never, BrNote, true, NotAsked, false, OutcomeUploaderError, kUploader, true,
+    {"never_reached_ok_exit0", Fin, Never, OkNote, true, NotAsked, false, WriteOutcome::Aborted, kNg, true,
      false},
-    {"never_reached_silent_board", Fail, Never, NoNote, true, NotAsked, false, OutcomeUploaderError,
-     kUploader, false, false},
-    {"cannot_start_ok", UploaderEnd::CannotStart, Never, OkNote, true, NotAsked, false, OutcomeUploaderError,
+    {"never_reached_ok_failed", Fail, Never, OkNote, true, NotAsked, false, WriteOutcome::UploaderError,
      kUploader, true, false},
-    {"refused", UploaderEnd::Refused, Never, NoNote, true, NotAsked, false, OutcomeUploaderError, kUploader,
-     false, false},
-    {"aborted_with_ok", UploaderEnd::Aborted, Met, OkNote, true, NotAsked, false, OutcomeAborted, QString(),
-     false, false},
+    {"never_reached_ok_hung", Hung, Never, OkNote, true, NotAsked, false, WriteOutcome::Timeout, kTime, true,
+     false},
+    {"never_reached_br", Fail, Never, BrNote, true, NotAsked, false, WriteOutcome::UploaderError, kUploader,
+     true, false},
+    {"never_reached_silent_board", Fail, Never, NoNote, true, NotAsked, false, WriteOutcome::UploaderError,
+     kUploader, false, false},
+    {"cannot_start_ok", UploaderEnd::CannotStart, Never, OkNote, true, NotAsked, false,
+     WriteOutcome::UploaderError, kUploader, true, false},
+    {"refused", UploaderEnd::Refused, Never, NoNote, true, NotAsked, false, WriteOutcome::UploaderError,
+     kUploader, false, false},
+    {"aborted_with_ok", UploaderEnd::Aborted, Met, OkNote, true, NotAsked, false, WriteOutcome::Aborted,
+     QString(), false, false},
     // A transfer under way: the board's word, then the restarted board's version.
-    {"reached_ok_ask", Fin, Met, OkNote, true, NotAsked, true, OutcomeAborted, kOk, false, false},
-    {"reached_ok_same", Fin, Met, OkNote, true, Same, false, OutcomeSuccess, QString(), false, false},
-    {"reached_ok_same_unclean", Fin, Met, OkNote, false, Same, false, OutcomeAborted, kNg, false, false},
-    {"reached_ok_differs", Fin, Met, OkNote, true, Differs, false, OutcomeAborted, kNg, false, false},
-    {"reached_ok_unread", Fin, Met, OkNote, true, Unread, false, OutcomeAborted, kNg, false, false},
-    {"failed_uploader_board_ok", Fail, Met, OkNote, true, NotAsked, true, OutcomeAborted, kOk, false, false},
-    {"hung_after_transfer_board_ok", Hung, Met, OkNote, true, NotAsked, true, OutcomeAborted, kOk, false,
+    {"reached_ok_ask", Fin, Met, OkNote, true, NotAsked, true, WriteOutcome::Aborted, kOk, false, false},
+    {"reached_ok_same", Fin, Met, OkNote, true, Same, false, WriteOutcome::Success, QString(), false, false},
+    {"reached_ok_same_unclean", Fin, Met, OkNote, false, Same, false, WriteOutcome::Aborted, kNg, false,
      false},
-    {"reached_br", Fin, Met, BrNote, true, NotAsked, false, OutcomeAborted, kNg, false, false},
-    {"accepted_br", Fin, Took, BrNote, true, NotAsked, false, OutcomeAborted, kNg, false, false},
-    {"reached_no_note", Fin, Met, NoNote, true, NotAsked, false, OutcomeTimeout, kTime, false, false},
-    {"reached_failed_no_note", Fail, Met, NoNote, true, NotAsked, false, OutcomeUploaderError, kUploader,
+    {"reached_ok_differs", Fin, Met, OkNote, true, Differs, false, WriteOutcome::Aborted, kNg, false, false},
+    {"reached_ok_unread", Fin, Met, OkNote, true, Unread, false, WriteOutcome::Aborted, kNg, false, false},
+    {"failed_uploader_board_ok", Fail, Met, OkNote, true, NotAsked, true, WriteOutcome::Aborted, kOk, false,
+     false},
+    {"hung_after_transfer_board_ok", Hung, Met, OkNote, true, NotAsked, true, WriteOutcome::Aborted, kOk,
      false, false},
-    {"reached_hung_no_note", Hung, Met, NoNote, true, NotAsked, false, OutcomeTimeout, kTime, false, false},
-    // The uploader saw the board take the whole image, and the notification never came.
-    {"accepted_no_note_ask", Fin, Took, NoNote, true, NotAsked, true, OutcomeAborted, QString(), false, true},
-    {"accepted_no_note_same", Fin, Took, NoNote, true, Same, false, OutcomeSuccess, QString(), false, true},
-    {"accepted_no_note_differs", Fin, Took, NoNote, true, Differs, false, OutcomeAborted, kNg, false, true},
-    {"accepted_no_note_unread", Fin, Took, NoNote, true, Unread, false, OutcomeAborted, kNg, false, true},
-    {"accepted_no_note_unclean", Fin, Took, NoNote, false, NotAsked, false, OutcomeTimeout, kTime, false,
+    {"reached_br", Fin, Met, BrNote, true, NotAsked, false, WriteOutcome::Aborted, kNg, false, false},
+    {"accepted_br", Fin, Took, BrNote, true, NotAsked, false, WriteOutcome::Aborted, kNg, false, false},
+    {"reached_no_note", Fin, Met, NoNote, true, NotAsked, false, WriteOutcome::Timeout, kTime, false, false},
+    {"reached_failed_no_note", Fail, Met, NoNote, true, NotAsked, false, WriteOutcome::UploaderError,
+     kUploader, false, false},
+    {"reached_hung_no_note", Hung, Met, NoNote, true, NotAsked, false, WriteOutcome::Timeout, kTime, false,
      false},
+    // The uploader saw the board take the whole image, and the notification never came.
+    {"accepted_no_note_ask", Fin, Took, NoNote, true, NotAsked, true, WriteOutcome::Aborted, QString(), false,
+     true},
+    {"accepted_no_note_same", Fin, Took, NoNote, true, Same, false, WriteOutcome::Success, QString(), false,
+     true},
+    {"accepted_no_note_differs", Fin, Took, NoNote, true, Differs, false, WriteOutcome::Aborted, kNg, false,
+     true},
+    {"accepted_no_note_unread", Fin, Took, NoNote, true, Unread, false, WriteOutcome::Aborted, kNg, false,
+     true},
+    {"accepted_no_note_unclean", Fin, Took, NoNote, false, NotAsked, false, WriteOutcome::Timeout, kTime,
+     false, false},
 };
 
 class VerdictTable : public ::testing::TestWithParam<Row>
@@ -120,7 +132,7 @@ TEST(VerdictTable, NoOkWithoutTheBoardsWordOrAnAcceptedImage)
             for (BoardNote note : {NoNote, OkNote, BrNote}) {
                 for (VersionCheck version : {NotAsked, Same, Differs, Unread}) {
                     const VerdictRow row = DecideVerdict({end, reach, note, true, version});
-                    if (row.outcome != OutcomeSuccess || row.askVersion)
+                    if (row.outcome != WriteOutcome::Success || row.askVersion)
                         continue;
                     EXPECT_EQ(version, Same);
                     EXPECT_NE(reach, Never);
@@ -200,6 +212,44 @@ TEST(VerdictWait, OnlyForAnUploaderThatMetTheBoard)
     EXPECT_EQ(WaitFor(Fail, Took), VerdictWait::Grace);
     EXPECT_EQ(WaitFor(UploaderEnd::Refused, Met), VerdictWait::None);
     EXPECT_EQ(WaitFor(UploaderEnd::Aborted, Met), VerdictWait::None);
+}
+
+// Every class has one record name, none twice; the uploader's classes keep the classifier's names.
+TEST(FailureClasses, OneNameEachAndTheUploadersOwn)
+{
+    QSet<QString> seen;
+    for (int i = static_cast<int>(FailureClass::Unspecified);
+         i <= static_cast<int>(FailureClass::UploaderUnknown); ++i) {
+        const QString name = FailureClassName(static_cast<FailureClass>(i));
+        EXPECT_FALSE(name.isEmpty()) << i;
+        EXPECT_FALSE(seen.contains(name)) << name.toStdString();
+        seen.insert(name);
+    }
+    EXPECT_EQ(FailureClassName(FailureClass::None), QString());
+    for (diag::UploaderClass u : {diag::UploaderClass::TransferLost, diag::UploaderClass::AuthRefused,
+                                  diag::UploaderClass::BoardRejected, diag::UploaderClass::UnknownFailure}) {
+        EXPECT_EQ(FailureClassName(FromUploaderClass(u)), diag::ClassName(u));
+    }
+    EXPECT_EQ(FromUploaderClass(diag::UploaderClass::Success), FailureClass::None);
+}
+
+TEST(FailureClasses, RecordTextOfAResult)
+{
+    WriteResult r;
+    r.verdict = true;
+    r.outcome = WriteOutcome::Success;
+    EXPECT_EQ(r.ClassText(), QString());
+    EXPECT_TRUE(static_cast<bool>(r));
+    r.outcome = WriteOutcome::Aborted;
+    EXPECT_EQ(r.ClassText(), QStringLiteral("failed"));
+    r.cls = FailureClass::Aborted;
+    EXPECT_EQ(r.ClassText(), QStringLiteral("aborted"));
+    r.boardReport = QStringLiteral("OK");
+    EXPECT_EQ(r.ClassText(), QStringLiteral("aborted (board reported OK)"));
+    // No verdict, no OK, whatever the outcome says.
+    WriteResult none;
+    none.outcome = WriteOutcome::Success;
+    EXPECT_FALSE(static_cast<bool>(none));
 }
 
 } // namespace

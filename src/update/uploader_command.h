@@ -1,0 +1,23 @@
+#pragma once
+// The uploader's command line as the write builds it: the board's address, the upload port, the
+// password and the image path, quoted for the interpreter where it is shown.
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace nx7
+{
+
+// The uploader port; always used, whatever the board reported.
+constexpr std::uint16_t kOtaUploadPort = 3232;
+
+// The access point's address, most significant byte first ("192.168.0.1").
+QString FormatApAddress(std::uint32_t address);
+
+// The text handed to RunTool: uploader, -i, -p, `extra` (the PC's address and host port), --auth=,
+// -f, with the paths quoted for the interpreter.
+QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
+                             const QString& password, const QString& imagePath,
+                             const QStringList& extra = {});
+
+} // namespace nx7
