@@ -97,9 +97,28 @@ diag::CauseAction BoardSilent(const AppCore& app, const TTComXDlg&)
     return app.BoardSilentCause();
 }
 
-bool ConnectBoard(AppCore& app, diag::CauseAction* why)
+namespace
 {
+
+// What one phase of the connection ends with.
+struct Phase {
+    enum class Next { Go, Connected, Failed, Close } next = Next::Go;
+    QString resultText; // the closing log line ("Find NX7 IFB", "NG: Port Open", ...)
     diag::CauseAction failure;
+};
+
+Phase Go()
+{
+    return {};
+}
+
+Phase Ended(Phase::Next next, const QString& text, const diag::CauseAction& failure = {})
+{
+    return {next, text, failure};
+}
+
+PortDialogRequest FirstPortRequest(const AppCore& app)
+{
     PortDialogRequest request;
     request.caption = QStringLiteral("シリアルポートのオープン");
     request.lines = PortListLines(app.SettingsPath);
@@ -116,16 +135,19 @@ bool ConnectBoard(AppCore& app, diag::CauseAction* why)
     const QString settingsPath = app.SettingsPath;
     request.enumerate = [settingsPath] { return PortListLines(settingsPath); };
     request.serialLink = app.Settings.UseUSB == 0;
+    return request;
+}
 
-    bool mustClose = false;
-    bool okChosen = false;
-    const bool serialLink = app.Settings.UseUSB == 0;
+// The port dialog until a usable choice or Cancel; the choice goes into the settings and the
+// engine is made on it.
+Phase ChoosePort(AppCore& app)
+{
+    PortDialogRequest request = FirstPortRequest(app);
+    const bool serialLink = request.serialLink;
     for (;;) {
         const PortDialogResult answer = app.Ui.PortDialog(request);
-        if (!answer.ok) {
-            mustClose = true;
-            break;
-        }
+        if (!answer.ok)
+            return Ended(Phase::Next::Close, QString());
         request.lines = answer.lines;
         request.speedItem = answer.speedItem;
         int selected = answer.selected;
@@ -157,81 +179,94 @@ bool ConnectBoard(AppCore& app, diag::CauseAction* why)
         app.Settings.ComSpeed = SpeedCodeOfItem(answer.speedItem);
         app.Settings.Parity = answer.parityItem;
         app.CreateEngine();
-        okChosen = true;
-        break;
+        return Go();
     }
+}
 
+// The link comes up: a serial port opens at once; a TCP link only starts connecting or listening,
+// so the peer gets the same time the link's own open gives it.
+Phase OpenLink(AppCore& app)
+{
+    app.Timer1.start();
+    TTComXDlg& engine = *app.Engine();
+    if (engine.LinkMode == 2 && !engine.IsConnected())
+        engine.WaitConnected(true);
+    if (!engine.IsConnected())
+        return Ended(Phase::Next::Close, QStringLiteral("NG: Port Open"), LinkOpenFailure(app, engine));
+    return Go();
+}
+
+// The board check on the open link. A stop, or a port that went away meanwhile, ends it without
+// the USB route, which would only wait for nobody.
+Phase VerifyBoard(AppCore& app)
+{
+    TTComXDlg& engine = *app.Engine();
+    app.Settings.fNoVerCheck = 0;
+    app.UsbModeSelected = false;
+    if (CheckIFB(app, app.Settings.CHK_IFB_TIME, false))
+        return Ended(Phase::Next::Connected, QStringLiteral("Find NX7 IFB"));
+    if (app.WriteAbortRequested())
+        return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"));
+    if (engine.LinkMode == 0 && !engine.IsConnected()) {
+        const QString device = DeviceOfComName(engine.PortName(), app.SettingsPath);
+        const diag::CauseAction gone =
+            diag::SerialPortVanished(device.isEmpty() ? engine.PortName() : device);
+        app.AddCauseLog(gone);
+        return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"), gone);
+    }
+    const diag::CauseAction silent = BoardSilent(app, engine);
+    app.AddCauseLog(silent);
+    return Ended(Phase::Next::Go, QString(), silent);
+}
+
+// A silent board may still be driven into USB mode: offered once, with why it was silent. Each
+// try waits a second for the board first.
+Phase OfferUsbRoute(AppCore& app, const diag::CauseAction& silent)
+{
+    MessageRequest offer;
+    offer.caption = QStringLiteral("USBモードでの実行");
+    offer.text = UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + silent.Block();
+    offer.icon = MsgIcon::Exclamation;
+    offer.buttons = MsgButtons::YesNo;
+    if (app.Ui.Message(offer) != MsgResult::Yes)
+        return Ended(Phase::Next::Failed, QString(), silent);
+    app.UsbModeSelected = true;
+    constexpr std::uint32_t kBeforeUsbTryMs = 1000;
+    PumpSleep(kBeforeUsbTryMs);
+    bool passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, true);
+    if (!passed) {
+        PumpSleep(kBeforeUsbTryMs);
+        passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, true);
+    }
+    if (passed)
+        return Ended(Phase::Next::Connected, QStringLiteral("Find NX7 IFB"));
+    app.UsbModeSelected = false;
+    return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"), silent);
+}
+
+} // namespace
+
+bool ConnectBoard(AppCore& app, diag::CauseAction* why)
+{
+    Phase phase = ChoosePort(app);
     app.SetMainEnabled(false);
-    QString resultText;
-    bool result = false;
+    if (phase.next == Phase::Next::Go)
+        phase = OpenLink(app);
+    if (phase.next == Phase::Next::Go)
+        phase = VerifyBoard(app);
+    if (phase.next == Phase::Next::Go)
+        phase = OfferUsbRoute(app, phase.failure);
 
-    if (okChosen) {
-        app.Timer1.start();
-        TTComXDlg* engine = app.Engine();
-        // A TCP link only starts connecting or listening; give the peer the same time the link's
-        // own open gives it before testing the connection.
-        if (engine->LinkMode == 2 && !engine->IsConnected())
-            engine->WaitConnected(true);
-        if (!engine->IsConnected()) {
-            resultText = QStringLiteral("NG: Port Open");
-            failure = LinkOpenFailure(app, *engine);
-            mustClose = true;
-        } else {
-            app.Settings.fNoVerCheck = 0;
-            bool useUsbOta = false;
-            app.UsbModeSelected = useUsbOta;
-            if (CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta)) {
-                result = true;
-                resultText = QStringLiteral("Find NX7 IFB");
-            } else if (app.WriteAbortRequested()) {
-                // Stopped by the person: no offer of the USB route.
-                resultText = QStringLiteral("Not Find NX7 IFB");
-            } else if (engine->LinkMode == 0 && !engine->IsConnected()) {
-                // The port went away during the check: the USB route would wait for nobody.
-                resultText = QStringLiteral("Not Find NX7 IFB");
-                const QString device = DeviceOfComName(engine->PortName(), app.SettingsPath);
-                failure = diag::SerialPortVanished(device.isEmpty() ? engine->PortName() : device);
-                app.AddCauseLog(failure);
-            } else {
-                failure = BoardSilent(app, *engine);
-                app.AddCauseLog(failure);
-                MessageRequest offer;
-                offer.caption = QStringLiteral("USBモードでの実行");
-                offer.text =
-                    UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + failure.Block();
-                offer.icon = MsgIcon::Exclamation;
-                offer.buttons = MsgButtons::YesNo;
-                if (app.Ui.Message(offer) == MsgResult::Yes) {
-                    useUsbOta = true;
-                    app.UsbModeSelected = true;
-                    PumpSleep(1000);
-                    bool passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta);
-                    if (!passed) {
-                        PumpSleep(1000);
-                        passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, useUsbOta);
-                    }
-                    if (passed) {
-                        result = true;
-                        failure = {};
-                        resultText = QStringLiteral("Find NX7 IFB");
-                    } else {
-                        resultText = QStringLiteral("Not Find NX7 IFB");
-                        app.UsbModeSelected = false;
-                    }
-                }
-            }
-        }
-    }
-
+    const bool connected = phase.next == Phase::Next::Connected;
     app.SetMainEnabled(true);
-    app.AddLog(resultText, false);
-    if (!result && resultText == QStringLiteral("NG: Port Open"))
-        app.AddCauseLog(failure);
+    app.AddLog(phase.resultText, false);
+    if (!connected && phase.resultText == QStringLiteral("NG: Port Open"))
+        app.AddCauseLog(phase.failure);
     if (why)
-        *why = result ? diag::CauseAction{} : failure;
-    if (mustClose)
+        *why = connected ? diag::CauseAction{} : phase.failure;
+    if (phase.next == Phase::Next::Close)
         app.CloseMainWindow();
-    return result;
+    return connected;
 }
 
 namespace

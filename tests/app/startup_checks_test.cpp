@@ -50,7 +50,7 @@ void PrintTo(const Board& b, std::ostream* os)
     *os << "ROM \"" << b.rom << "\", model \"" << b.model << "\", SelectModel " << b.selectModel;
 }
 
-class StartupChecks : public ::testing::TestWithParam<Board>
+class StartupFixture : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -113,6 +113,10 @@ protected:
     AppCore app{ui, log};
     int closeRequests = 0;
     QStringList extraSimArgs;
+};
+
+class StartupChecks : public StartupFixture, public ::testing::WithParamInterface<Board>
+{
 };
 
 TEST_P(StartupChecks, AcceptsOrRefusesTheBoard)
@@ -216,6 +220,56 @@ TEST_F(StartupChecks, RefusingBoardIsNamedAsRefusing)
               kNotConfirmed + QStringLiteral("\n\n") + diag::BoardRefused(QStringLiteral("COM9")).Block())
         << ui.messageTexts().join('\n').toStdString();
 }
+
+struct UsbRouteCase {
+    const char* name;
+    QStringList faults; // the board's silence
+    MsgResult answer;   // to the USB-mode offer
+    bool connected;
+};
+
+class UsbRouteChecks : public StartupFixture, public ::testing::WithParamInterface<UsbRouteCase>
+{
+};
+
+// A board silent to the mode read is offered the USB route; it connects when the board takes the
+// USB mode, and fails with the silent board's cause otherwise.
+TEST_P(UsbRouteChecks, SilentBoardAndTheUsbRoute)
+{
+    const UsbRouteCase& c = GetParam();
+    for (const QString& fault : c.faults)
+        extraSimArgs << QStringLiteral("--fault") << fault;
+    StartBoard(Board{"3030KMT27", "PB-RL11", 1, Accepted});
+    ASSERT_FALSE(HasFatalFailure());
+    app.Settings.USBWait_Mode = 0;
+    ui.answers.push_back(c.answer);
+    const QString device = DeviceOfComName(QStringLiteral("COM9"), ini);
+    const diag::CauseAction why = diag::BoardSilentSerial(device, 115200);
+
+    EXPECT_EQ(FormShow(app), c.connected) << log.lines.join('\n').toStdString();
+    ASSERT_FALSE(ui.messages.isEmpty());
+    EXPECT_EQ(ui.messages.first().caption, QStringLiteral("USBモードでの実行"));
+    EXPECT_EQ(ui.messages.first().text, UsbOfferText(0) + QStringLiteral("\n\n") + why.Block());
+    EXPECT_EQ(app.UsbModeSelected, c.connected);
+    if (c.connected) {
+        EXPECT_EQ(ui.messages.size(), 1);
+        EXPECT_TRUE(log.Contains(QStringLiteral("IFB-ROMVer : 3030KMT27")));
+        // The USB route sets the USB mode, which is the mode the close gives back.
+        EXPECT_TRUE(Requests().contains(QStringLiteral("02 00 45 03 01 00 00 03 4E 0D")));
+        EXPECT_EQ(app.SavedOperationMode, 0);
+        return;
+    }
+    ASSERT_EQ(ui.messages.size(), 2) << ui.messageTexts().join('\n').toStdString();
+    EXPECT_EQ(ui.messages.at(1).text, kNotConfirmed + QStringLiteral("\n\n") + why.Block());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Offer, UsbRouteChecks,
+    ::testing::Values(UsbRouteCase{"Declined", {QStringLiteral("silent 00")}, MsgResult::No, false},
+                      UsbRouteCase{
+                          "TakenByTheBoard", {QStringLiteral("silent 00 times 2")}, MsgResult::Yes, true},
+                      UsbRouteCase{"BoardStaysSilent", {QStringLiteral("silent")}, MsgResult::Yes, false}),
+    [](const ::testing::TestParamInfo<UsbRouteCase>& info) { return std::string(info.param.name); });
 
 // A write that died left the board in OTA mode and its mode in the settings: the next start takes
 // the board's OTA status for no mode word, restarts it, and gives back the mode kept in the file.
