@@ -18,8 +18,11 @@ namespace
 {
 
 int g_pipe[2] = {-1, -1};
-struct sigaction g_oldInt;
-struct sigaction g_oldTerm;
+// A closed terminal (SIGHUP) and SIGQUIT end a write as SIGTERM does, instead of leaving the board
+// in OTA mode and the image behind.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kSignalCount = sizeof(kSignals) / sizeof(kSignals[0]);
+struct sigaction g_old[kSignalCount];
 
 void Handler(int signo)
 {
@@ -45,8 +48,8 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal, QObjec
     action.sa_handler = Handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &g_oldInt);
-    ::sigaction(SIGTERM, &action, &g_oldTerm);
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kSignals[i], &action, &g_old[i]);
 #endif
 }
 
@@ -55,8 +58,8 @@ TerminationSignals::~TerminationSignals()
 #ifdef Q_OS_UNIX
     if (!m_notifier)
         return;
-    ::sigaction(SIGINT, &g_oldInt, nullptr);
-    ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kSignals[i], &g_old[i], nullptr);
     m_notifier.reset();
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);
