@@ -105,7 +105,13 @@ bool LockImageFile(QFile& file)
         // A file system without advisory locks: the image is used unguarded, as before.
         return NoLocksHere(error);
     }
-    if (!StillAt(fd, path)) {
+    // The lock must be on the file this object made, and that file still at its path.
+    struct stat own = {};
+    struct stat locked = {};
+    const bool same = !file.isOpen() || file.handle() < 0 ||
+                      (::fstat(file.handle(), &own) == 0 && ::fstat(fd, &locked) == 0 &&
+                       own.st_dev == locked.st_dev && own.st_ino == locked.st_ino);
+    if (!same || !StillAt(fd, path)) {
         ::close(fd);
         return false;
     }
