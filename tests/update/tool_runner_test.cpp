@@ -162,21 +162,21 @@ TEST_F(ToolRunnerTest, WordsAndCharactersCutBetweenReadsAreJoined)
 {
     struct Case {
         const char* name;
-        const char* script; // printf arguments, one read each
+        const char* script; // printf arguments split at '|', one read each
         bool clean;
         bool refused; // "ERROR" seen with no Wi-Fi adapter on the board's network
         QString shown;
     };
     const Case cases[] = {
-        {"ERROR cut after three letters", "'[ERR' 'OR]: No response\\n'", false, true, QString()},
-        {"Error cut after one letter", "'x E' 'rror Uploading\\n'", false, false,
+        {"ERROR cut after three letters", "'[ERR'|'OR]: No response\\n'", false, true, QString()},
+        {"Error cut after one letter", "'x E'|'rror Uploading\\n'", false, false,
          QStringLiteral("x Error Uploading\n")},
-        {"E arriving alone", "'E' 'RROR\\n'", false, true, QString()},
-        {"a lone CR between is no join", "'ERR' '\\r' 'OR\\n'", true, false, QStringLiteral("ERROR\n")},
+        {"E arriving alone", "'E'|'RROR\\n'", false, true, QString()},
+        {"a lone CR between is no join", "'ERR'|'\\r'|'OR\\n'", true, false, QStringLiteral("ERROR\n")},
         // "書込" in CP932: 8F 91 8D 9E, cut inside the first and inside the second character.
-        {"double-byte character cut", "'A\\217' '\\221\\215' '\\236B\\n'", true, false,
+        {"double-byte character cut", "'A\\217'|'\\221\\215'|'\\236B\\n'", true, false,
          QStringLiteral("A書込B\n")},
-        {"lead byte arriving alone", "'A' '\\217' '\\221\\n'", true, false, QStringLiteral("A書\n")},
+        {"lead byte arriving alone", "'A'|'\\217'|'\\221\\n'", true, false, QStringLiteral("A書\n")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -184,7 +184,7 @@ TEST_F(ToolRunnerTest, WordsAndCharactersCutBetweenReadsAreJoined)
         log.raw.clear();
         app.ToolOutputClean = true;
         QByteArray body;
-        for (const QByteArray& piece : QByteArray(c.script).split(' '))
+        for (const QByteArray& piece : QByteArray(c.script).split('|'))
             body += "printf " + piece + "; sleep 0.2\n";
         EXPECT_EQ(Run(QuoteForInterpreter(Script(QStringLiteral("cut.sh"), body))), !c.refused);
         EXPECT_EQ(app.ToolOutputClean, c.clean);
