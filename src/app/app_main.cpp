@@ -38,7 +38,9 @@ const char* const kUsage =
     "\n"
     "Exit status: 0 ready (and, with --write, verdict OK); 1 otherwise; 2 unusable arguments;\n"
     "             with --repeat 0 only when every board was written and OK;\n"
-    "             130 / 143 ended by SIGINT / SIGTERM (the board's mode restored, settings saved).\n";
+    "             128 + the signal's number when ended by a signal: 129 SIGHUP (terminal closed),\n"
+    "             130 SIGINT, 131 SIGQUIT, 143 SIGTERM (the board's mode restored, the image removed,\n"
+    "             settings saved).\n";
 
 struct Arguments {
     bool headless = false;

@@ -81,7 +81,7 @@ private:
 
 // Runs first show, optionally the write command once, then the close. Returns the exit status:
 // 0 when the start ended ready and (with --write) the write ended with verdict OK, else 1;
-// 128 + the signal number after SIGINT or SIGTERM (the run then ends as a close does).
+// 128 + the signal number after SIGINT, SIGTERM, SIGHUP or SIGQUIT (the run then ends as a close does).
 int RunHeadless(const HeadlessOptions& options);
 
 } // namespace nx7

@@ -6,8 +6,11 @@
 #include "platform/app_paths.h"
 #include "platform/helpers.h"
 #include "platform/ui_seam.h"
+#include "update/firmware_image.h"
+#include "update/ota_update.h"
 #include "update/uploader_selection.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <optional>
 
@@ -31,6 +34,20 @@ const QString kUnsupportedBoard =
     QStringLiteral("対応外のI/Fボードです。\n\nお使いのI/Fボード対応のツールをお使いください。");
 const QString kFirmwareFault = QStringLiteral(
     "ファームウェアの異常を検出しました。\n\n接続の確認およびソフトと接続製品を再起動してください。");
+
+// Images a killed write left behind; another instance's image in use stays. Both folders the
+// image may go to are looked at: the setting may have changed since.
+void RemoveLeftoverImages(AppCore& app)
+{
+    QStringList folders{TemporaryFirmwareFolder(1), TemporaryFirmwareFolder(0)};
+    folders.removeDuplicates();
+    for (const QString& folder : folders) {
+        for (const QString& path : RemoveStaleImages(folder))
+            app.AddLog(QStringLiteral("前回の書き込みで残った一時ファイルを削除しました: ") +
+                           QDir::toNativeSeparators(path),
+                       true);
+    }
+}
 
 bool ModelAccepted(int selectModel, const QString& modelName)
 {
@@ -162,6 +179,7 @@ std::optional<BoardCheckFailure> CheckNextBoard(AppCore& app)
 
 bool FormShow(AppCore& app)
 {
+    RemoveLeftoverImages(app);
     bool verified = false;
     {
         InterruptibleCheck check(app);

@@ -18,12 +18,23 @@ namespace
 {
 
 int g_pipe[2] = {-1, -1};
-struct sigaction g_oldInt;
-struct sigaction g_oldTerm;
+// A closed terminal (SIGHUP) and SIGQUIT end a write as SIGTERM does, instead of leaving the board
+// in OTA mode and the image behind.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kSignalCount = sizeof(kSignals) / sizeof(kSignals[0]);
+struct sigaction g_old[kSignalCount];
+struct sigaction g_oldPipe;
 
 void Handler(int signo)
 {
     const int saved = errno;
+    // A closed terminal often takes the reader of piped output along (`... | tee`): writing on must
+    // not kill the tool before it has put the board back.
+    if (signo == SIGHUP) {
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        ::sigaction(SIGPIPE, &ignore, nullptr);
+    }
     const char byte = static_cast<char>(signo);
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
     errno = saved;
@@ -45,8 +56,9 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal, QObjec
     action.sa_handler = Handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, &g_oldInt);
-    ::sigaction(SIGTERM, &action, &g_oldTerm);
+    ::sigaction(SIGPIPE, nullptr, &g_oldPipe);
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kSignals[i], &action, &g_old[i]);
 #endif
 }
 
@@ -55,8 +67,9 @@ TerminationSignals::~TerminationSignals()
 #ifdef Q_OS_UNIX
     if (!m_notifier)
         return;
-    ::sigaction(SIGINT, &g_oldInt, nullptr);
-    ::sigaction(SIGTERM, &g_oldTerm, nullptr);
+    for (int i = 0; i < kSignalCount; ++i)
+        ::sigaction(kSignals[i], &g_old[i], nullptr);
+    ::sigaction(SIGPIPE, &g_oldPipe, nullptr);
     m_notifier.reset();
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

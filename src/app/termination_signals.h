@@ -1,7 +1,7 @@
 #pragma once
-// SIGINT and SIGTERM turned into an event of the event loop: the handler only writes the signal
-// number into a pipe, and the work (abort the write, restore the board, save, exit) runs in the
-// flows as on a normal close. No-op where the platform has no such signals.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT turned into an event of the event loop: the handler only writes the
+// signal number into a pipe, and the work (abort the write, restore the board, save, exit) runs in the flows
+// as on a normal close. No-op where the platform has no such signals.
 #include <QObject>
 #include <functional>
 #include <memory>

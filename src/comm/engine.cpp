@@ -276,6 +276,8 @@ TTComXDlg::TTComXDlg(int listenPort, int isServer, int remotePort, const QString
     LinkSettings settings;
     settings.linkMode = LinkMode;
     settings.server = IsServer != 0;
+    // In the server role the setting holds the board's address as well (its network record's).
+    settings.boardAddress = static_cast<std::uint32_t>(IsServer);
     settings.listenPort = ListenPort;
     settings.listenAddress = g_listenAddress;
     settings.remotePort = RemotePort;

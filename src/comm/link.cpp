@@ -29,7 +29,8 @@ std::unique_ptr<Link> MakeLink(const LinkSettings& settings)
         return std::make_unique<SerialLink>(*settings.line, settings.settingsPath);
     if (settings.linkMode == 2) {
         if (settings.server)
-            return std::make_unique<TcpServerLink>(settings.listenAddress, settings.listenPort);
+            return std::make_unique<TcpServerLink>(settings.listenAddress, settings.listenPort,
+                                                   settings.boardAddress);
         return std::make_unique<TcpClientLink>(settings.remoteAddress, settings.remotePort);
     }
     return std::make_unique<NoLink>();

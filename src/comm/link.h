@@ -27,7 +27,10 @@ struct LinkSettings {
     int linkMode = 1; // 0 serial, 2 TCP, anything else none
     bool server = false;
     int listenPort = 0;
-    QString listenAddress; // empty: every interface
+    QString listenAddress; // empty: the adapter of the board's network if known, else every interface
+    // Server: the board's address from the settings (its 32-bit value, first octet most significant);
+    // when it is one, only that peer is accepted. 0, 1 and other non-addresses: any peer.
+    std::uint32_t boardAddress = 0;
     int remotePort = 0;
     QString remoteAddress;            // dotted text, or the decimal text of a 32-bit address
     const SerialLine* line = nullptr; // serial only; owned by the engine

@@ -1,5 +1,7 @@
 #include "comm/tcp_server_link.h"
 
+#include "platform/adapters.h"
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -12,20 +14,35 @@ namespace
 {
 constexpr int kReadChunk = 256;
 
-QString PeerText(const QTcpSocket& socket)
+QHostAddress PeerAddress(const QTcpSocket& socket)
 {
     QHostAddress address = socket.peerAddress();
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped);
     if (mapped)
         address = QHostAddress(v4);
-    return address.toString() + QLatin1Char(':') + QString::number(socket.peerPort());
+    return address;
+}
+
+QString PeerText(const QTcpSocket& socket)
+{
+    return PeerAddress(socket).toString() + QLatin1Char(':') + QString::number(socket.peerPort());
+}
+
+// The setting's default 1 (and 0.x.x.x in general), multicast and the reserved block name no board.
+QString BoardText(std::uint32_t address)
+{
+    const std::uint32_t first = address >> 24;
+    if (first == 0 || first >= 224)
+        return {};
+    return QHostAddress(address).toString();
 }
 } // namespace
 
-TcpServerLink::TcpServerLink(const QString& listenAddress, int listenPort)
+TcpServerLink::TcpServerLink(const QString& listenAddress, int listenPort, std::uint32_t boardAddress)
     : m_listenAddress(listenAddress)
     , m_listenPort(listenPort)
+    , m_board(BoardText(boardAddress))
     , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &TcpServerLink::OnNewConnection);
@@ -43,11 +60,15 @@ TcpServerLink::~TcpServerLink()
 bool TcpServerLink::Open()
 {
     const auto port = static_cast<quint16>(m_listenPort);
-    if (m_server->isListening() && m_server->serverPort() == port)
+    // Other networks of the PC (a wired office network beside the board's Wi-Fi) are not offered
+    // the board's session; without an adapter on the board's network, every one is.
+    QString local = m_listenAddress;
+    if (local.isEmpty() && !m_board.isEmpty())
+        local = LocalAddressOnNetworkOf(m_board);
+    const QHostAddress address = local.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(local);
+    if (m_server->isListening() && m_server->serverPort() == port && m_server->serverAddress() == address)
         return true;
     m_server->close();
-    const QHostAddress address =
-        m_listenAddress.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(m_listenAddress);
     if (m_server->listen(address, port))
         emit Trace(QStringLiteral("ServerSocket1Listen"), false);
     return true;
@@ -89,6 +110,15 @@ void TcpServerLink::OnNewConnection()
         QTcpSocket* socket = m_server->nextPendingConnection();
         if (!socket)
             break;
+        if (!m_board.isEmpty() && PeerAddress(*socket) != QHostAddress(m_board)) {
+            // Only the board the settings name may talk to the tool.
+            emit Trace(QStringLiteral("ボードのアドレス以外からの接続を拒否しました: ") + PeerText(*socket) +
+                           QStringLiteral("（ボード: ") + m_board + QStringLiteral("）"),
+                       true);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         if (m_peer) {
             // Another program must not take the board's session over.
             emit Trace(QStringLiteral("接続中のため新しい接続を拒否しました: ") + PeerText(*socket), true);

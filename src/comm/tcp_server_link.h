@@ -1,9 +1,12 @@
 #pragma once
 // The tool listens and the board connects (link mode 2, server role). One board at a time: while
-// a peer is connected a second connection is refused and its address logged.
+// a peer is connected a second connection is refused and its address logged. When the board's
+// address is known, only the board is accepted, and the tool listens on the adapter of the board's
+// network only (where the PC has one).
 #include "comm/link.h"
 
 #include <QPointer>
+#include <QString>
 #include <QTcpSocket>
 
 class QTcpServer;
@@ -15,7 +18,8 @@ class TcpServerLink : public Link
 {
     Q_OBJECT
 public:
-    TcpServerLink(const QString& listenAddress, int listenPort);
+    // `listenAddress` empty: chosen by the board's network. `boardAddress`: see LinkSettings.
+    TcpServerLink(const QString& listenAddress, int listenPort, std::uint32_t boardAddress = 0);
     ~TcpServerLink() override;
 
     bool Open() override;
@@ -32,6 +36,7 @@ private:
 
     QString m_listenAddress;
     int m_listenPort;
+    QString m_board; // dotted; empty: any peer
     QTcpServer* m_server;
     QPointer<QTcpSocket> m_peer;
 };

@@ -43,6 +43,23 @@ std::optional<QList<AdapterInfo>> QueryAdapters()
     return list;
 }
 
+QString LocalAddressOnNetworkOf(const QString& address)
+{
+    const QHostAddress wanted(address);
+    if (wanted.protocol() != QAbstractSocket::IPv4Protocol)
+        return {};
+    for (const QNetworkInterface& iface : QNetworkInterface::allInterfaces()) {
+        if (!iface.flags().testFlag(QNetworkInterface::IsUp))
+            continue;
+        for (const QNetworkAddressEntry& entry : iface.addressEntries()) {
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol && entry.prefixLength() > 0 &&
+                wanted.isInSubnet(entry.ip(), entry.prefixLength()))
+                return entry.ip().toString();
+        }
+    }
+    return {};
+}
+
 QList<AdapterInfo> ParseAdapterList(const QString& text)
 {
     QList<AdapterInfo> list;

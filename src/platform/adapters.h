@@ -24,6 +24,11 @@ using AdapterProvider = std::function<std::optional<QList<AdapterInfo>>()>;
 std::optional<QList<AdapterInfo>> QueryAdapters();
 void SetAdapterProvider(AdapterProvider provider); // empty: back to the system's list
 
+// This PC's IPv4 address on the network that holds `address` (the first adapter that is up and
+// whose prefix contains it); empty when no adapter is on that network. Always the system's own
+// list: the injected one carries no prefixes.
+QString LocalAddressOnNetworkOf(const QString& address);
+
 // Parses "name[~w]=ip,ip;name2=ip" (~w marks a wireless one) into a list; used to inject adapters
 // into end-to-end runs.
 QList<AdapterInfo> ParseAdapterList(const QString& text);

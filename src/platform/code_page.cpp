@@ -155,4 +155,21 @@ QString FromAnsi(const char* bytes, qsizetype count)
     return FromAnsi(QByteArray(bytes, count));
 }
 
+qsizetype CompleteAnsiLength(const QByteArray& bytes)
+{
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        if (!IsLeadByte(static_cast<unsigned char>(bytes.at(i)))) {
+            ++i;
+        } else if (i + 1 == bytes.size()) {
+            return i;
+        } else {
+            // A pair, or a lead byte FromAnsi gives up on: either way the next byte starts afresh
+            // only when it cannot be this one's trail byte.
+            i += IsTrailByte(static_cast<unsigned char>(bytes.at(i + 1))) ? 2 : 1;
+        }
+    }
+    return bytes.size();
+}
+
 } // namespace nx7

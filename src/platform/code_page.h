@@ -13,5 +13,8 @@ QByteArray ToAnsi(const QString& text);
 // before a byte that cannot follow it) and an unknown pair give U+FFFD.
 QString FromAnsi(const QByteArray& bytes);
 QString FromAnsi(const char* bytes, qsizetype count);
+// How many of `bytes` end on a character boundary: all of them, or one fewer when the last byte is
+// a lead byte still waiting for its trail byte (read the way FromAnsi reads).
+qsizetype CompleteAnsiLength(const QByteArray& bytes);
 
 } // namespace nx7

@@ -10,6 +10,9 @@
 #include <sys/types.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace nx7
 {
@@ -90,11 +93,33 @@ ProcessResult RunProcess(const ProcessSpec& job, const ProcessHooks& hooks)
     process.setStandardInputFile(QProcess::nullDevice());
     process.setProgram(job.program);
     process.setArguments(job.arguments);
+    if (!job.environment.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& entry : job.environment) {
+            const qsizetype eq = entry.indexOf(QLatin1Char('='));
+            if (eq > 0)
+                environment.insert(entry.left(eq), entry.mid(eq + 1));
+        }
+        process.setProcessEnvironment(environment);
+    }
 #ifdef Q_OS_WIN
     if (!job.nativeArguments.isEmpty())
         process.setNativeArguments(job.nativeArguments);
 #else
-    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+#ifdef Q_OS_LINUX
+        // The child must not outlive the tool, even when the tool is killed outright (kill -9
+        // leaves no chance to end it). A parent that died before this line is not noticed by the
+        // kernel: then the child ends itself.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+#else
+        Q_UNUSED(parent);
+#endif
+    });
 #endif
     Drain drain(process, hooks);
     QObject::connect(&process, &QProcess::readyReadStandardOutput, [&drain] { drain.Run(); });

@@ -18,6 +18,8 @@ struct ProcessSpec {
     QStringList arguments;
     // Windows: the command line's tail exactly as given (cmd.exe /C takes it unquoted).
     QString nativeArguments;
+    // "NAME=value" entries added to (or replacing in) the tool's own environment for the child.
+    QStringList environment;
 };
 
 struct ProcessHooks {
@@ -50,7 +52,8 @@ struct ProcessResult {
     qint64 bytes = 0;
 };
 
-// Starts `job` in a process group of its own (so ending it ends whatever it started), with no
+// Starts `job` in a process group of its own (so ending it ends whatever it started; on Linux the
+// child is also killed when the tool dies, however it dies), with no
 // standard input and standard error merged into standard output, and waits for its end while
 // processing events. Output is handed on as soon as Qt reads it from the pipe, so nothing piles up
 // here however fast the child prints. No process is left behind on any way out.

@@ -51,6 +51,40 @@ QString TrailingDigits(const QString& text)
     return text.mid(i);
 }
 
+// "Error" and "ERROR".
+constexpr qsizetype kErrorWordLength = 5;
+
+// Pieces cut so that no double-byte character is split between two: a lead byte at a piece's end
+// waits for the next one. Wraps the output hook; Finish hands on what is still waiting.
+class CharacterJoiner
+{
+public:
+    using Hook = std::function<bool(const QByteArray&)>;
+
+    Hook Wrap(Hook inner)
+    {
+        m_inner = std::move(inner);
+        return [this](const QByteArray& piece) {
+            QByteArray whole = m_pending + piece;
+            const qsizetype complete = CompleteAnsiLength(whole);
+            m_pending = whole.mid(complete);
+            whole.truncate(complete);
+            return whole.isEmpty() || m_inner(whole);
+        };
+    }
+
+    void Finish(ProcessEnd end)
+    {
+        if (!m_pending.isEmpty() && end != ProcessEnd::StoppedByOutput && m_inner)
+            m_inner(m_pending);
+        m_pending.clear();
+    }
+
+private:
+    Hook m_inner;
+    QByteArray m_pending;
+};
+
 // What the uploader's output means to the write: each piece is shown (within bounds), searched for
 // the error words and for the upload percentage; the dots advance once per pass.
 class OutputWatch
@@ -88,9 +122,13 @@ private:
     // False once "ERROR" came with no Wi-Fi adapter on the board's network.
     bool Piece(const QByteArray& piece)
     {
-        // A byte that arrives alone (a lone CR of a progress line) is neither shown nor searched.
-        if (piece.size() == 1)
+        // A control byte that arrives alone (a lone CR of a progress line) is neither shown nor
+        // searched, and nothing is joined across it. Any other lone byte is text that was cut off.
+        if (piece.size() == 1 && static_cast<unsigned char>(piece.at(0)) < 0x20) {
+            m_percentCarry.clear();
+            m_wordCarry.clear();
             return true;
+        }
         const QString text = FromAnsi(piece.constData(), static_cast<int>(piece.size()));
         const QString scanned = m_percentCarry + text;
         m_percentCarry = TrailingDigits(text);
@@ -102,9 +140,13 @@ private:
         if (!m_logPane)
             return true;
         m_limiter->Append(text);
-        if (text.contains(QLatin1String("Error")))
+        // An error word cut between two reads is still found: the end of the previous text is
+        // searched along, too short to hold a whole word, so no word is counted twice.
+        const QString searched = m_wordCarry + text;
+        m_wordCarry = searched.right(kErrorWordLength - 1);
+        if (searched.contains(QLatin1String("Error")))
             m_app.ToolOutputClean = false;
-        if (text.contains(QLatin1String("ERROR"))) {
+        if (searched.contains(QLatin1String("ERROR"))) {
             m_app.ToolOutputClean = false;
             if (!CheckWifiAdapter(m_app)) {
                 m_limiter->Finish();
@@ -122,6 +164,7 @@ private:
     LogPane* m_logPane;
     std::unique_ptr<OutputLimiter> m_limiter;
     QString m_percentCarry;
+    QString m_wordCarry;
     int m_lastPercent = -1;
     int m_n = 0;
     bool m_refused = false;
@@ -221,7 +264,11 @@ bool RunTool(AppCore& app, const QString& command, LogPane* logPane, const std::
     job.arguments = {QStringLiteral("-c"), command};
 #endif
     OutputWatch watch(app, logPane);
-    const ProcessResult r = RunProcess(job, watch.Hooks(abortCheck));
+    ProcessHooks hooks = watch.Hooks(abortCheck);
+    CharacterJoiner joiner;
+    hooks.output = joiner.Wrap(hooks.output);
+    const ProcessResult r = RunProcess(job, hooks);
+    joiner.Finish(r.end);
     watch.Finish();
     switch (r.end) {
     case ProcessEnd::StartFailed:
@@ -288,6 +335,7 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
     ProcessSpec job;
     job.program = launch.program;
     job.arguments = launch.arguments + arguments;
+    job.environment = launch.environment;
     OutputWatch watch(app, logPane);
     ProcessHooks hooks = watch.Hooks(abortCheck);
     hooks.silenceLimitMs = silenceLimitMs;
@@ -302,7 +350,11 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
             lasting->LogUploaderOutput(text);
         return output(piece);
     };
+    // Every hook above sees whole characters.
+    CharacterJoiner joiner;
+    hooks.output = joiner.Wrap(hooks.output);
     const ProcessResult r = RunProcess(job, hooks);
+    joiner.Finish(r.end);
     watch.Finish();
     run.output = kept.Text();
     run.exitCode = r.exitCode;

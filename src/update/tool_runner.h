@@ -41,6 +41,9 @@ struct UploaderLaunch {
     QString program; // what is started: the uploader itself or python3
     QStringList arguments;
     QString problem; // empty when it can be started; else one line naming the path and the cause
+    // "NAME=value" entries added to the uploader's environment (the password for the project's own
+    // uploader, see UploaderPasswordArguments).
+    QStringList environment;
 };
 UploaderLaunch ResolveUploader(const QString& configured);
 

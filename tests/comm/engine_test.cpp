@@ -591,6 +591,17 @@ struct Peer {
         socket.connectToHost(QHostAddress::LocalHost, port);
         return WaitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; });
     }
+    // From another address of this machine (loopback holds all of 127.0.0.0/8).
+    bool ConnectFrom(const QString& local, const QString& to, quint16 port)
+    {
+        socket.bind(QHostAddress(local), 0);
+        socket.connectToHost(QHostAddress(to), port);
+        WaitUntil([this] {
+            return socket.state() == QAbstractSocket::ConnectedState ||
+                   socket.error() != QAbstractSocket::UnknownSocketError;
+        });
+        return socket.state() == QAbstractSocket::ConnectedState;
+    }
 };
 
 class EngineTcp : public ::testing::Test
@@ -667,6 +678,37 @@ TEST_F(EngineTcp, ServerKeepsItsFirstPeer)
     ASSERT_TRUE(WaitUntil([this] { return engine->IsConnected(); }));
     EXPECT_EQ(engine->SendFrame(frame.data(), 8), 8);
     ASSERT_TRUE(WaitUntil([&] { return third.received.size() == 8; }));
+}
+
+// When the settings name the board (its address as the server setting's 32-bit value), only the
+// board may connect, and the tool listens on the adapter of the board's network only: here the
+// loopback adapter, 127.0.0.1/8, for a board at 127.0.0.2.
+TEST_F(EngineTcp, ServerAcceptsOnlyTheConfiguredBoardOnItsNetwork)
+{
+    TTComXDlg::SetListenAddress(QString());
+    const quint16 port = FreePort();
+    engine = std::make_unique<TTComXDlg>(port, 0x7F000002, 0, QString(), 2, 1, 4, 0, &log, &ui, ini);
+
+    // Another address of the machine is not listened on.
+    Peer elsewhere;
+    EXPECT_FALSE(elsewhere.ConnectFrom(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.5"), port));
+    EXPECT_EQ(elsewhere.socket.error(), QAbstractSocket::ConnectionRefusedError);
+
+    Peer stranger;
+    stranger.ConnectFrom(QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.1"), port);
+    const quint16 strangerPort = stranger.socket.localPort();
+    ASSERT_TRUE(WaitUntil([&] { return stranger.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(log.Contains(QStringLiteral("ボードのアドレス以外からの接続を拒否しました: 127.0.0.3:") +
+                             QString::number(strangerPort) + QStringLiteral("（ボード: 127.0.0.2）")))
+        << log.lines.join(QLatin1Char('\n')).toStdString();
+    EXPECT_FALSE(engine->IsConnected());
+
+    Peer board;
+    ASSERT_TRUE(board.ConnectFrom(QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.1"), port));
+    ASSERT_TRUE(WaitUntil([this] { return engine->IsConnected(); }));
+    const Bytes frame = engine->SendRequest({0x90}, false);
+    ASSERT_TRUE(WaitUntil([&] { return board.received.size() == 8; }));
+    EXPECT_EQ(board.received, Qb(frame));
 }
 
 TEST_F(EngineTcp, ServerOpenLinkWaitsForAClient)

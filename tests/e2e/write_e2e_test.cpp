@@ -4,11 +4,17 @@
 #include "e2e/e2e_support.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace nx7::e2e
 {
@@ -196,7 +202,7 @@ TEST(InterruptE2E, SignalDuringTheUploadRestoresTheBoardRemovesTheImageAndSavesT
     const struct {
         int signo;
         int status;
-    } cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+    } cases[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}, {SIGQUIT, 131}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signo);
         ToolFolder folder;
@@ -254,6 +260,119 @@ TEST(InterruptE2E, SignalDuringTheUploadRestoresTheBoardRemovesTheImageAndSavesT
             EXPECT_TRUE(gone) << pid.constData();
         }
     }
+}
+
+// A closed terminal often takes the reader of the tool's piped output along (`nx7ifbprog ... | tee`):
+// after the hang-up the output goes nowhere, and the tool still puts the board back.
+TEST(InterruptE2E, HangUpWithTheOutputsReaderGoneStillRestoresTheBoard)
+{
+    ToolFolder folder;
+    Simulator sim;
+    ASSERT_TRUE(folder.ok());
+    const QString pids = folder.Path(QStringLiteral("pids"));
+    const QString uploader = folder.Path(QStringLiteral("espota"));
+    {
+        QFile f(uploader);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(
+            QStringLiteral("#!/bin/sh\necho Uploading\necho $$ > '%1'\nexec sleep 60\n").arg(pids).toUtf8());
+        f.close();
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                    "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+    ASSERT_TRUE(sim.Start(
+        folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")),
+        {"--restart-ms", "60", "--mode", "0x0105", "--rom-version", "3020KMT27", "--ota-result", "none"}));
+    QProcess tool;
+    QProcess reader;
+    tool.setStandardOutputProcess(&reader);
+    reader.setStandardOutputFile(QProcess::nullDevice());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("NX7IFBPROG_TIME_SCALE"), QStringLiteral("4"));
+    tool.setProcessEnvironment(env);
+    tool.start(folder.Exe(),
+               {QStringLiteral("--headless"), QStringLiteral("--write"), QStringLiteral("--yes")});
+    reader.start(QStringLiteral("/bin/cat"), QStringList{});
+    ASSERT_TRUE(tool.waitForStarted(5000));
+    ASSERT_TRUE(reader.waitForStarted(5000));
+    QElapsedTimer t;
+    t.start();
+    while (QFileInfo(pids).size() == 0 && t.elapsed() < 30000)
+        QThread::msleep(50);
+    ASSERT_GT(QFileInfo(pids).size(), 0);
+    reader.kill();
+    ASSERT_TRUE(reader.waitForFinished(3000));
+    ::kill(static_cast<pid_t>(tool.processId()), SIGHUP);
+    ASSERT_TRUE(tool.waitForFinished(30000));
+    EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(tool.exitCode(), 129) << tool.readAllStandardError().constData();
+    EXPECT_TRUE(sim.Requests().join(QLatin1Char(' ')).contains(QStringLiteral("ModeSet(0105) Restart")));
+    EXPECT_TRUE(QDir(folder.Path(QStringLiteral("Orvanta"))).entryList({QStringLiteral("UOf*")}).isEmpty());
+}
+
+// kill -9 leaves the tool no way out of its own: the uploader still goes with it, and the image it
+// leaves is removed at the next start, while the image another running tool holds stays.
+TEST(InterruptE2E, KilledOutrightTheUploaderGoesWithItAndTheNextStartRemovesTheImage)
+{
+    ToolFolder folder;
+    ASSERT_TRUE(folder.ok());
+    const QString pids = folder.Path(QStringLiteral("pids"));
+    const QString uploader = folder.Path(QStringLiteral("espota"));
+    {
+        QFile f(uploader);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(
+            QStringLiteral("#!/bin/sh\necho Uploading\necho $$ > '%1'\nexec sleep 60\n").arg(pids).toUtf8());
+        f.close();
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                    "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+    const QStringList board{"--restart-ms",  "60",        "--mode",       "0x0105",
+                            "--rom-version", "3020KMT27", "--ota-result", "none"};
+    const QDir images(folder.Path(QStringLiteral("Orvanta")));
+    const QStringList pattern{QStringLiteral("UOf-*.bin")};
+    {
+        Simulator sim;
+        ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")), board));
+        const RunResult r = folder.RunAndSignal(
+            {"--headless", "--write", "--yes"}, {"NX7IFBPROG_TIME_SCALE=4"},
+            [&pids] { return QFileInfo(pids).size() > 0; }, SIGKILL);
+        ASSERT_TRUE(r.finished);
+    }
+    QFile f(pids);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString pid = QString::fromLatin1(f.readAll().trimmed());
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        gone = !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+        if (!gone)
+            QThread::msleep(20);
+    }
+    EXPECT_TRUE(gone) << qPrintable(pid);
+    const QStringList left = images.entryList(pattern);
+    ASSERT_EQ(left.size(), 1);
+
+    // Another tool's image, held by its lock.
+    const QString held = images.filePath(QStringLiteral("UOf-Held01.bin"));
+    const int heldFd = ::open(QFile::encodeName(held).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(heldFd, 0);
+    ASSERT_EQ(::flock(heldFd, LOCK_EX | LOCK_NB), 0);
+
+    Simulator sim;
+    ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record2.txt")), board));
+    const RunResult r = folder.Run({"--headless"}, 30000, {"NX7IFBPROG_TIME_SCALE=4"});
+    ::close(heldFd);
+    ASSERT_TRUE(r.finished);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("前回の書き込みで残った一時ファイルを削除しました: ") +
+                               images.filePath(left.first())))
+        << qPrintable(r.out.join(QLatin1Char('\n')));
+    EXPECT_EQ(images.entryList(pattern), QStringList{QStringLiteral("UOf-Held01.bin")});
 }
 
 // --repeat: three boards in a row (the second refuses its image), then Ctrl+C while the loop waits

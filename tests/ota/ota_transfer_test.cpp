@@ -19,6 +19,9 @@
 #include <functional>
 #include <memory>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace nx7::ota;
 
 namespace
@@ -96,11 +99,14 @@ protected:
     }
 
     // The uploader runs while this process keeps serving the board side in its event loop.
-    EspotaRun Run(const QStringList& args, int boundMs = 30000)
+    EspotaRun Run(const QStringList& args, int boundMs = 30000,
+                  const std::function<void(QProcess&)>& prepare = {})
     {
         EspotaRun r;
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
+        if (prepare)
+            prepare(p);
         QElapsedTimer t;
         t.start();
         p.start(QStringLiteral(NX7_ESPOTA_PATH), args);
@@ -325,6 +331,84 @@ TEST_F(OtaTransfer, AFailedAuthenticationLeavesTheBoardReadyForTheNextTry)
     ExpectCleanSuccess(Run(ToolArgs(port, QStringLiteral("right"), file)));
     PumpUntil([this] { return m_result.arrived; }, 2000);
     EXPECT_TRUE(m_result.ok);
+}
+
+// The tool hands the password over out of band, so no process list shows it: from an environment
+// variable (removed from the uploader's own environment after reading) or a file descriptor.
+TEST_F(OtaTransfer, ThePasswordComesFromTheEnvironmentOrADescriptor)
+{
+    OtaDeviceConfig cfg;
+    cfg.password = "right pass";
+    const quint16 port = StartDevice(cfg);
+    const QString file =
+        WriteFile(QStringLiteral("img.bin"), BuildAppImage(QStringLiteral("V"), QStringLiteral("p"), 20000));
+    const QStringList base{QStringLiteral("-i"),  QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                           QString::number(port), QStringLiteral("-f"),        file};
+    struct Case {
+        const char* name;
+        QStringList extra;
+        QByteArray environment; // value of NX7_OTA_PASSWORD; null: unset
+        QByteArray descriptor;  // written into a pipe handed over as --auth-fd; null: none
+        int exitCode;
+        QString text;
+    };
+    const Case cases[] = {
+        {"environment",
+         {QStringLiteral("--auth-env"), QStringLiteral("NX7_OTA_PASSWORD")},
+         "right pass",
+         {},
+         0,
+         QStringLiteral("Authenticating...OK")},
+        {"wrong password in the environment",
+         {QStringLiteral("--auth-env"), QStringLiteral("NX7_OTA_PASSWORD")},
+         "wrong",
+         {},
+         1,
+         QStringLiteral("Authentication Failed")},
+        {"variable not set",
+         {QStringLiteral("--auth-env"), QStringLiteral("NX7_OTA_PASSWORD")},
+         {},
+         {},
+         2,
+         QStringLiteral("NX7_OTA_PASSWORD is not set")},
+        {"descriptor, line end", {}, {}, "right pass\n", 0, QStringLiteral("Authenticating...OK")},
+        {"descriptor, CR LF", {}, {}, "right pass\r\nmore", 0, QStringLiteral("Authenticating...OK")},
+        {"descriptor, no line end", {}, {}, "right pass", 0, QStringLiteral("Authenticating...OK")},
+        {"descriptor too long", {}, {}, QByteArray(5000, 'x'), 2, QStringLiteral("too long")},
+        {"two sources",
+         {QStringLiteral("-a"), QStringLiteral("right pass"), QStringLiteral("--auth-env"),
+          QStringLiteral("NX7_OTA_PASSWORD")},
+         "right pass",
+         {},
+         2,
+         QStringLiteral("Only one of")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int pipeFds[2] = {-1, -1};
+        QStringList args = base + c.extra;
+        if (!c.descriptor.isNull()) {
+            ASSERT_EQ(::pipe(pipeFds), 0);
+            // Only the read end goes to the uploader.
+            ::fcntl(pipeFds[1], F_SETFD, FD_CLOEXEC);
+            ASSERT_EQ(::write(pipeFds[1], c.descriptor.constData(), static_cast<size_t>(c.descriptor.size())),
+                      c.descriptor.size());
+            ::close(pipeFds[1]);
+            args << QStringLiteral("--auth-fd") << QString::number(pipeFds[0]);
+        }
+        const EspotaRun r = Run(args, 20000, [&c](QProcess& p) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove(QStringLiteral("NX7_OTA_PASSWORD"));
+            if (!c.environment.isNull())
+                env.insert(QStringLiteral("NX7_OTA_PASSWORD"), QString::fromUtf8(c.environment));
+            p.setProcessEnvironment(env);
+        });
+        if (pipeFds[0] >= 0)
+            ::close(pipeFds[0]);
+        EXPECT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.output.toStdString();
+        EXPECT_TRUE(r.output.contains(c.text)) << r.output.toStdString();
+    }
 }
 
 // A scripted board at the UDP level, for the answers the real service never gives.

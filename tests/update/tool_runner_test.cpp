@@ -1,4 +1,5 @@
 // The external tool runner over real /bin/sh children.
+#include "comm/uploader_handover.h"
 #include "core/app_core.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
@@ -6,6 +7,7 @@
 #include "support/scripted_ui.h"
 #include "update/output_limiter.h"
 #include "update/tool_runner.h"
+#include "update/uploader_password.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,6 +154,46 @@ TEST_F(ToolRunnerTest, ALoneByteIsDroppedAndOutputConvertedFromTheCodePage)
     EXPECT_TRUE(Run(QStringLiteral("printf '\\217\\221\\215\\236 A\\n'; sleep 0.3; printf '\\r'; sleep 0.3; "
                                    "printf 'ok\\n'")));
     EXPECT_EQ(log.raw, (QStringList{QStringLiteral("書込 A\n"), QStringLiteral("ok\n")}));
+}
+
+// The output comes in reads of whatever the pipe holds: a word or a double-byte character may be
+// cut between two of them. Each printf below is one read (the pauses keep them apart).
+TEST_F(ToolRunnerTest, WordsAndCharactersCutBetweenReadsAreJoined)
+{
+    struct Case {
+        const char* name;
+        const char* script; // printf arguments split at '|', one read each
+        bool clean;
+        bool refused; // "ERROR" seen with no Wi-Fi adapter on the board's network
+        QString shown;
+    };
+    const Case cases[] = {
+        {"ERROR cut after three letters", "'[ERR'|'OR]: No response\\n'", false, true, QString()},
+        {"Error cut after one letter", "'x E'|'rror Uploading\\n'", false, false,
+         QStringLiteral("x Error Uploading\n")},
+        {"E arriving alone", "'E'|'RROR\\n'", false, true, QString()},
+        {"a lone CR between is no join", "'ERR'|'\\r'|'OR\\n'", true, false, QStringLiteral("ERROR\n")},
+        // "書込" in CP932: 8F 91 8D 9E, cut inside the first and inside the second character.
+        {"double-byte character cut", "'A\\217'|'\\221\\215'|'\\236B\\n'", true, false,
+         QStringLiteral("A書込B\n")},
+        {"lead byte arriving alone", "'A'|'\\217'|'\\221\\n'", true, false, QStringLiteral("A書\n")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.Clear();
+        log.raw.clear();
+        app.ToolOutputClean = true;
+        QByteArray body;
+        for (const QByteArray& piece : QByteArray(c.script).split('|'))
+            body += "printf " + piece + "; sleep 0.2\n";
+        EXPECT_EQ(Run(QuoteForInterpreter(Script(QStringLiteral("cut.sh"), body))), !c.refused);
+        EXPECT_EQ(app.ToolOutputClean, c.clean);
+        EXPECT_EQ(log.lines.contains(kLine1), c.refused);
+        if (!c.shown.isEmpty()) {
+            EXPECT_EQ(RawText(), c.shown);
+            EXPECT_FALSE(RawText().contains(QChar(QChar::ReplacementCharacter)));
+        }
+    }
 }
 
 TEST_F(ToolRunnerTest, LargeOutputLeftInThePipeIsReadCompletelyInPieces)
@@ -465,6 +507,84 @@ TEST_F(UploaderRunTest, SilenceEndsTheUploaderWhileSteadyOutputKeepsItRunning)
             ::usleep(20000);
     }
     EXPECT_TRUE(gone);
+}
+
+TEST_F(UploaderRunTest, KeptOutputHoldsACharacterCutBetweenReads)
+{
+    const UploaderRun run =
+        RunIt(Script(QStringLiteral("cut.sh"), "printf 'A\\217'; sleep 0.2; printf '\\221B\\n'\n"));
+    EXPECT_EQ(run.end, UploaderEnd::Finished);
+    EXPECT_EQ(run.output, QStringLiteral("A書B\n"));
+}
+
+// The project's own uploader gets the password in its environment, so no command line shows it;
+// any other uploader takes it only as an argument.
+TEST_F(UploaderRunTest, OwnUploaderTakesThePasswordFromItsEnvironmentOthersFromTheArguments)
+{
+    const QString password = QStringLiteral("pa ss'wd$1");
+    const QString seen = dir.filePath(QStringLiteral("seen"));
+    const QByteArray body = "printf '%s\\n' \"$@\" > " + QuoteForInterpreter(seen).toUtf8() +
+                            "\nprintf 'env:%s\\n' \"${NX7_OTA_PASSWORD-unset}\" >> " +
+                            QuoteForInterpreter(seen).toUtf8() + "\n";
+    // A stand-in that carries the marker (in a comment) is taken for the project's own.
+    const QString own =
+        Script(QStringLiteral("own"), "# " + QByteArray(handover::kOwnUploaderMarker) + "\n" + body);
+    const QString other = Script(QStringLiteral("other"), body);
+    struct Case {
+        const char* name;
+        QString path;
+        QStringList arguments;
+        QString environment;
+    };
+    const Case cases[] = {
+        {"own", own, {QStringLiteral("--auth-env"), QStringLiteral("NX7_OTA_PASSWORD")}, password},
+        {"other", other, {QStringLiteral("--auth=") + password}, QStringLiteral("unset")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        UploaderLaunch launch = ResolveUploader(c.path);
+        const QStringList arguments = UploaderPasswordArguments(launch, password);
+        EXPECT_EQ(arguments, c.arguments);
+        const QStringList tail{QStringLiteral("-f"), QStringLiteral("x.bin")};
+        const UploaderRun run = RunUploader(app, launch, arguments + tail, &log, 0);
+        EXPECT_EQ(run.end, UploaderEnd::Finished);
+        QFile f(seen);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList expected = c.arguments + tail + QStringList{QStringLiteral("env:") + c.environment};
+        EXPECT_EQ(lines, expected);
+    }
+    // The tool's own environment never held it.
+    EXPECT_FALSE(qEnvironmentVariableIsSet("NX7_OTA_PASSWORD"));
+}
+
+TEST_F(ToolRunnerTest, OwnUploaderIsRecognisedByTheMarkerInItsFile)
+{
+    const QByteArray marker(handover::kOwnUploaderMarker);
+    auto file = [this](const QString& name, qint64 markerAt, const QByteArray& text) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.resize(markerAt); // a sparse run of zero bytes before it
+        f.seek(markerAt);
+        f.write(text);
+        return path;
+    };
+    struct Case {
+        const char* name;
+        QString path;
+        bool own;
+    };
+    const Case cases[] = {
+        {"the built uploader", QStringLiteral(NX7_ESPOTA_PATH), true},
+        {"marker cut between two reads", file(QStringLiteral("cut"), 1024 * 1024 - 7, marker), true},
+        {"marker past the bound", file(QStringLiteral("far"), 64LL * 1024 * 1024 + 10, marker), false},
+        {"marker incomplete", file(QStringLiteral("part"), 100, marker.left(marker.size() - 1)), false},
+        {"a shell script", Script(QStringLiteral("sh"), "echo hi\n"), false},
+        {"missing", dir.filePath(QStringLiteral("nothing")), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsOwnUploader(c.path), c.own) << c.name;
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "update/tool_runner.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <gtest/gtest.h>
 
 using namespace nx7;
@@ -165,4 +167,71 @@ TEST(FirmwareImage, ReadsTheWholeImageOrSaysWhatIsMissing)
 
     SetFirmwareResourceRoot(QString());
     EXPECT_EQ(FirmwareResourcePath(QStringLiteral("3030KMT27")), QStringLiteral(":/RCDATAT/3030KMT27"));
+}
+
+namespace
+{
+QString WriteFileIn(const QString& folder, const QString& name)
+{
+    QFile f(folder + name);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("image");
+    return f.fileName();
+}
+} // namespace
+
+// Two tools may run side by side on one PC: the start of one removes the images a killed run left,
+// never the one the other is writing with.
+TEST(TemporaryImages, StartRemovesLeftoversButNotAnImageInUse)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + QLatin1Char('/');
+    const QString stale = WriteFileIn(folder, QStringLiteral("UOf-abc123.bin"));
+    const QString unlike = WriteFileIn(folder, QStringLiteral("UOf-abc123.bin.bak"));
+    const QString fixedName = WriteFileIn(folder, QStringLiteral("UOf.bin"));
+    QTemporaryDir elsewhere;
+    const QString target = WriteFileIn(elsewhere.path() + QLatin1Char('/'), QStringLiteral("UOf-target.bin"));
+    const QString link = folder + QStringLiteral("UOf-link01.bin");
+    ASSERT_TRUE(QFile::link(target, link));
+
+    QString inUsePath;
+    {
+        QTemporaryFile inUse(folder + QStringLiteral("UOf-XXXXXX.bin"));
+        ASSERT_TRUE(inUse.open());
+        ASSERT_TRUE(LockImageFile(inUse));
+        inUse.write("image");
+        // The write closes its image before the uploader reads it: the lock stays.
+        inUse.close();
+        inUsePath = inUse.fileName();
+
+        EXPECT_EQ(RemoveStaleImages(folder), QStringList{stale});
+        for (const QString& kept : {inUsePath, unlike, fixedName, link, target})
+            EXPECT_TRUE(QFileInfo::exists(kept) || QFileInfo(kept).isSymLink()) << kept.toStdString();
+    }
+    // The write's end removes its image; the lock goes with it.
+    EXPECT_FALSE(QFileInfo::exists(inUsePath));
+    EXPECT_TRUE(RemoveStaleImages(folder).isEmpty());
+}
+
+// Another start may take a just-created image for a leftover before it is locked: the lock then
+// says so, and the write makes a new file.
+TEST(TemporaryImages, ALockOnAFileNoLongerAtItsPathFails)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + QLatin1Char('/');
+    struct Case {
+        const char* name;
+        bool replace; // another file now has the name
+    };
+    for (const Case c : {Case{"removed", false}, Case{"replaced", true}}) {
+        SCOPED_TRACE(c.name);
+        QTemporaryFile image(folder + QStringLiteral("UOf-XXXXXX.bin"));
+        ASSERT_TRUE(image.open());
+        ASSERT_TRUE(QFile::remove(image.fileName()));
+        if (c.replace)
+            WriteFileIn(QString(), image.fileName());
+        EXPECT_FALSE(LockImageFile(image));
+    }
 }

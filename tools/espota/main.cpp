@@ -1,9 +1,11 @@
 // espota: uploads an application or file-system image to an ESP32 board over its OTA service.
+#include "comm/uploader_handover.h"
 #include "console_log.h"
 #include "uploader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <csignal>
 #include <cstdio>
@@ -15,6 +17,8 @@ namespace
 {
 
 constexpr int kExitBadOptions = 2;
+// Longer is no password but a mistake (the wrong descriptor, a file piped in).
+constexpr qsizetype kMaxPasswordBytes = 4096;
 
 int BadOptions(ConsoleLog& log, const QCommandLineParser& parser, const QString& why)
 {
@@ -46,6 +50,55 @@ bool IsMd5Hex(const QString& text)
     return true;
 }
 
+// The password written into descriptor `fd` (a pipe or file), up to its end or first line break.
+bool ReadPasswordFromFd(const QString& text, QByteArray* password, QString* why)
+{
+    bool ok = false;
+    const int fd = text.toInt(&ok);
+    if (!ok || fd < 0) {
+        *why = QStringLiteral("Bad descriptor: %1").arg(text);
+        return false;
+    }
+    QFile in;
+    if (!in.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        *why = QStringLiteral("Cannot read descriptor %1: %2").arg(fd).arg(in.errorString());
+        return false;
+    }
+    QByteArray data;
+    char buffer[512];
+    while (data.size() <= kMaxPasswordBytes && !data.contains('\n')) {
+        const qint64 n = in.read(buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        data.append(buffer, n);
+    }
+    const qsizetype end = data.indexOf('\n');
+    if (end >= 0)
+        data.truncate(end);
+    if (data.endsWith('\r'))
+        data.chop(1);
+    if (data.size() > kMaxPasswordBytes) {
+        *why = QStringLiteral("The password from descriptor %1 is too long").arg(fd);
+        return false;
+    }
+    *password = data;
+    return true;
+}
+
+// The password from the environment variable `name`, which is then removed so that nothing this
+// process starts inherits it.
+bool ReadPasswordFromEnvironment(const QString& name, QByteArray* password, QString* why)
+{
+    const QByteArray key = name.toLocal8Bit();
+    if (name.isEmpty() || !qEnvironmentVariableIsSet(key.constData())) {
+        *why = QStringLiteral("The environment variable %1 is not set").arg(name);
+        return false;
+    }
+    *password = qEnvironmentVariable(key.constData()).toUtf8();
+    qunsetenv(key.constData());
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -55,7 +108,10 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Uploads a firmware image to an ESP32 board over OTA."));
+    // The handover marker is part of the description, so the executable carries it for the tool.
+    parser.setApplicationDescription(
+        QStringLiteral("Uploads a firmware image to an ESP32 board over OTA.\n") +
+        QString::fromLatin1(nx7::handover::kOwnUploaderMarker));
     parser.addHelpOption();
     const QCommandLineOption ipOpt({QStringLiteral("i"), QStringLiteral("ip")},
                                    QStringLiteral("ESP32 IP address (required)."), QStringLiteral("ip"));
@@ -71,6 +127,14 @@ int main(int argc, char* argv[])
     const QCommandLineOption authOpt({QStringLiteral("a"), QStringLiteral("auth")},
                                      QStringLiteral("Password for the board (default: none)."),
                                      QStringLiteral("password"));
+    const QCommandLineOption authEnvOpt(
+        QStringLiteral("auth-env"),
+        QStringLiteral("Take the password from this environment variable (kept off the command line)."),
+        QStringLiteral("variable"));
+    const QCommandLineOption authFdOpt(
+        QStringLiteral("auth-fd"),
+        QStringLiteral("Read the password from this file descriptor, up to its end or first line break."),
+        QStringLiteral("fd"));
     const QCommandLineOption fileOpt({QStringLiteral("f"), QStringLiteral("file")},
                                      QStringLiteral("Image file to upload (required)."),
                                      QStringLiteral("file"));
@@ -86,8 +150,8 @@ int main(int argc, char* argv[])
     const QCommandLineOption md5Opt({QStringLiteral("m"), QStringLiteral("md5-target")},
                                     QStringLiteral("MD5 to announce instead of the file's own."),
                                     QStringLiteral("md5"));
-    parser.addOptions({ipOpt, hostIpOpt, portOpt, hostPortOpt, authOpt, fileOpt, spiffsOpt, debugOpt,
-                       progressOpt, timeoutOpt, md5Opt});
+    parser.addOptions({ipOpt, hostIpOpt, portOpt, hostPortOpt, authOpt, authEnvOpt, authFdOpt, fileOpt,
+                       spiffsOpt, debugOpt, progressOpt, timeoutOpt, md5Opt});
 
     ConsoleLog log(false); // option errors need no debug output
     if (!parser.parse(QCoreApplication::arguments()))
@@ -109,7 +173,21 @@ int main(int argc, char* argv[])
     opt.ip = parser.value(ipOpt);
     opt.hostIp = parser.value(hostIpOpt);
     opt.file = parser.value(fileOpt);
-    opt.password = parser.value(authOpt).toUtf8();
+    const int passwordSources = (parser.isSet(authOpt) ? 1 : 0) + (parser.isSet(authEnvOpt) ? 1 : 0) +
+                                (parser.isSet(authFdOpt) ? 1 : 0);
+    if (passwordSources > 1)
+        return BadOptions(log, parser,
+                          QStringLiteral("Only one of -a, --auth-env and --auth-fd may be given"));
+    QString why;
+    if (parser.isSet(authEnvOpt)) {
+        if (!ReadPasswordFromEnvironment(parser.value(authEnvOpt), &opt.password, &why))
+            return BadOptions(log, parser, why);
+    } else if (parser.isSet(authFdOpt)) {
+        if (!ReadPasswordFromFd(parser.value(authFdOpt), &opt.password, &why))
+            return BadOptions(log, parser, why);
+    } else {
+        opt.password = parser.value(authOpt).toUtf8();
+    }
     opt.spiffs = parser.isSet(spiffsOpt);
     opt.progressBar = parser.isSet(progressOpt);
     if (!ParsePort(parser.value(portOpt), &opt.port))
