@@ -13,6 +13,7 @@
 #include "update/auto_join.h"
 #include "update/firmware_image.h"
 #include "update/tool_runner.h"
+#include "update/uploader_password.h"
 #include "update/wifi_check.h"
 #include "update/write_verdict.h"
 
@@ -102,7 +103,8 @@ std::unique_ptr<QTemporaryFile> SaveImage(const QByteArray& image, const QString
 {
     QDir().mkpath(folder);
     auto file = std::make_unique<QTemporaryFile>(folder + QStringLiteral("UOf-XXXXXX.bin"));
-    bool ok = file->open();
+    // Locked while it exists, so that another tool's start-up clean-up leaves it alone.
+    bool ok = file->open() && LockImageFile(*file);
     if (ok) {
         file->setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         ok = file->write(image) == image.size() && file->flush();
@@ -382,14 +384,17 @@ void WriteSequence::UploadAndAwaitVerdict()
     const QString address = FormatApAddress(m_app.ApRecord.IpAddr);
     // The PC's address and a fixed host port, so that one firewall rule lets the board connect back.
     const QStringList pinned = m_preflight.UploaderArguments();
+    // The project's own uploader takes the password out of band, so no command line shows it.
+    UploaderLaunch launch = ResolveUploader(m_app.Settings.App_ESPOta);
+    const QStringList auth = UploaderPasswordArguments(launch, m_app.UploadPassword);
+    const bool outOfBand = !launch.environment.isEmpty();
     m_app.AddLog(BuildUploaderCommand(m_app.Settings.App_ESPOta, address, m_app.ApRecord.OtaPort,
-                                      m_app.UploadPassword, imagePath, pinned),
+                                      m_app.UploadPassword, imagePath, pinned,
+                                      outOfBand ? auth : QStringList()),
                  false);
-    const QStringList arguments =
-        QStringList{QStringLiteral("-i"), address, QStringLiteral("-p"),
-                    QString::number(m_app.ApRecord.OtaPort)} +
-        pinned +
-        QStringList{QStringLiteral("--auth=") + m_app.UploadPassword, QStringLiteral("-f"), imagePath};
+    const QStringList arguments = QStringList{QStringLiteral("-i"), address, QStringLiteral("-p"),
+                                              QString::number(m_app.ApRecord.OtaPort)} +
+                                  pinned + auth + QStringList{QStringLiteral("-f"), imagePath};
 
     ProgressGuard progress{m_app.Ui};
     ProgressRequest request;
@@ -404,7 +409,6 @@ void WriteSequence::UploadAndAwaitVerdict()
     // A hung uploader (silent for the write's time limit) is ended; one that keeps printing runs on.
     // A lost link ends it too: the board's verdict could no longer be heard.
     AppCore& app = m_app;
-    const UploaderLaunch launch = ResolveUploader(m_app.Settings.App_ESPOta);
     m_uploaderPath = launch.path;
     std::optional<WatchingLink> watching(std::in_place, m_app);
     const std::uint32_t uploadStart = Clock().TickCount();

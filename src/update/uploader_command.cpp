@@ -32,14 +32,18 @@ QString FormatApAddress(std::uint32_t address)
 }
 
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
-                             const QString& password, const QString& imagePath, const QStringList& extra)
+                             const QString& password, const QString& imagePath, const QStringList& extra,
+                             const QStringList& passwordArguments)
 {
     QString line = QuoteForInterpreter(uploader) + QStringLiteral(" -i ") + address + QStringLiteral(" -p ") +
                    QString::number(port);
     for (const QString& piece : extra)
         line += QLatin1Char(' ') + piece;
-    line += QStringLiteral(" --auth=") + QuotedPassword(password) + QStringLiteral(" -f ") +
-            QuoteForInterpreter(imagePath);
+    if (passwordArguments.isEmpty())
+        line += QStringLiteral(" --auth=") + QuotedPassword(password);
+    for (const QString& piece : passwordArguments)
+        line += QLatin1Char(' ') + QuotedPassword(piece);
+    line += QStringLiteral(" -f ") + QuoteForInterpreter(imagePath);
 #ifdef Q_OS_WIN
     // cmd.exe /C strips one outer pair of quotes when the line begins with a quote.
     return QLatin1Char('"') + line + QLatin1Char('"');

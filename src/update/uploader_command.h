@@ -14,10 +14,11 @@ constexpr std::uint16_t kOtaUploadPort = 3232;
 // The access point's address, most significant byte first ("192.168.0.1").
 QString FormatApAddress(std::uint32_t address);
 
-// The text handed to RunTool: uploader, -i, -p, `extra` (the PC's address and host port), --auth=,
-// -f, with the paths quoted for the interpreter.
+// The text handed to RunTool: uploader, -i, -p, `extra` (the PC's address and host port), --auth=
+// (or `passwordArguments` where the password goes out of band), -f, with the paths quoted for the
+// interpreter.
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,
-                             const QString& password, const QString& imagePath,
-                             const QStringList& extra = {});
+                             const QString& password, const QString& imagePath, const QStringList& extra = {},
+                             const QStringList& passwordArguments = {});
 
 } // namespace nx7

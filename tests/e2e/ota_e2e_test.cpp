@@ -84,5 +84,20 @@ TEST_F(OtaE2E, WrongPasswordOnTheBoardEndsWithTheUploaderError)
     EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] NG\nespota.exeでエラーが発生しました。")));
 }
 
+// The project's own uploader takes the upload password from its environment: no command line, not
+// even the verbose log's, shows it.
+TEST_F(OtaE2E, UploadPasswordStaysOffTheCommandLine)
+{
+    Start({});
+    const RunResult r =
+        folder.Run({"--headless", "--write", "--yes", "--verbose"}, 120000, {"NX7IFBPROG_TIME_SCALE=2"});
+    ASSERT_TRUE(r.finished);
+    const QString out = r.out.join(QLatin1Char('\n'));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(out.contains(QStringLiteral(" --auth-env NX7_OTA_PASSWORD -f ")));
+    EXPECT_FALSE(out.contains(QStringLiteral("KW5GDH4072")));
+    EXPECT_FALSE(out.contains(QStringLiteral("--auth=")));
+}
+
 } // namespace
 } // namespace nx7::e2e
