@@ -14,6 +14,7 @@
 #include <QTextLayout>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace nx7
 {
@@ -78,21 +79,22 @@ TMsg1Dlg::TMsg1Dlg(QWidget* parent)
 
 namespace
 {
-// Lines `text` takes when wrapped as the pane wraps it (at word boundaries, else anywhere).
-int WrappedLineCount(const QString& text, const QFont& font, qreal width)
+// Height `text` takes when wrapped as the pane wraps it (at word boundaries, else anywhere), with
+// the heights of the faces that actually draw it (Japanese text comes from a fallback face).
+qreal WrappedHeight(const QString& text, const QFont& font, qreal width)
 {
     QTextLayout layout(text, font);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
-    int lines = 0;
+    qreal height = 0;
     layout.beginLayout();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
-        ++lines;
+        height += line.height();
     }
     layout.endLayout();
-    return std::max(lines, 1);
+    return std::max(height, qreal(QFontMetricsF(font).height()));
 }
 } // namespace
 
@@ -118,12 +120,12 @@ void TMsg1Dlg::FitToText()
     const int memoWidth =
         std::max(DesignSize.width() - sides, std::min(widest + chrome, widestDialog - sides));
     const qreal textWidth = memoWidth - chrome;
-    int rows = 0;
+    qreal textHeight = 0;
     for (const QString& line : lines)
-        rows += WrappedLineCount(line, Memo1->font(), textWidth);
+        textHeight += WrappedHeight(line, Memo1->font(), textWidth);
     // Never taller than the screen: then, and only then, the pane scrolls.
     const int memoHeight =
-        std::min(rows * fm.lineSpacing() + 2 * Memo1->frameWidth() + 2 * documentMargin + 2,
+        std::min(static_cast<int>(std::ceil(textHeight)) + 2 * Memo1->frameWidth() + 2 * documentMargin + 2,
                  std::max(DesignSize.height(), room.height() - 260));
     Memo1->setMinimumSize(memoWidth, memoHeight);
     // Let go of the previous fixed size before growing or shrinking.

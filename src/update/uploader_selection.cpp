@@ -51,9 +51,9 @@ QString PackagedUploaderPath()
     const QDir exeDir(ExecutableDir());
     for (const QString& relative :
          {QStringLiteral("../libexec/nx7ifbprog/espota"), QStringLiteral("../../tools/espota/espota")}) {
-        const QFileInfo candidate(exeDir.filePath(relative));
+        const QFileInfo candidate(QDir::cleanPath(exeDir.absoluteFilePath(relative)));
         if (candidate.isFile() && candidate.isExecutable())
-            return QDir::cleanPath(candidate.absoluteFilePath());
+            return candidate.absoluteFilePath();
     }
     return QString();
 #endif

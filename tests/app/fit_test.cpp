@@ -301,9 +301,9 @@ TEST_F(WindowFit, JoinDialogFallbackShowsEveryLineWithoutScrolling)
 {
     const QString ssid = QStringLiteral("NX7-IFB-0123456789AB");
     const diag::CauseAction why =
-        ExplainJoinFailure(JoinFailure::Refused, ssid,
-                           QStringLiteral("org.freedesktop.NetworkManager.network-control, "
-                                          "org.freedesktop.NetworkManager.settings.modify.own"));
+        netjoin::ExplainJoinFailure(netjoin::JoinFailure::Refused, ssid,
+                                    QStringLiteral("org.freedesktop.NetworkManager.network-control, "
+                                                   "org.freedesktop.NetworkManager.settings.modify.own"));
     MessageDialogRequest request;
     request.caption = QStringLiteral("OTA経由のアップデート開始");
     request.message1 = QStringLiteral("パソコンをI/Fボードのアクセスポイントに自動で接続しています。");
@@ -332,9 +332,10 @@ TEST_F(WindowFit, JoinDialogFallbackShowsEveryLineWithoutScrolling)
             EXPECT_EQ(join->Memo1->horizontalScrollBar()->maximum(), 0);
             EXPECT_EQ(Joined(Clipped(join)), QString());
             EXPECT_GE(join->width(), TMsg1Dlg::DesignSize.width());
-            if (const QScreen* screen = join->screen())
+            if (const QScreen* screen = join->screen()) {
                 EXPECT_TRUE(screen->availableGeometry().contains(join->frameGeometry()))
                     << join->frameGeometry().width() << "x" << join->frameGeometry().height();
+            }
             checked = true;
             join->OKBtn->click();
         });
