@@ -43,6 +43,14 @@ QString UploaderFileName(const QString& path)
     return name.isEmpty() ? QStringLiteral("espota.exe") : name;
 }
 
+QString NameUploaderIn(QString text, const QString& uploaderPath)
+{
+    const QString name = UploaderFileName(uploaderPath);
+    if (name.compare(QLatin1String("espota.exe"), Qt::CaseInsensitive) != 0)
+        text.replace(QLatin1String("espota.exe"), name);
+    return text;
+}
+
 QString PackagedUploaderPath()
 {
 #ifdef Q_OS_WIN

@@ -22,6 +22,10 @@ bool IsAcceptableUploaderPath(const QString& path);
 // "espota.py"), or "espota.exe" when none is configured.
 QString UploaderFileName(const QString& path);
 
+// A text that names "espota.exe", naming the configured uploader's own file instead: unchanged
+// where that file is espota.exe (or none is configured).
+QString NameUploaderIn(QString text, const QString& uploaderPath);
+
 // The uploader that comes with this program, where it is: `libexec/nx7ifbprog/espota` under the
 // install prefix (the executable in its `bin/`), or the build's `tools/espota/espota` when run
 // from the build tree. Empty when there is none (always on Windows, where it is not shipped).

@@ -164,6 +164,21 @@ TEST_F(UploaderSelectionTest, TheUploadersOwnFileNameForTheTexts)
     EXPECT_EQ(UploaderFileName(QStringLiteral("/opt/esp/espota.py")), QStringLiteral("espota.py"));
 }
 
+// The NG texts name the uploader that ran; where it is espota.exe they stay as they are.
+TEST_F(UploaderSelectionTest, NgTextsNameTheConfiguredUploader)
+{
+    const QString ng = QStringLiteral("NG: ERROR espota.exe");
+    const QString detail =
+        QStringLiteral("\nespota.exeでエラーが発生しました。\n\n接続製品とソフトを再起動してください。");
+    EXPECT_EQ(NameUploaderIn(ng, QString()), ng);
+    EXPECT_EQ(NameUploaderIn(ng, QStringLiteral("C:\\tools\\ESPOTA.EXE")), ng);
+    EXPECT_EQ(NameUploaderIn(ng, QStringLiteral("/usr/libexec/nx7ifbprog/espota")),
+              QStringLiteral("NG: ERROR espota"));
+    EXPECT_EQ(
+        NameUploaderIn(detail, QStringLiteral("/opt/esp/espota.py")),
+        QStringLiteral("\nespota.pyでエラーが発生しました。\n\n接続製品とソフトを再起動してください。"));
+}
+
 #ifndef Q_OS_WIN
 // The uploader that comes with the program is found beside an installed executable (prefix/bin and
 // prefix/libexec/nx7ifbprog) and in the build tree (src/app and tools/espota); an uploader that
