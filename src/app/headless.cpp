@@ -44,6 +44,8 @@ void HeadlessUi::Print(const QString& caption, const QString& text)
 MsgResult HeadlessUi::Message(const MessageRequest& request)
 {
     Print(request.caption.isEmpty() ? DefaultErrorCaption() : request.caption, request.text);
+    if (request.buttons == MsgButtons::YesNo && request.defaultNo)
+        WriteLine(m_err, QStringLiteral("（既定の答え: いいえ）"));
     switch (request.buttons) {
     case MsgButtons::Ok:
         return MsgResult::Ok;
@@ -189,6 +191,7 @@ int RunHeadless(const HeadlessOptions& options)
     HeadlessUi headlessUi(options, stderr);
     diag::LoggedUi ui(headlessUi, &log);
     AppCore app(ui, log);
+    ui.SetPaneLine([&app](const QString& line) { app.AddLog(line, true); });
     app.Lasting = &log;
     log.SetSecretsSource([&app] { return app.Secrets(); });
     bool closed = false;

@@ -20,6 +20,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -28,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -42,6 +44,13 @@ namespace nx7
 namespace
 {
 const char* const kCream = "#FFFBF0";
+
+// The label above the uploader path names the file configured; without one, the usual name.
+QString UploaderLabelText(const QString& path)
+{
+    const QString name = UploaderFileName(path);
+    return QStringLiteral("実行ファイル(%1)").arg(name);
+}
 
 QFont NamedFont(const QString& family, const QString& fallback, int pixelSize)
 {
@@ -105,6 +114,7 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
         this, [this](const QString& text) { statusBar()->showMessage(text); });
     m_loggedUi = std::make_unique<diag::LoggedUi>(*m_ui, m_lasting.get());
     m_core = std::make_unique<AppCore>(*m_loggedUi, *m_lasting);
+    m_loggedUi->SetPaneLine([core = m_core.get()](const QString& line) { core->AddLog(line, true); });
     m_core->Lasting = m_lasting.get();
     m_lasting->SetSecretsSource([core = m_core.get()] { return core->Secrets(); });
     m_core->Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -122,7 +132,10 @@ TNX7IFBProgAppForm::TNX7IFBProgAppForm(QWidget* parent)
         ToolButton2->setEnabled(available);
         FileSaveItem->setVisible(available);
     };
-    m_core->View.showUploaderPath = [this](const QString& path) { Sel_espota->setText(path); };
+    m_core->View.showUploaderPath = [this](const QString& path) {
+        Sel_espota->setText(path);
+        m_uploaderLabel->setText(UploaderLabelText(path));
+    };
     m_core->View.showFirmware = [this](const QString& text) { Sel_firm->setText(text); };
     // The session's OK / NG counts stay at the right of the status bar, beside its messages.
     auto* counters = new QLabel(m_core->Counters.Text(), this);
@@ -225,7 +238,8 @@ void TNX7IFBProgAppForm::BuildControls()
     panel->setStyleSheet(QStringLiteral("QFrame#Panel4 { background: %1; }").arg(QLatin1String(kCream)));
     auto* panelLayout = new QVBoxLayout(panel);
 
-    auto* uploaderLabel = new QLabel(QStringLiteral("実行ファイル(espota.exe)"), panel);
+    auto* uploaderLabel = new QLabel(UploaderLabelText(QString()), panel);
+    m_uploaderLabel = uploaderLabel;
     uploaderLabel->setObjectName(QStringLiteral("Label1"));
     uploaderLabel->setAlignment(Qt::AlignCenter);
     uploaderLabel->setStyleSheet(QStringLiteral("color: blue;"));
@@ -254,7 +268,13 @@ void TNX7IFBProgAppForm::BuildControls()
 
     Memo1 = new QPlainTextEdit(central);
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setFont(NamedFont(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans CJK JP"), 18));
+    // Fixed-width, so that labels and values of the log's tables line up.
+    QFont memoFont = NamedFont(QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP"), 18);
+    memoFont.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP"),
+                          QStringLiteral("DejaVu Sans Mono"), QStringLiteral("monospace")});
+    memoFont.setStyleHint(QFont::Monospace);
+    memoFont.setFixedPitch(true);
+    Memo1->setFont(memoFont);
     Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background: %1; }").arg(QLatin1String(kCream)));
     Memo1->setReadOnly(true);
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -405,7 +425,14 @@ void TNX7IFBProgAppForm::closeEvent(QCloseEvent* event)
             ask.caption = QStringLiteral("終了の確認");
             ask.icon = MsgIcon::Question;
             ask.buttons = MsgButtons::YesNo;
-            if (m_ui->Message(ask) != MsgResult::Yes)
+            ask.defaultNo = true;
+            // Asked through the logged seam, and the answer in the pane: the run log shows why a
+            // write ended.
+            const bool quit = m_loggedUi->Message(ask) == MsgResult::Yes;
+            m_core->AddLog(ask.caption + QStringLiteral(": ") + ask.text +
+                               (quit ? QStringLiteral(" → はい") : QStringLiteral(" → いいえ")),
+                           true);
+            if (!quit)
                 return;
             m_core->AbortWrite();
             if (m_busy == 0) {
@@ -443,6 +470,7 @@ void TNX7IFBProgAppForm::ContinuousWriteClick()
     m_stopContinuous = false;
     m_continuousRunning = true;
     StopContinuous->show();
+    m_ui->SetResultCloseAfterMs(LoopResultCloseMs);
     RunFlow([this] {
         m_core->SetMainEnabled(false);
         ProductionLoopOptions options;
@@ -452,6 +480,7 @@ void TNX7IFBProgAppForm::ContinuousWriteClick()
         m_presentWritable = RunProductionLoop(*m_core, options).presentBoardWritable;
         m_core->SetMainEnabled(true);
     });
+    m_ui->SetResultCloseAfterMs(0);
     StopContinuous->hide();
     m_continuousRunning = false;
 }
@@ -484,10 +513,19 @@ void TNX7IFBProgAppForm::MnClearClick()
 
 void TNX7IFBProgAppForm::SaveLogClick()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("ログを保存"), QString(),
-                                                      QStringLiteral("ログファイル (*.log *.txt)"));
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("ログを保存"), ProposedLogFileName(),
+                                     QStringLiteral("ログファイル (*.log *.txt)"));
     if (!path.isEmpty() && !SaveLogTo(path))
         AddLog(QStringLiteral("ログを保存できませんでした: ") + QDir::toNativeSeparators(path), true);
+}
+
+QString TNX7IFBProgAppForm::ProposedLogFileName() const
+{
+    const QString name = m_lasting->IsOpen() ? QFileInfo(m_lasting->FilePath()).fileName()
+                                             : diag::LastingLog::FileNameFor(m_runStart);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return folder.isEmpty() ? name : QDir(folder).filePath(name);
 }
 
 bool TNX7IFBProgAppForm::SaveLogTo(const QString& path)

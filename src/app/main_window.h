@@ -4,12 +4,14 @@
 #include "core/app_core.h"
 #include "platform/log_pane.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QSize>
 #include <memory>
 
 class QAction;
 class QFrame;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
@@ -73,6 +75,9 @@ public:
     void ContinuousWriteClick();
     void StopContinuousClick();
     bool ContinuousRunning() const { return m_continuousRunning; }
+    // Board after board, each result box closes by itself after this long: nobody has to click it
+    // and "停止" is reachable again soon.
+    static inline int LoopResultCloseMs = 4000;
     void FileExit1Execute();
     void HelpAbout1Execute();
     void MnClearClick();
@@ -80,6 +85,8 @@ public:
     // the file. The *To variants write to a given path (tests, no dialog); false when it failed.
     void SaveLogClick();
     bool SaveLogTo(const QString& path);
+    // The file "ログを保存..." proposes: named after the run's start, as its run log is.
+    QString ProposedLogFileName() const;
     void SupportBundleClick();
     bool SupportBundleTo(const QString& path);
     void N7Click();
@@ -132,6 +139,8 @@ private:
     bool m_ready = false;
     int m_busy = 0;
     bool m_closeByFlow = false;
+    QLabel* m_uploaderLabel = nullptr;
+    QDateTime m_runStart = QDateTime::currentDateTime();
     bool m_closePending = false;
     bool m_shutdownDone = false;
     bool m_continuousRunning = false;

@@ -113,7 +113,7 @@ MsgResult QtUserInteraction::Message(const MessageRequest& request)
         break;
     case MsgButtons::YesNo:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(request.defaultNo ? QMessageBox::No : QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
         break;
     }
@@ -162,6 +162,8 @@ void QtUserInteraction::ProgressBegin(const ProgressRequest& request)
     if (!request.caption.isEmpty())
         dialog->setWindowTitle(request.caption);
     dialog->Label1->setText(request.label);
+    // The step's title in the status bar goes when the step's dialog goes.
+    dialog->setProperty("stepTitle", request.label);
     dialog->CT->setVisible(request.banner);
     Own(dialog);
     m_progress.append(dialog);
@@ -198,8 +200,11 @@ void QtUserInteraction::ProgressEnd()
         QPointer<TGuage1Dlg> dialog = m_progress.takeLast();
         if (!dialog)
             continue;
+        const QString title = dialog->property("stepTitle").toString();
         dialog->Finish();
         delete dialog.data();
+        if (!title.isEmpty() && title == m_status)
+            SetStatusText(QString());
         break;
     }
 }
@@ -243,7 +248,9 @@ int QtUserInteraction::MessageDialog(const MessageDialogRequest& request)
             dialog.STMessage1->hide();
             dialog.OKBtn->setEnabled(true);
             dialog.OKBtn->setFocus();
-            FitFixedSize(&dialog, TMsg1Dlg::DesignSize);
+            // The manual texts are longer: the dialog grows to them and stays on the screen.
+            dialog.FitToText();
+            CentreOnScreen(&dialog);
         });
     }
     Own(&dialog);
@@ -257,6 +264,8 @@ void QtUserInteraction::ResultDialog(const ResultDialogRequest& request)
     dialog.SetVerdict(request.verdict, ColourOfRgb(request.verdictRgb));
     dialog.ST2->setText(request.detail);
     dialog.SetCentreOn(m_main);
+    if (m_resultCloseAfterMs > 0)
+        QTimer::singleShot(m_resultCloseAfterMs, &dialog, [&dialog] { dialog.done(1); });
     Own(&dialog);
     Exec(dialog);
 }
@@ -304,6 +313,7 @@ UploaderDialogResult QtUserInteraction::UploaderDialog(const UploaderDialogReque
 
 void QtUserInteraction::SetStatusText(const QString& text)
 {
+    m_status = text;
     if (m_statusSink) {
         m_statusSink(text);
         return;

@@ -64,6 +64,9 @@ public:
 
     // Settings file whose pinned ports the port dialog's device list shows (empty: the program's).
     void SetSettingsPath(const QString& path) { m_settingsPath = path; }
+    // > 0: the result box closes by itself after this long (board after board, it must not wait
+    // for a click while the person may want to stop the run).
+    void SetResultCloseAfterMs(int ms) { m_resultCloseAfterMs = ms; }
     // The progress dialog of the running flow (the innermost when flows nest), or nullptr.
     TGuage1Dlg* CurrentProgress() const;
 
@@ -76,6 +79,8 @@ private:
     QPointer<QWidget> m_main;
     StatusSink m_statusSink;
     QString m_settingsPath;
+    QString m_status; // the status text last set
+    int m_resultCloseAfterMs = 0;
     QList<QPointer<TGuage1Dlg>> m_progress;
 };
 

@@ -51,6 +51,9 @@ int LoggedUi::MessageDialog(const MessageDialogRequest& request)
     }
     const int answer = m_inner.MessageDialog(inner);
     Note(request.caption, answer == 1 ? QStringLiteral("→ OK") : QStringLiteral("→ キャンセル"));
+    // A cancelled dialog ends what it was asked for: the pane says so, not only the file.
+    if (answer != 1 && m_paneLine)
+        m_paneLine(QStringLiteral("「%1」はキャンセルされました。").arg(request.caption));
     return answer;
 }
 

@@ -4,6 +4,8 @@
 // on unchanged; only the log sees it in addition.
 #include "platform/ui_seam.h"
 
+#include <functional>
+
 namespace nx7::diag
 {
 
@@ -18,6 +20,9 @@ public:
         , m_log(log)
     {
     }
+
+    // Where the few answers worth a line in the log pane go (the owner's AddLog); none: file only.
+    void SetPaneLine(std::function<void(const QString&)> line) { m_paneLine = std::move(line); }
 
     MsgResult Message(const MessageRequest& request) override;
     void ProgressBegin(const ProgressRequest& request) override;
@@ -36,6 +41,7 @@ private:
     void Note(const QString& caption, const QString& text);
     UserInteraction& m_inner;
     LastingLog* m_log;
+    std::function<void(const QString&)> m_paneLine;
 };
 
 } // namespace nx7::diag

@@ -24,6 +24,11 @@ PreflightCheck Passed(PreflightCheckId id, const QString& summary)
     return {id, true, summary, {}};
 }
 
+PreflightCheck Unknown(PreflightCheckId id, const QString& summary)
+{
+    return {id, true, summary, {}, true};
+}
+
 PreflightCheck Failed(PreflightCheckId id, const QString& summary, CauseAction text)
 {
     return {id, false, summary, std::move(text)};
@@ -68,7 +73,8 @@ QStringList PreflightResult::LogLines() const
 {
     QStringList lines;
     for (const PreflightCheck& c : checks) {
-        lines << (c.passed ? QStringLiteral("OK: ") : QStringLiteral("NG: ")) + c.summary;
+        lines << (c.unknown ? QString() : (c.passed ? QStringLiteral("OK: ") : QStringLiteral("NG: "))) +
+                     c.summary;
         if (!c.passed)
             lines << c.text.Lines();
     }
@@ -112,8 +118,8 @@ PreflightResult RunNetworkPreflight(const NetworkView& view, const PreflightInpu
     // 2. The route to the board leaves through that adapter (not the wired LAN or a VPN).
     const std::optional<RouteInfo> route = view.RouteTo(input.board);
     if (!route) {
-        result.checks << Passed(PreflightCheckId::Route,
-                                QStringLiteral("ボード %1 への経路: 不明").arg(board));
+        result.checks << Unknown(PreflightCheckId::Route,
+                                 QStringLiteral("ボード %1 への経路: 不明").arg(board));
     } else if (!result.adapter.isEmpty() && route->adapter != result.adapter) {
         result.checks << Failed(
             PreflightCheckId::Route,
@@ -145,6 +151,8 @@ PreflightResult RunNetworkPreflight(const NetworkView& view, const PreflightInpu
         result.checks << Failed(PreflightCheckId::Firewall,
                                 QStringLiteral("ファイアウォール %1 が有効です").arg(FirewallName(fw.kind)),
                                 FirewallActive(fw, result.hostPort));
+    } else if (fw.kind == FirewallKind::Unknown && !fw.active) {
+        result.checks << Unknown(PreflightCheckId::Firewall, QStringLiteral("ファイアウォール: 不明"));
     } else {
         result.checks << Passed(
             PreflightCheckId::Firewall,

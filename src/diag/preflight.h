@@ -34,6 +34,8 @@ struct PreflightCheck {
     bool passed = true;
     QString summary;  // one line for the log: what was found
     CauseAction text; // empty when passed
+    // Passed only because nothing could be found out (the state is "不明"): logged without "OK:".
+    bool unknown = false;
 };
 
 struct PreflightResult {

@@ -23,6 +23,7 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent)
     , Panel2(new QFrame(this))
     , ProgressBar1(new QProgressBar(Panel2))
     , Button1(new QPushButton(QStringLiteral("&Cancel"), this))
+    , CloseNote(new QLabel(this))
 {
     setObjectName(QStringLiteral("Guage1Dlg"));
     setWindowTitle(QStringLiteral("変換実行中"));
@@ -32,6 +33,12 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent)
     Panel2->setObjectName(QStringLiteral("Panel2"));
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     Button1->setObjectName(QStringLiteral("Button1"));
+    CloseNote->setObjectName(QStringLiteral("CloseNote"));
+    CloseNote->setWordWrap(true);
+    CloseNote->setFixedWidth(309);
+    CloseNote->setAlignment(Qt::AlignCenter);
+    SetTextColour(CloseNote, BlueColour());
+    CloseNote->hide();
 
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setFixedWidth(309);
@@ -60,6 +67,7 @@ TGuage1Dlg::TGuage1Dlg(QWidget* parent)
     layout->addWidget(Label1, 0, Qt::AlignHCenter);
     layout->addLayout(bannerRow);
     layout->addWidget(Panel2);
+    layout->addWidget(CloseNote, 0, Qt::AlignHCenter);
     layout->addWidget(Button1, 0, Qt::AlignHCenter);
     // The window follows what the step shows, but the user cannot resize it.
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -98,18 +106,34 @@ void TGuage1Dlg::Finish()
     close();
 }
 
+void TGuage1Dlg::ExplainWhyItStays()
+{
+    // The write has its way out (the main window's close asks whether to give it up); other
+    // steps end by themselves within their time limit.
+    CloseNote->setText(
+        CT->isVisible()
+            ? QStringLiteral(
+                  "書き込み中はこの画面を閉じられません。中止するには、メインウィンドウを閉じてください。")
+            : QStringLiteral("処理中はこの画面を閉じられません。処理が終わると自動的に閉じます。"));
+    CloseNote->show();
+}
+
 void TGuage1Dlg::reject()
 {
     if (m_finishing)
         QDialog::reject();
+    else
+        ExplainWhyItStays();
 }
 
 void TGuage1Dlg::closeEvent(QCloseEvent* event)
 {
-    if (m_finishing)
+    if (m_finishing) {
         QDialog::closeEvent(event);
-    else
-        event->ignore();
+        return;
+    }
+    event->ignore();
+    ExplainWhyItStays();
 }
 
 void TGuage1Dlg::showEvent(QShowEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 // TGuage1Dlg: shown without blocking while a step runs. It has no close box and ignores Esc and
-// close requests, so it only disappears when the flow that showed it ends (Finish).
+// close requests, so it only disappears when the flow that showed it ends (Finish); a close
+// request makes it say why it stays (CloseNote).
 #include <QDialog>
 
 class QFrame;
@@ -32,6 +33,7 @@ public:
     QFrame* Panel2;
     QProgressBar* ProgressBar1;
     QPushButton* Button1; // no flow offers cancelling a step: callers hide it, it does nothing
+    QLabel* CloseNote;    // shown once the person tried to close the dialog
 
 public slots:
     void reject() override;
@@ -41,6 +43,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void ExplainWhyItStays();
     bool m_finishing = false;
 };
 

@@ -22,6 +22,11 @@ public:
 
     explicit TMsg1Dlg(QWidget* parent = nullptr);
 
+    // Grows the dialog so that every line of the detail pane shows without scrolling (wider for
+    // long lines, up to a limit, then taller), and shows the pane from its first line. Called when
+    // shown and again when the texts change while it shows.
+    void FitToText();
+
     QLabel* lMessage1;
     QLabel* lMessage2;
     QPlainTextEdit* Memo1;

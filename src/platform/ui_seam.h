@@ -29,6 +29,9 @@ struct MessageRequest {
     // The negative answer would only show the same dialog again: a headless run gives up
     // (answers positively) instead of looping.
     bool negativeRepeats = false;
+    // For questions whose "yes" aborts, overwrites or goes on despite a failed check: Enter answers
+    // No, as Esc does, so a stray key press never gives up a write.
+    bool defaultNo = false;
 };
 
 struct ProgressRequest {

@@ -342,6 +342,7 @@ bool WriteSequence::CheckNetwork()
             blocks << check.text.Block();
     }
     MessageRequest ask;
+    ask.defaultNo = true;
     ask.caption = QStringLiteral("ネットワークの確認");
     ask.text = QStringLiteral("書き込みの前のネットワークの確認で問題が見つかりました。\n\n") +
                blocks.join(QStringLiteral("\n\n")) + QStringLiteral("\n\nこのまま書き込みを続けますか？");

@@ -1,7 +1,9 @@
 #include "update/uploader_selection.h"
 
 #include "core/app_core.h"
+#include "platform/app_paths.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace nx7
@@ -35,7 +37,37 @@ bool IsAcceptableUploaderPath(const QString& path)
     return info.isFile() && IsUploaderFileName(info.fileName());
 }
 
-UploaderDialogRequest UploaderSelectionRequest(const QString& path)
+QString UploaderFileName(const QString& path)
+{
+    const QString name = QFileInfo(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))).fileName();
+    return name.isEmpty() ? QStringLiteral("espota.exe") : name;
+}
+
+QString NameUploaderIn(QString text, const QString& uploaderPath)
+{
+    const QString name = UploaderFileName(uploaderPath);
+    if (name.compare(QLatin1String("espota.exe"), Qt::CaseInsensitive) != 0)
+        text.replace(QLatin1String("espota.exe"), name);
+    return text;
+}
+
+QString PackagedUploaderPath()
+{
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    const QDir exeDir(ExecutableDir());
+    for (const QString& relative :
+         {QStringLiteral("../libexec/nx7ifbprog/espota"), QStringLiteral("../../tools/espota/espota")}) {
+        const QFileInfo candidate(QDir::cleanPath(exeDir.absoluteFilePath(relative)));
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.absoluteFilePath();
+    }
+    return QString();
+#endif
+}
+
+UploaderDialogRequest UploaderSelectionRequest(const QString& path, const QString& packaged)
 {
     UploaderDialogRequest r;
     r.caption = QStringLiteral("OTA書換ツールの選択");
@@ -51,12 +83,22 @@ UploaderDialogRequest UploaderSelectionRequest(const QString& path)
 #endif
     r.downloadNote = QStringLiteral("espota.exeは下記URLよりダウンロードしてください。");
     r.url = UploaderDownloadUrl();
+    if (!packaged.isEmpty()) {
+        // This program brings its own uploader: nothing to download.
+        r.prompt =
+            QStringLiteral("OTA書換ツール「%1」を選択してください。").arg(QFileInfo(packaged).fileName());
+        r.downloadNote =
+            QStringLiteral("このプログラムに付属のOTA書換ツール:\n") + QDir::toNativeSeparators(packaged);
+        r.url.clear();
+        if (!IsAcceptableUploaderPath(path))
+            r.path = QDir::toNativeSeparators(packaged);
+    }
     return r;
 }
 
 bool SelectUploader(AppCore& app, bool askOnCancel)
 {
-    UploaderDialogRequest request = UploaderSelectionRequest(app.Settings.App_ESPOta);
+    UploaderDialogRequest request = UploaderSelectionRequest(app.Settings.App_ESPOta, PackagedUploaderPath());
     for (;;) {
         const UploaderDialogResult result = app.Ui.UploaderDialog(request);
         if (result.result == 1) {
@@ -80,6 +122,7 @@ bool SelectUploader(AppCore& app, bool askOnCancel)
         question.caption = QStringLiteral("ファームウェア書き込みの中止");
         question.buttons = MsgButtons::YesNo;
         question.negativeRepeats = true;
+        question.defaultNo = true;
         if (app.Ui.Message(question) == MsgResult::Yes)
             return false;
     }

@@ -18,8 +18,23 @@ bool IsUploaderFileName(const QString& fileName);
 // True when a file (not a folder) exists at `path` and its name is an uploader's name.
 bool IsAcceptableUploaderPath(const QString& path);
 
-// The dialog's texts, with `path` in the path field.
-UploaderDialogRequest UploaderSelectionRequest(const QString& path);
+// The uploader's file name as the texts give it: the configured file's own name ("espota",
+// "espota.py"), or "espota.exe" when none is configured.
+QString UploaderFileName(const QString& path);
+
+// A text that names "espota.exe", naming the configured uploader's own file instead: unchanged
+// where that file is espota.exe (or none is configured).
+QString NameUploaderIn(QString text, const QString& uploaderPath);
+
+// The uploader that comes with this program, where it is: `libexec/nx7ifbprog/espota` under the
+// install prefix (the executable in its `bin/`), or the build's `tools/espota/espota` when run
+// from the build tree. Empty when there is none (always on Windows, where it is not shipped).
+QString PackagedUploaderPath();
+
+// The dialog's texts, with `path` in the path field. With a `packaged` uploader the dialog names
+// that one and offers it (in the path field unless `path` already is a usable uploader) instead
+// of the download link.
+UploaderDialogRequest UploaderSelectionRequest(const QString& path, const QString& packaged = {});
 
 // True when the user confirmed an acceptable file (then App_ESPOta holds it). With `askOnCancel`
 // a cancel asks whether to give up the write; without it a cancel gives up at once.

@@ -74,8 +74,14 @@ protected:
     {
         auto* box = qobject_cast<QMessageBox*>(d);
         seen.append(box ? box->text() : d->objectName());
+        if (box && box->text() == kQuestion)
+            questionDefaultsToNo = box->defaultButton() == box->button(QMessageBox::No);
         const CloseCase c = GetParam();
         QTimer::singleShot(0, d, [d, box, c] {
+            if (box && box->text() == kQuestion && c.answer == QMessageBox::NoButton) {
+                QTest::keyClick(box, Qt::Key_Return); // the person just presses Enter
+                return;
+            }
             if (box) {
                 box->button(box->text() == kQuestion                           ? c.answer
                             : box->standardButtons().testFlag(QMessageBox::Ok) ? QMessageBox::Ok
@@ -96,6 +102,7 @@ protected:
     SteadyTickClock clock{4.0};
     std::unique_ptr<TNX7IFBProgAppForm> window;
     QStringList seen;
+    bool questionDefaultsToNo = false;
 };
 
 TEST_P(CloseDuringWriteTest, QuestionDecides)
@@ -164,6 +171,19 @@ TEST_P(CloseDuringWriteTest, QuestionDecides)
     const QStringList log =
         window->findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText().split('\n');
     EXPECT_TRUE(log.contains(c.verdict)) << qPrintable(log.join(QLatin1Char('\n')));
+    EXPECT_TRUE(questionDefaultsToNo) << "Enter must not abort the write";
+    // The question and its answer are in the pane and in the run's log.
+    const QString asked = QStringLiteral("終了の確認: ") + kQuestion +
+                          (c.closed ? QStringLiteral(" → はい") : QStringLiteral(" → いいえ"));
+    EXPECT_TRUE(log.contains(asked)) << qPrintable(log.join(QLatin1Char('\n')));
+    const QDir logs(dir.filePath(QStringLiteral("Orvanta/log")));
+    const QStringList runLogs = logs.entryList({QStringLiteral("nx7ifbprog-*.log")}, QDir::Files);
+    ASSERT_EQ(runLogs.size(), 1);
+    QFile runLog(logs.filePath(runLogs.first()));
+    ASSERT_TRUE(runLog.open(QIODevice::ReadOnly));
+    const QString runText = QString::fromUtf8(runLog.readAll());
+    EXPECT_TRUE(runText.contains(kQuestion));
+    EXPECT_TRUE(runText.contains(asked));
 
     // The image is gone; the uploader too.
     EXPECT_TRUE(QDir(dir.filePath(QStringLiteral("Orvanta"))).entryList({QStringLiteral("UOf*")}).isEmpty());
@@ -193,6 +213,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CloseCase{"YesAbortsAndCloses", QMessageBox::Yes, true,
                                 QStringLiteral("NG:ファームウェアの書き込みを中止しました。")},
                       CloseCase{"NoLetsTheWriteFinish", QMessageBox::No, false,
+                                QStringLiteral("OK:ファームウェア書き込みが正常に完了しました。")},
+                      CloseCase{"EnterLetsTheWriteFinish", QMessageBox::NoButton, false,
                                 QStringLiteral("OK:ファームウェア書き込みが正常に完了しました。")}),
     [](const ::testing::TestParamInfo<CloseCase>& info) { return std::string(info.param.name); });
 

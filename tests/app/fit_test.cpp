@@ -10,6 +10,7 @@
 #include "dialogs/result_dialog.h"
 #include "discovery/device_list_window.h"
 #include "discovery/port_dialog.h"
+#include "netjoin/ap_join.h"
 #include "platform/app_paths.h"
 #include "support/qt_printers.h"
 #include "support/scripted_ui.h"
@@ -32,6 +33,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTabWidget>
@@ -279,6 +282,68 @@ TEST_F(WindowFit, MessageProgressAndUploaderDialogs)
     uploader.URL->setText(request.url);
     uploader.URL->show();
     EXPECT_EQ(Joined(ClippedWhenShown(uploader)), QString());
+
+    // Where the program brings its own uploader, the dialog names and offers it instead.
+    const UploaderDialogRequest own =
+        UploaderSelectionRequest(QString(), QStringLiteral("/home/user/.local/libexec/nx7ifbprog/espota"));
+    TInputDlg1 offered;
+    offered.setWindowTitle(own.caption);
+    offered.ST1->setText(own.prompt);
+    offered.EF1->setText(own.path);
+    offered.ST2->setText(own.downloadNote);
+    offered.ST2->show();
+    offered.URL->hide();
+    EXPECT_EQ(Joined(ClippedWhenShown(offered)), QString());
+}
+
+// The automatic join failed: the dialog turns into the manual one with the reason below the network
+// and password. All of it shows at once, from its first line, on the screen.
+TEST_F(WindowFit, JoinDialogFallbackShowsEveryLineWithoutScrolling)
+{
+    const QString ssid = QStringLiteral("NX7-IFB-0123456789AB");
+    const diag::CauseAction why =
+        netjoin::ExplainJoinFailure(netjoin::JoinFailure::Refused, ssid,
+                                    QStringLiteral("org.freedesktop.NetworkManager.network-control, "
+                                                   "org.freedesktop.NetworkManager.settings.modify.own"));
+    MessageDialogRequest request;
+    request.caption = QStringLiteral("OTA経由のアップデート開始");
+    request.message1 = QStringLiteral("パソコンをI/Fボードのアクセスポイントに自動で接続しています。");
+    request.message2 = QStringLiteral("しばらくお待ちください。");
+    const QStringList manualLines{QStringLiteral("SSID      : ") + ssid,
+                                  QStringLiteral("Password  : 0123456789abcdef"),
+                                  QStringLiteral("Version   : 3030KMT26 → 3030KMT27")};
+    request.whileShown = [&](MessageDialogRequest& shown, const std::function<void(const QString&)>&,
+                             const std::function<bool()>&) {
+        shown.message1 = QStringLiteral("パソコンを以下のWi-Fiアクセスポイント\nに接続してください。");
+        shown.message2 = QStringLiteral("接続完了後OKを押してください。\n書き込みが開始されます。");
+        shown.memoLines = manualLines + why.Lines();
+        return false;
+    };
+
+    QtUserInteraction ui(nullptr);
+    bool checked = false;
+    QtUserInteraction::beforeExec = [&](QDialog* d) {
+        // Runs after the work fell back to the manual texts (queued behind it), once laid out.
+        QTimer::singleShot(100, d, [&, d] {
+            auto* join = qobject_cast<TMsg1Dlg*>(d);
+            ASSERT_NE(join, nullptr);
+            EXPECT_EQ(join->Memo1->toPlainText(), (manualLines + why.Lines()).join(QLatin1Char('\n')));
+            EXPECT_EQ(join->Memo1->verticalScrollBar()->maximum(), 0) << "every line without scrolling";
+            EXPECT_EQ(join->Memo1->verticalScrollBar()->value(), 0);
+            EXPECT_EQ(join->Memo1->horizontalScrollBar()->maximum(), 0);
+            EXPECT_EQ(Joined(Clipped(join)), QString());
+            EXPECT_GE(join->width(), TMsg1Dlg::DesignSize.width());
+            if (const QScreen* screen = join->screen()) {
+                EXPECT_TRUE(screen->availableGeometry().contains(join->frameGeometry()))
+                    << join->frameGeometry().width() << "x" << join->frameGeometry().height();
+            }
+            checked = true;
+            join->OKBtn->click();
+        });
+    };
+    EXPECT_EQ(ui.MessageDialog(request), TMsg1Dlg::ResultOk);
+    QtUserInteraction::beforeExec = {};
+    EXPECT_TRUE(checked);
 }
 
 TEST_F(WindowFit, PortDialogAndDeviceList)

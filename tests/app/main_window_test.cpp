@@ -30,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -159,6 +160,17 @@ protected:
     }
 
     QPlainTextEdit* Memo() { return Find<QPlainTextEdit>("Memo1"); }
+
+    // This run's log file (the only one in the test's settings folder).
+    QString RunLogText() const
+    {
+        const QDir logs(dir.filePath(QStringLiteral("Orvanta/log")));
+        const QStringList files = logs.entryList({QStringLiteral("nx7ifbprog-*.log")}, QDir::Files);
+        if (files.size() != 1)
+            return QString();
+        QFile run(logs.filePath(files.first()));
+        return run.open(QIODevice::ReadOnly) ? QString::fromUtf8(run.readAll()) : QString();
+    }
 
     QTemporaryDir dir;
     QString ini;
@@ -355,6 +367,48 @@ TEST_F(MainWindowTest, LogCopiesSavedLogRunLogAndSupportZip)
     const QString content = QString::fromUtf8(unzip.readAllStandardOutput());
     EXPECT_TRUE(content.contains(QStringLiteral("second line")));
     expectNoPassword(content, "the support zip");
+}
+
+// "ログを保存..." proposes the run's own file name (its start time), as the run's log file has it.
+TEST_F(MainWindowTest, SaveLogProposesTheRunsFileName)
+{
+    Window();
+    const QDir logs(dir.filePath(QStringLiteral("Orvanta/log")));
+    const QStringList files = logs.entryList({QStringLiteral("nx7ifbprog-*.log")}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const QString proposed = Window().ProposedLogFileName();
+    EXPECT_EQ(QFileInfo(proposed).fileName(), files.first());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^nx7ifbprog-\\d{8}-\\d{6}(-\\d+)?\\.log$"))
+                    .match(QFileInfo(proposed).fileName())
+                    .hasMatch())
+        << qPrintable(proposed);
+    EXPECT_NE(QFileInfo(proposed).absolutePath(), logs.absolutePath()) << "not over the run's own log";
+}
+
+// Aligned labels in the log (the version and board tables) need a fixed-width face.
+TEST_F(MainWindowTest, LogPaneUsesAFixedWidthFont)
+{
+    const QFontMetrics fm(Memo()->font());
+    EXPECT_EQ(fm.horizontalAdvance(QStringLiteral("iiiiiiii")),
+              fm.horizontalAdvance(QStringLiteral("MMMMMMMM")))
+        << qPrintable(QFontInfo(Memo()->font()).family());
+    EXPECT_EQ(fm.horizontalAdvance(QStringLiteral("ID   : ")),
+              fm.horizontalAdvance(QStringLiteral("SSID : ")));
+}
+
+// The label above the path names the configured uploader's own file; without one, the usual name.
+TEST_F(MainWindowTest, UploaderLabelNamesTheConfiguredFile)
+{
+    auto* label = Find<QLabel>("Label1");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), QStringLiteral("実行ファイル(espota.exe)"));
+    const auto& show = Window().Core().View.showUploaderPath;
+    ASSERT_TRUE(show);
+    show(QStringLiteral("/usr/libexec/nx7ifbprog/espota"));
+    EXPECT_EQ(label->text(), QStringLiteral("実行ファイル(espota)"));
+    EXPECT_EQ(Find<QLineEdit>("Sel_espota")->text(), QStringLiteral("/usr/libexec/nx7ifbprog/espota"));
+    show(QStringLiteral("C:\\ツール\\espota.exe"));
+    EXPECT_EQ(label->text(), QStringLiteral("実行ファイル(espota.exe)"));
 }
 
 TEST_F(MainWindowTest, SettingsFolderBesideTheExecutableAndDefaultsWithoutAFile)
@@ -671,6 +725,7 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     Window().Core().VerboseLog = true;
     ASSERT_TRUE(ShowAndVerify(&ready));
     ASSERT_TRUE(ready) << qPrintable(script.seen.join(QLatin1Char('\n')));
+    EXPECT_EQ(Window().statusBar()->currentMessage(), QString()) << "the check's title went with its step";
     const QStringList startLog = LinesOf(Memo());
     EXPECT_TRUE(startLog.contains(QStringLiteral("Find NX7 IFB")));
     EXPECT_TRUE(startLog.contains(QStringLiteral("COM Port : COM9")));
@@ -791,6 +846,10 @@ TEST_F(BoardWindowTest, WriteWithCtrlSAndTheCommandStaysWithdrawn)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&Window()));
     QTest::keyClick(&Window(), Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(script.seen, (QStringList{"OpenCom1Dlg", "Msg1Dlg", "ResultDlg", "Msg1Dlg"}));
+    // The cancel is in the pane and in the run's log, not only the dialog's texts.
+    const QString cancelled = QStringLiteral("「OTA経由のアップデート開始」はキャンセルされました。");
+    EXPECT_TRUE(LinesOf(Memo()).contains(cancelled));
+    EXPECT_TRUE(RunLogText().contains(cancelled));
     // The board restarted by the last write is heard again first.
     EXPECT_EQ(sim.Requests().mid(afterWrite),
               (QStringList{"GetMode", "GetApInfo", "SetOtaMode(02 01)", "Restart"}));
@@ -812,7 +871,10 @@ TEST_F(BoardWindowTest, ContinuousWriteRunsUntilTheStopButton)
     ASSERT_TRUE(ShowAndVerify(&ready));
     ASSERT_TRUE(ready) << qPrintable(script.seen.join(QLatin1Char('\n')));
     script.On(QStringLiteral("Msg1Dlg"), DialogScript::Click(QStringLiteral("OKBtn")));
-    script.On(QStringLiteral("ResultDlg"), DialogScript::Click(QStringLiteral("Button1")));
+    // Nobody clicks the result boxes: board after board they close by themselves.
+    script.On(QStringLiteral("ResultDlg"), [](QDialog*) {});
+    const int closeAfter = TNX7IFBProgAppForm::LoopResultCloseMs;
+    TNX7IFBProgAppForm::LoopResultCloseMs = 200;
     auto* stop = Find<QToolButton>("StopContinuous");
     ASSERT_NE(stop, nullptr);
     EXPECT_FALSE(stop->isVisible());
@@ -831,6 +893,7 @@ TEST_F(BoardWindowTest, ContinuousWriteRunsUntilTheStopButton)
     });
     Find<QAction>("ContinuousWrite")->trigger();
     sampler->stop();
+    TNX7IFBProgAppForm::LoopResultCloseMs = closeAfter;
 
     EXPECT_TRUE(clicked);
     EXPECT_TRUE(shownWhileRunning);

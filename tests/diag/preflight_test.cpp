@@ -50,6 +50,24 @@ TEST(Preflight, JoinedPcPassesAndPinsAddressAndPort)
         EXPECT_TRUE(line.startsWith(QStringLiteral("OK: "))) << line.toStdString();
 }
 
+// What could not be found out is said as "不明", never as a passed "OK:" check; it does not stop
+// the write either.
+TEST(Preflight, UnknownFirewallAndRouteAreNotReportedAsOk)
+{
+    FakeNetwork net = JoinedPc();
+    net.firewall = FirewallState{FirewallKind::Unknown, false, {}, {}, {}, {}};
+    net.route.reset();
+    const PreflightResult r = RunNetworkPreflight(net, Input());
+    EXPECT_TRUE(r.AllPassed());
+    const QStringList lines = r.LogLines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("ファイアウォール: 不明"))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("ボード 192.168.4.1 への経路: 不明")))
+        << lines.join('\n').toStdString();
+    for (const QString& line : lines)
+        EXPECT_FALSE(line.startsWith(QStringLiteral("OK: ")) && line.contains(QStringLiteral("不明")))
+            << line.toStdString();
+}
+
 TEST(Preflight, PortZeroLeavesThePortToTheUploader)
 {
     EXPECT_EQ(OtaHostPortFromSetting(0), 0);

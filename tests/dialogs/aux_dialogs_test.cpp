@@ -72,6 +72,39 @@ TEST(GuageDialog, HasNoCloseBoxAndIgnoresCloseAndEsc)
     EXPECT_FALSE(dlg.isVisible());
 }
 
+// A close the dialog refuses is answered with why, and for the write with the way out.
+TEST(GuageDialog, RefusedCloseSaysWhyItStays)
+{
+    struct Case {
+        bool write;
+        Qt::Key key; // 0: the window's close
+        QString says;
+    };
+    const Case cases[] = {
+        {false, Qt::Key_Escape,
+         QStringLiteral("処理中はこの画面を閉じられません。処理が終わると自動的に閉じます。")},
+        {true, Qt::Key(0),
+         QStringLiteral(
+             "書き込み中はこの画面を閉じられません。中止するには、メインウィンドウを閉じてください。")},
+    };
+    for (const Case& c : cases) {
+        TGuage1Dlg dlg;
+        dlg.Button1->hide();
+        dlg.CT->setVisible(c.write);
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        EXPECT_FALSE(dlg.CloseNote->isVisible()) << "nothing to explain before a close was tried";
+        if (c.key)
+            QTest::keyClick(&dlg, c.key);
+        else
+            dlg.close();
+        EXPECT_TRUE(dlg.isVisible());
+        EXPECT_TRUE(dlg.CloseNote->isVisible());
+        EXPECT_EQ(dlg.CloseNote->text(), c.says);
+        dlg.Finish();
+    }
+}
+
 TEST(GuageDialog, MarqueeThenPercentKeepsTheDots)
 {
     TGuage1Dlg dlg;

@@ -127,6 +127,37 @@ TEST_F(QtUiTest, MessageBoxCaptionIconButtonsAndAnswer)
     }
 }
 
+// Enter takes the default button: "はい" for an ordinary question, "いいえ" where yes would abort,
+// overwrite or go on despite a failed check. Esc is "いいえ" in both.
+TEST_F(QtUiTest, EnterAnswersTheDefaultAndAQuestionMarkedSafeDefaultsToNo)
+{
+    struct Case {
+        bool defaultNo;
+        Qt::Key key;
+        QMessageBox::StandardButton defaultButton;
+        MsgResult expected;
+    };
+    const Case cases[] = {
+        {false, Qt::Key_Return, QMessageBox::Yes, MsgResult::Yes},
+        {false, Qt::Key_Escape, QMessageBox::Yes, MsgResult::No},
+        {true, Qt::Key_Return, QMessageBox::No, MsgResult::No},
+        {true, Qt::Key_Enter, QMessageBox::No, MsgResult::No},
+        {true, Qt::Key_Escape, QMessageBox::No, MsgResult::No},
+    };
+    for (const Case& c : cases) {
+        MessageRequest request{"書き込み中です。中止して終了しますか？", "終了の確認", MsgIcon::Question,
+                               MsgButtons::YesNo};
+        request.defaultNo = c.defaultNo;
+        script = [&](QDialog* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->defaultButton(), box->button(c.defaultButton)) << c.defaultNo;
+            QTest::keyClick(box, c.key);
+        };
+        EXPECT_EQ(ui.Message(request), c.expected) << c.defaultNo << " key " << c.key;
+    }
+}
+
 TEST_F(QtUiTest, MessageBoxOwnershipAndDisabledMainWindow)
 {
     QWindow* owner = nullptr;
@@ -167,6 +198,22 @@ TEST_F(QtUiTest, ProgressDialogLifecycle)
     EXPECT_EQ(ui.CurrentProgress(), nullptr);
     ui.ProgressEnd(); // no dialog: harmless
     main.setEnabled(true);
+}
+
+// The step's title in the status bar does not outlive the step; a status set by someone else stays.
+TEST_F(QtUiTest, StatusBarStepTitleGoesWithItsProgressDialog)
+{
+    const QString title = "------- Check WiFi AP Connection ----------";
+    ui.SetStatusText(title);
+    ui.ProgressBegin({"しばらくお待ちください", title, false, false});
+    EXPECT_EQ(main.statusBar()->currentMessage(), title);
+    ui.ProgressEnd();
+    EXPECT_EQ(main.statusBar()->currentMessage(), QString());
+
+    ui.ProgressBegin({"しばらくお待ちください", title, false, false});
+    ui.SetStatusText("書き込み中");
+    ui.ProgressEnd();
+    EXPECT_EQ(main.statusBar()->currentMessage(), "書き込み中");
 }
 
 TEST_F(QtUiTest, ProgressForTheWriteShowsBannerDotsAndPercent)
@@ -308,6 +355,38 @@ TEST_F(QtUiTest, ResultDialogShowsVerdictInColourCentredOnTheMainWindow)
     };
     ui.ResultDialog({"書き込み結果", "OK", 0x123456, "\n完了"});
     EXPECT_LE((dialogCentre - main.frameGeometry().center()).manhattanLength(), 4);
+}
+
+// Board after board the result box closes by itself: the loop (and its "停止") goes on without a
+// click. Otherwise it waits for one.
+TEST_F(QtUiTest, ResultDialogClosesByItselfWhenAskedTo)
+{
+    ui.SetResultCloseAfterMs(100);
+    QElapsedTimer t;
+    t.start();
+    bool closedForIt = false;
+    script = [&](QDialog* d) {
+        // Nobody clicks; only a box that stays is closed here, late, so the test cannot hang.
+        QTimer::singleShot(5000, d, [&, d] {
+            closedForIt = true;
+            d->reject();
+        });
+    };
+    ui.ResultDialog({"書き込み結果", "OK", 0x0000FF, "\n完了"});
+    EXPECT_FALSE(closedForIt);
+    EXPECT_LT(t.elapsed(), 5000);
+    EXPECT_EQ(shown, QStringList{"ResultDlg"});
+
+    ui.SetResultCloseAfterMs(0);
+    bool stillOpen = false;
+    script = [&](QDialog* d) {
+        QTimer::singleShot(400, d, [&, d] {
+            stillOpen = d->isVisible();
+            qobject_cast<TResultDlg*>(d)->Button1->click();
+        });
+    };
+    ui.ResultDialog({"書き込み結果", "OK", 0x0000FF, "\n完了"});
+    EXPECT_TRUE(stillOpen);
 }
 
 TEST_F(QtUiTest, PortDialogRoundTrip)

@@ -1356,6 +1356,7 @@ TEST_F(OtaFlowTest, FailedNetworkCheckAsksAndNoEndsTheWriteBeforeTheUploader)
     const MessageRequest& ask = ui.messages.first();
     EXPECT_EQ(ask.buttons, MsgButtons::YesNo);
     EXPECT_EQ(ask.caption, QStringLiteral("ネットワークの確認"));
+    EXPECT_TRUE(ask.defaultNo) << "Enter must not go on despite the failed check";
     EXPECT_TRUE(ask.text.contains(QStringLiteral("原因: ")) &&
                 ask.text.contains(QStringLiteral("192.168.4.1")) &&
                 ask.text.contains(QStringLiteral("対処: ")))

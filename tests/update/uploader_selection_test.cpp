@@ -1,11 +1,13 @@
 // The uploader selection loop around a scripted dialog.
 #include "core/app_core.h"
+#include "platform/app_paths.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 #include "update/uploader_selection.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -29,6 +31,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
+        // No uploader comes with this "program": the dialog asks as it always did.
+        SetExecutablePathOverride(dir.filePath(QStringLiteral("bin/nx7ifbprog")));
         for (const char* name : {"ESPOTA.EXE", "espota.exe.bak", "espota.exe ", "espota.py", "espota",
                                  "Espota.Py", "my-espota.exe"})
             Touch(QString::fromLatin1(name));
@@ -43,6 +47,7 @@ protected:
             return next;
         };
     }
+    void TearDown() override { SetExecutablePathOverride(QString()); }
     void Touch(const QString& name)
     {
         QFile f(dir.filePath(name));
@@ -131,6 +136,7 @@ TEST_F(UploaderSelectionTest, CancelAtStartUpAsksAndNoShowsTheDialogAgain)
         EXPECT_EQ(m.text, kGiveUp);
         EXPECT_EQ(m.caption, QStringLiteral("ファームウェア書き込みの中止"));
         EXPECT_EQ(m.buttons, MsgButtons::YesNo);
+        EXPECT_TRUE(m.defaultNo) << "Enter must not give up the write";
         EXPECT_TRUE(m.ownedByMainWindow);
     }
 }
@@ -149,5 +155,90 @@ TEST_F(UploaderSelectionTest, MenuCancelGivesUpSilentlyAndShowsTheUnchangedPath)
     N7Click(app);
     EXPECT_EQ(shown.last(), Path("espota"));
 }
+
+TEST_F(UploaderSelectionTest, TheUploadersOwnFileNameForTheTexts)
+{
+    EXPECT_EQ(UploaderFileName(QString()), QStringLiteral("espota.exe"));
+    EXPECT_EQ(UploaderFileName(QStringLiteral("C:\\ツール\\espota.exe")), QStringLiteral("espota.exe"));
+    EXPECT_EQ(UploaderFileName(QStringLiteral("/usr/libexec/nx7ifbprog/espota")), QStringLiteral("espota"));
+    EXPECT_EQ(UploaderFileName(QStringLiteral("/opt/esp/espota.py")), QStringLiteral("espota.py"));
+}
+
+// The NG texts name the uploader that ran; where it is espota.exe they stay as they are.
+TEST_F(UploaderSelectionTest, NgTextsNameTheConfiguredUploader)
+{
+    const QString ng = QStringLiteral("NG: ERROR espota.exe");
+    const QString detail =
+        QStringLiteral("\nespota.exeでエラーが発生しました。\n\n接続製品とソフトを再起動してください。");
+    EXPECT_EQ(NameUploaderIn(ng, QString()), ng);
+    EXPECT_EQ(NameUploaderIn(ng, QStringLiteral("C:\\tools\\ESPOTA.EXE")), ng);
+    EXPECT_EQ(NameUploaderIn(ng, QStringLiteral("/usr/libexec/nx7ifbprog/espota")),
+              QStringLiteral("NG: ERROR espota"));
+    EXPECT_EQ(
+        NameUploaderIn(detail, QStringLiteral("/opt/esp/espota.py")),
+        QStringLiteral("\nespota.pyでエラーが発生しました。\n\n接続製品とソフトを再起動してください。"));
+}
+
+#ifndef Q_OS_WIN
+// The uploader that comes with the program is found beside an installed executable (prefix/bin and
+// prefix/libexec/nx7ifbprog) and in the build tree (src/app and tools/espota); an uploader that
+// cannot be run, or none, is not offered.
+TEST_F(UploaderSelectionTest, PackagedUploaderInstalledOrInTheBuildTree)
+{
+    const auto make = [this](const QString& relative, bool executable) {
+        const QString path = dir.filePath(relative);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setPermissions(executable ? (QFileDevice::ReadOwner | QFileDevice::ExeOwner)
+                                    : QFileDevice::ReadOwner);
+        return QDir::cleanPath(path);
+    };
+    struct Case {
+        const char* exe;
+        const char* uploader;
+        bool executable;
+        bool found;
+    };
+    const Case cases[] = {
+        {"usr/bin/nx7ifbprog", "usr/libexec/nx7ifbprog/espota", true, true},
+        {"build/src/app/nx7ifbprog", "build/tools/espota/espota", true, true},
+        {"plain/bin/nx7ifbprog", "plain/libexec/nx7ifbprog/espota", false, false},
+        {"none/bin/nx7ifbprog", nullptr, false, false},
+    };
+    for (const Case& c : cases) {
+        SetExecutablePathOverride(dir.filePath(QString::fromLatin1(c.exe)));
+        const QString uploader = c.uploader ? make(QString::fromLatin1(c.uploader), c.executable) : QString();
+        EXPECT_EQ(PackagedUploaderPath(), c.found ? uploader : QString()) << c.exe;
+    }
+}
+
+// Offered: the dialog names the program's own uploader, puts it in the path field and sends nobody
+// to a download page; a path already usable is left as it is.
+TEST_F(UploaderSelectionTest, DialogOffersTheProgramsOwnUploader)
+{
+    const QString own = dir.filePath(QStringLiteral("usr/libexec/nx7ifbprog/espota"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(own).path()));
+    {
+        QFile f(own);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    SetExecutablePathOverride(dir.filePath(QStringLiteral("usr/bin/nx7ifbprog")));
+
+    replies.push_back({1, own});
+    EXPECT_TRUE(SelectUploader(app, true));
+    EXPECT_EQ(app.Settings.App_ESPOta, own);
+    ASSERT_EQ(ui.uploaderDialogs.size(), 1);
+    const UploaderDialogRequest& r = ui.uploaderDialogs.first();
+    EXPECT_EQ(r.prompt, QStringLiteral("OTA書換ツール「espota」を選択してください。"));
+    EXPECT_EQ(r.path, own) << "the missing /old/espota.exe is replaced by the offer";
+    EXPECT_TRUE(r.url.isEmpty());
+    EXPECT_EQ(r.downloadNote, QStringLiteral("このプログラムに付属のOTA書換ツール:\n") + own);
+
+    const UploaderDialogRequest kept = UploaderSelectionRequest(Path("espota.py"), own);
+    EXPECT_EQ(kept.path, Path("espota.py"));
+}
+#endif
 
 } // namespace
