@@ -2,6 +2,7 @@
 
 #include "core/app_core.h"
 #include "platform/ui_seam.h"
+#include "update/uploader_selection.h"
 
 namespace nx7
 {
@@ -121,7 +122,9 @@ void ShowWriteResult(AppCore& app, WriteOutcome outcome, const QString& why)
     request.caption = QStringLiteral("書き込み結果");
     request.verdict = texts.verdict;
     request.verdictRgb = texts.verdictRgb;
-    request.detail = why.isEmpty() ? texts.detail : texts.detail + QStringLiteral("\n\n") + why;
+    // The uploader as the person configured it: "espota.exe" in the text names its real file.
+    request.detail = NameUploaderIn(
+        why.isEmpty() ? texts.detail : texts.detail + QStringLiteral("\n\n") + why, app.Settings.App_ESPOta);
     app.Ui.ResultDialog(request);
 }
 

@@ -84,7 +84,8 @@ struct WriteResultTexts {
 };
 WriteResultTexts WriteResultFor(WriteOutcome outcome);
 
-// The result dialog of a write; `why` (the cause-and-action lines) goes below the fixed text.
+// The result dialog of a write; `why` (the cause-and-action lines) goes below the fixed text. Where
+// the text names "espota.exe", it names the configured uploader's own file.
 void ShowWriteResult(AppCore& app, WriteOutcome outcome, const QString& why = QString());
 
 } // namespace nx7

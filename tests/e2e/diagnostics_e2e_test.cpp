@@ -90,9 +90,8 @@ TEST_F(DiagnosticsE2E, RefusedPasswordIsNamedBesideTheOldAdviceAndKeptInTheLogWi
     EXPECT_TRUE(why.at(1).startsWith(QStringLiteral("対処: ")));
     // The result dialog: the fixed text, then the same lines.
     EXPECT_TRUE(r.err.contains(
-        QStringLiteral(
-            "[書き込み結果] "
-            "NG\nespota.exeでエラーが発生しました。\n\n接続製品とソフトを再起動してください。\n\n") +
+        QStringLiteral("[書き込み結果] "
+                       "NG\nespotaでエラーが発生しました。\n\n接続製品とソフトを再起動してください。\n\n") +
         why.join(QLatin1Char('\n'))))
         << qPrintable(r.err);
     // The write question showed what would change.

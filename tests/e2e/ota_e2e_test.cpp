@@ -81,7 +81,7 @@ TEST_F(OtaE2E, WrongPasswordOnTheBoardEndsWithTheUploaderError)
     // The uploader's error line: no Wi-Fi address on the board's network, so the runner stops.
     EXPECT_TRUE(r.out.join(QLatin1Char('\n')).contains(QStringLiteral("Authentication Failed")))
         << qPrintable(r.out.join(QLatin1Char('\n')));
-    EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] NG\nespota.exeでエラーが発生しました。")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("[書き込み結果] NG\nespotaでエラーが発生しました。")));
 }
 
 // The project's own uploader takes the upload password from its environment: no command line, not

@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"NX7IFBPROG_ADAPTERS=Wi-Fi=169.254.7.9;eth0=192.168.0.5"},
                   {"--yes"},
                   1,
-                  "NG\nespota.exeでエラーが発生しました。",
+                  "NG\nespotaでエラーが発生しました。",
                   {"IPv4:169.254.7.9", "PC側IPアドレスの自動割付に失敗しました。",
                    "PCのセキュリティ設定などを確認してください。", "NG: ERROR espota.exe", kAbortLine},
                   true},

@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -267,9 +268,17 @@ protected:
         return names;
     }
 
+    // The result box's fixed text of `outcome`, naming the configured uploader (its file is "espota").
+    QString FixedDetail(WriteOutcome outcome) const
+    {
+        QString text = WriteResultFor(outcome).detail;
+        return text.replace(QStringLiteral("espota.exe"), QFileInfo(app.Settings.App_ESPOta).fileName());
+    }
+
     void ExpectResult(WriteOutcome outcome)
     {
-        const WriteResultTexts texts = WriteResultFor(outcome);
+        WriteResultTexts texts = WriteResultFor(outcome);
+        texts.detail = FixedDetail(outcome);
         ASSERT_EQ(ui.results.size(), 1);
         EXPECT_EQ(ui.results.first().caption, QStringLiteral("書き込み結果"));
         EXPECT_EQ(ui.results.first().verdict, texts.verdict);
@@ -1031,8 +1040,8 @@ TEST_P(OtaFlowWhyTest, CauseAndActionFollowTheFixedTexts)
         EXPECT_LT(at, cause) << line.toStdString();
     }
     // The result box: its fixed text, then the same two lines.
-    EXPECT_EQ(ui.results.first().detail, WriteResultFor(c.outcome).detail + QStringLiteral("\n\n") +
-                                             causeLine + QLatin1Char('\n') + actionLine);
+    EXPECT_EQ(ui.results.first().detail,
+              FixedDetail(c.outcome) + QStringLiteral("\n\n") + causeLine + QLatin1Char('\n') + actionLine);
 }
 
 const QString kNoWifi = QStringLiteral("Wi-Fi=192.168.1.20");
