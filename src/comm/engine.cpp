@@ -410,16 +410,9 @@ void TTComXDlg::SaveComDebug()
     const QString& path = d->SettingsPath;
     if (path.isEmpty())
         return;
-    if (QFileInfo::exists(path)) {
-        // Read-only: the owner's write bit is clear (so it holds for root too).
-        if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
-            return;
-    } else {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            return;
-        file.close();
-    }
+    // Read-only: the owner's write bit is clear (so it holds for root too).
+    if (QFileInfo::exists(path) && !(QFile::permissions(path) & QFileDevice::WriteOwner))
+        return;
     IniFile ini;
     if (!ini.Load(path))
         return;
@@ -439,7 +432,10 @@ void TTComXDlg::SaveComDebug()
     ini.WriteInteger(kComDebug, QStringLiteral("IDNo"), IDNo);
     ini.WriteInteger(kComDebug, QStringLiteral("fDispCont1"), DispCont1);
     ini.WriteInteger(kComDebug, QStringLiteral("MAX_REC_NO"), MaxRecNo);
-    ini.Save(path); // a failure leaves the file as it was
+    // A failure leaves the file as it was; a write that failed (a full disk) is said once.
+    const FileSaveResult saved = ini.Write(path);
+    if (saved.kind == FileSaveResult::Kind::WriteFailed)
+        ReportIniSaveFailure(d->Ui, path, saved.cause);
 }
 
 void TTComXDlg::TraceLine(const QString& text, bool force)
