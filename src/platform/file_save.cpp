@@ -76,8 +76,10 @@ FileSaveResult RewriteInPlace(const QString& path, const QByteArray& bytes)
 
 } // namespace
 
-QString FileErrorCause(int errorNumber, const QString& systemText)
+QString FileErrorCause(int errorNumber, const QString& qtText)
 {
+    // A short write is no error to Qt ("Unknown error"); the system's number says what happened.
+    const QString systemText = errorNumber != 0 ? qt_error_string(errorNumber) : qtText;
     QString known;
     switch (errorNumber) {
     case ENOSPC:

@@ -45,7 +45,8 @@ FileSaveResult SaveWholeFile(const QString& path, const QByteArray& bytes,
 bool AppendWhole(QFile& file, const QByteArray& bytes, QString* cause = nullptr);
 
 // The reason of the last failed file operation (`errorNumber` is errno where the system gives
-// it, else 0) in words for the person, with the system's own text after it.
-QString FileErrorCause(int errorNumber, const QString& systemText);
+// it, else 0, and then Qt's `qtText` is used) in words for the person, with the system's own text
+// after it.
+QString FileErrorCause(int errorNumber, const QString& qtText);
 
 } // namespace nx7

@@ -4,7 +4,7 @@
 #include "platform/app_paths.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
-#include "update/output_limiter.h"
+#include "diag/output_limiter.h"
 #include "update/tool_runner.h"
 
 #include <QDir>
