@@ -152,7 +152,7 @@ public:
                 // Late or foreign: not the answer to what is being waited for.
                 q.TraceLine(
                     QStringLiteral("要求と一致しない応答を無視: ") +
-                    QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length))).trimmed());
+                    QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length))).trimmed());
             }
         } else if (const int kind = codec::ReplyKindForCode(code); kind >= 0) {
             q.ReplyKind = kind;
@@ -178,7 +178,7 @@ public:
             return;
         MessageRequest box;
         box.text = QStringLiteral("SUM EEROR: ") +
-                   QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length - 1)));
+                   QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length - 1)));
         box.caption = QStringLiteral("確認");
         box.icon = MsgIcon::Question;
         box.buttons = MsgButtons::Yes;
@@ -572,7 +572,7 @@ std::vector<std::uint8_t> TTComXDlg::SendRequest(const std::vector<std::uint8_t>
     if (frame.empty())
         return frame;
     if (traceTx)
-        TraceLine(QString::fromLatin1(codec::HexBytes(frame.data(), frame.size())));
+        TraceLine(QString::fromLatin1(codec::TraceHex(frame.data(), frame.size())));
     SendFrame(frame.data(), static_cast<int>(frame.size()));
     return frame;
 }
