@@ -154,7 +154,7 @@ void LastingLog::Write(const QString& tag, const QString& text)
     if (!m_file.isOpen())
         return;
     // No password goes to disk, whatever the diagnostic switch says: a log file travels.
-    const QString shown = MaskSecrets(text, m_secretsSource ? m_secrets + m_secretsSource() : m_secrets);
+    const QString shown = MaskForFile(text, m_secretsSource ? m_secrets + m_secretsSource() : m_secrets);
     const QString stamp = m_clock().toString(QStringLiteral("HH:mm:ss.zzz ")) + tag;
     QString out;
     if (m_lostEntries > 0)
