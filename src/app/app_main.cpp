@@ -20,7 +20,7 @@ namespace
 const char* const kUsage =
     "Usage: nx7ifbprog [--verbose]\n"
     "       nx7ifbprog --headless [--write [--repeat]] [--yes | --no] [--verbose] [--port COM<n>]\n"
-    "       nx7ifbprog --support-bundle FILE.zip\n"
+    "       nx7ifbprog --support-bundle FILE.zip [--force]\n"
     "       nx7ifbprog --help | --version\n"
     "\n"
     "  --headless     run the start-up check (and the write) without a window; log lines go to\n"
@@ -34,7 +34,10 @@ const char* const kUsage =
     "  --port COM<n>  the port to accept in the port dialog (default: the configured one)\n"
     "  --support-bundle FILE.zip\n"
     "                 save the support information (logs, settings with passwords masked,\n"
-    "                 versions, network, serial ports, firewall) into FILE.zip and exit\n"
+    "                 versions, network, serial ports, firewall) into FILE.zip and exit; an\n"
+    "                 existing FILE.zip is left as it is (exit status 1) unless --force is given,\n"
+    "                 a symbolic link never written through\n"
+    "  --force        with --support-bundle: replace an existing FILE.zip\n"
     "\n"
     "Exit status: 0 ready (and, with --write, verdict OK); 1 otherwise; 2 unusable arguments;\n"
     "             with --repeat 0 only when every board was written and OK;\n"
@@ -47,8 +50,9 @@ struct Arguments {
     bool help = false;
     bool version = false;
     bool no = false;
-    QString bundle;  // --support-bundle FILE.zip
-    QString unknown; // the first option the tool does not know, named in the error
+    QString bundle;     // --support-bundle FILE.zip
+    bool force = false; // --force: the bundle may replace an existing file
+    QString unknown;    // the first option the tool does not know, named in the error
     nx7::HeadlessOptions options;
 };
 
@@ -76,6 +80,8 @@ bool Parse(int argc, char** argv, Arguments& args)
             args.options.port = QString::fromLocal8Bit(argv[++i]);
         else if (a.startsWith(QLatin1String("--port=")))
             args.options.port = a.mid(7);
+        else if (a == QLatin1String("--force"))
+            args.force = true;
         else if (a == QLatin1String("--support-bundle") && i + 1 < argc)
             args.bundle = QString::fromLocal8Bit(argv[++i]);
         else if (a.startsWith(QLatin1String("--support-bundle=")))
@@ -93,6 +99,9 @@ bool Parse(int argc, char** argv, Arguments& args)
     // The bundle is a run of its own: no board, no window.
     if (!args.bundle.isEmpty() &&
         (args.options.write || args.options.yes || args.no || !args.options.port.isEmpty()))
+        return false;
+    // Only the bundle replaces a file on request.
+    if (args.force && args.bundle.isEmpty())
         return false;
     if (!args.options.port.isEmpty()) {
         bool ok = false;
@@ -132,7 +141,7 @@ int RunApplication(int argc, char** argv)
 
     if (!args.bundle.isEmpty()) {
         QCoreApplication app(argc, argv);
-        return nx7::RunSupportBundle(args.bundle, QStringLiteral(NX7_VERSION));
+        return nx7::RunSupportBundle(args.bundle, QStringLiteral(NX7_VERSION), args.force);
     }
     if (args.headless) {
         QCoreApplication app(argc, argv);

@@ -11,6 +11,9 @@
 #include "platform/helpers.h"
 #include "update/ota_update.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace nx7
 {
 
@@ -152,7 +155,8 @@ UploaderDialogResult HeadlessUi::UploaderDialog(const UploaderDialogRequest& req
     return {2, request.path};
 }
 
-bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion, QString* error)
+bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion, QString* error,
+                       bool overwrite)
 {
     diag::SupportBundleInput input;
     input.logFolder = diag::LogFolder();
@@ -164,18 +168,28 @@ bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString
     input.imageVersion = app.FirmwareId;
     input.boardVersion = app.RomVersion;
     input.network = &app.Network();
-    return diag::WriteSupportBundle(input, zipPath, error);
+    return diag::WriteSupportBundle(input, zipPath, error,
+                                    overwrite ? diag::BundleTarget::Replace : diag::BundleTarget::New);
 }
 
-int RunSupportBundle(const QString& zipPath, const QString& toolVersion)
+int RunSupportBundle(const QString& zipPath, const QString& toolVersion, bool force)
 {
+    // Nobody is there to ask: an existing file stays unless the command line said so.
+    const QFileInfo target(zipPath);
+    if (!target.isSymLink() && target.exists() && !force) {
+        WriteLine(stderr,
+                  QStringLiteral("サポート情報を保存できませんでした: %1: 同じ名前のファイルが既にあります。"
+                                 "上書きするには --force を付けてください。")
+                      .arg(QDir::toNativeSeparators(zipPath)));
+        return 1;
+    }
     // No log file of its own: the bundle carries the runs that are to be looked at.
     StreamLog log(stdout);
     HeadlessUi ui(HeadlessOptions{}, stderr);
     AppCore app(ui, log);
     app.Initialise(SettingsFilePath());
     QString error;
-    if (!SaveSupportBundle(app, zipPath, toolVersion, &error)) {
+    if (!SaveSupportBundle(app, zipPath, toolVersion, &error, force)) {
         WriteLine(stderr, QStringLiteral("サポート情報を保存できませんでした: ") + error);
         return 1;
     }

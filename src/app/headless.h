@@ -21,13 +21,15 @@ struct HeadlessOptions {
 class AppCore;
 
 // The support zip of this PC and this tool: logs, settings (passwords masked), versions, network,
-// serial ports, firewall. `toolVersion` as the user sees it. False with `error` set on failure.
-bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion,
-                       QString* error);
+// serial ports, firewall. `toolVersion` as the user sees it. Never through a symbolic link; over
+// an existing file only when `overwrite` (the person confirmed it). False with `error` set on
+// failure.
+bool SaveSupportBundle(const AppCore& app, const QString& zipPath, const QString& toolVersion, QString* error,
+                       bool overwrite);
 
-// `--support-bundle FILE.zip`: the zip without a board and without a window. Returns the exit
-// status (0 written, 1 not).
-int RunSupportBundle(const QString& zipPath, const QString& toolVersion);
+// `--support-bundle FILE.zip [--force]`: the zip without a board and without a window; an
+// existing file is replaced only with `force`. Returns the exit status (0 written, 1 not).
+int RunSupportBundle(const QString& zipPath, const QString& toolVersion, bool force = false);
 
 // Log-pane lines go to `out`, one line each, as the pane would show them.
 class StreamLog : public LogPane

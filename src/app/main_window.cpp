@@ -11,6 +11,7 @@
 #include "dialogs/about_box.h"
 #include "dialogs/version_info.h"
 #include "platform/app_paths.h"
+#include "platform/file_save.h"
 #include "update/ota_update.h"
 #include "update/uploader_selection.h"
 #include "update/wifi_check.h"
@@ -27,7 +28,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QSaveFile>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -530,21 +530,17 @@ QString TNX7IFBProgAppForm::ProposedLogFileName() const
 
 bool TNX7IFBProgAppForm::SaveLogTo(const QString& path)
 {
-    // Passwords stay out of files, as in the lasting log, unless the diagnostic switch is on.
-    const QString text = m_core->DiagnosticsOn ? Memo1->toPlainText()
-                                               : diag::MaskSecrets(Memo1->toPlainText(), m_core->Secrets());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    file.write(text.toUtf8() + '\n');
-    return file.commit();
+    // Passwords stay out of files, as in the lasting log, whatever the diagnostic switch says.
+    const QString text = diag::MaskForFile(Memo1->toPlainText(), m_core->Secrets());
+    return SaveWholeFile(path, text.toUtf8() + '\n').Saved();
 }
 
 void TNX7IFBProgAppForm::SupportBundleClick()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("サポート情報を保存"),
-                                                      QStringLiteral("nx7ifbprog-support.zip"),
-                                                      QStringLiteral("zipファイル (*.zip)"));
+    // The dialog's own overwrite question is the asking; a symbolic link is refused by the save.
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("サポート情報を保存"), QStringLiteral("nx7ifbprog-support.zip"),
+        QStringLiteral("zipファイル (*.zip)"), nullptr, QFileDialog::DontResolveSymlinks);
     if (!path.isEmpty())
         SupportBundleTo(path);
 }
@@ -552,7 +548,7 @@ void TNX7IFBProgAppForm::SupportBundleClick()
 bool TNX7IFBProgAppForm::SupportBundleTo(const QString& path)
 {
     QString error;
-    if (!SaveSupportBundle(*m_core, path, GetVersionInfoText(2), &error)) {
+    if (!SaveSupportBundle(*m_core, path, GetVersionInfoText(2), &error, true)) {
         MessageRequest m;
         m.text = QStringLiteral("サポート情報を保存できませんでした。\n\n") + error;
         m.icon = MsgIcon::Error;

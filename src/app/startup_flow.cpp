@@ -198,7 +198,8 @@ bool FormShow(AppCore& app)
 
 void FormCloseQuery(AppCore& app)
 {
-    SaveOptionSettings(app.SettingsPath, app.Settings, app.SavedOperationMode, &app.Ui);
+    const bool settingsSaved =
+        SaveOptionSettings(app.SettingsPath, app.Settings, app.SavedOperationMode, &app.Ui);
     if (!app.Engine())
         return;
 
@@ -223,7 +224,9 @@ void FormCloseQuery(AppCore& app)
         app.RestartBoard(2000);
     }
 
-    app.Engine()->SaveComDebug();
+    // Nothing goes on top of a failed save: the file keeps what it held.
+    if (settingsSaved)
+        app.Engine()->SaveComDebug();
     app.DestroyEngine();
 }
 

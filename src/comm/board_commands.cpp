@@ -62,7 +62,7 @@ void BoardCommands::Send(const std::vector<std::uint8_t>& data)
     if (frame.empty())
         return;
     if (m_engine.TxTrace)
-        Log(QString::fromLatin1(codec::HexBytes(frame.data(), frame.size())), false);
+        Log(QString::fromLatin1(codec::TraceHex(frame.data(), frame.size())), false);
     m_engine.SendFrame(frame.data(), static_cast<int>(frame.size()));
 }
 

@@ -152,7 +152,7 @@ public:
                 // Late or foreign: not the answer to what is being waited for.
                 q.TraceLine(
                     QStringLiteral("要求と一致しない応答を無視: ") +
-                    QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length))).trimmed());
+                    QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length))).trimmed());
             }
         } else if (const int kind = codec::ReplyKindForCode(code); kind >= 0) {
             q.ReplyKind = kind;
@@ -178,7 +178,7 @@ public:
             return;
         MessageRequest box;
         box.text = QStringLiteral("SUM EEROR: ") +
-                   QString::fromLatin1(codec::HexBytes(frame, static_cast<std::size_t>(length - 1)));
+                   QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length - 1)));
         box.caption = QStringLiteral("確認");
         box.icon = MsgIcon::Question;
         box.buttons = MsgButtons::Yes;
@@ -412,16 +412,9 @@ void TTComXDlg::SaveComDebug()
     const QString& path = d->SettingsPath;
     if (path.isEmpty())
         return;
-    if (QFileInfo::exists(path)) {
-        // Read-only: the owner's write bit is clear (so it holds for root too).
-        if (!(QFile::permissions(path) & QFileDevice::WriteOwner))
-            return;
-    } else {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            return;
-        file.close();
-    }
+    // Read-only: the owner's write bit is clear (so it holds for root too).
+    if (QFileInfo::exists(path) && !(QFile::permissions(path) & QFileDevice::WriteOwner))
+        return;
     IniFile ini;
     if (!ini.Load(path))
         return;
@@ -441,7 +434,10 @@ void TTComXDlg::SaveComDebug()
     ini.WriteInteger(kComDebug, QStringLiteral("IDNo"), IDNo);
     ini.WriteInteger(kComDebug, QStringLiteral("fDispCont1"), DispCont1);
     ini.WriteInteger(kComDebug, QStringLiteral("MAX_REC_NO"), MaxRecNo);
-    ini.Save(path); // a failure leaves the file as it was
+    // A failure leaves the file as it was; a write that failed (a full disk) is said once.
+    const FileSaveResult saved = ini.Write(path);
+    if (saved.kind == FileSaveResult::Kind::WriteFailed)
+        ReportIniSaveFailure(d->Ui, path, saved.cause);
 }
 
 void TTComXDlg::TraceLine(const QString& text, bool force)
@@ -584,7 +580,7 @@ std::vector<std::uint8_t> TTComXDlg::SendRequest(const std::vector<std::uint8_t>
     if (frame.empty())
         return frame;
     if (traceTx)
-        TraceLine(QString::fromLatin1(codec::HexBytes(frame.data(), frame.size())));
+        TraceLine(QString::fromLatin1(codec::TraceHex(frame.data(), frame.size())));
     SendFrame(frame.data(), static_cast<int>(frame.size()));
     return frame;
 }

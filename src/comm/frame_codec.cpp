@@ -84,6 +84,30 @@ std::string HexBytes(const std::uint8_t* bytes, std::size_t count)
     return text;
 }
 
+bool IsSecretFrameByte(const std::uint8_t* frame, int index)
+{
+    if (index < 6)
+        return false;
+    const bool itemRequest = frame[4] == +Request::ReadItem || frame[4] == +Request::WriteItem;
+    const bool carrier = frame[2] == kIfbCommand || frame[2] == +ReplyCode::Ack;
+    const int len = frame[3];
+    if (!itemRequest || !carrier || frame[5] != +Item::Password || len <= 2)
+        return false;
+    return index < 4 + len || index == 5 + len;
+}
+
+std::string TraceHex(const std::uint8_t* frame, std::size_t count)
+{
+    std::string text = HexBytes(frame, count);
+    if (count < 7)
+        return text;
+    for (std::size_t i = 6; i < count; ++i) {
+        if (IsSecretFrameByte(frame, static_cast<int>(i)))
+            text.replace(i * 3, 2, "**");
+    }
+    return text;
+}
+
 FrameAssembler::FrameAssembler()
 {
     std::memset(RxRing, 0, sizeof RxRing);
@@ -164,9 +188,14 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
         if (++RxTail >= kRingSize)
             RxTail = 0;
         if (rxTrace) {
-            trace.push_back(digits[byte >> 4]);
-            trace.push_back(digits[byte & 0x0F]);
-            trace.push_back(' ');
+            // FrameIndex is where this byte goes in the frame being assembled.
+            if (InFrame && IsSecretFrameByte(FrameBuf, FrameIndex)) {
+                trace += "** ";
+            } else {
+                trace.push_back(digits[byte >> 4]);
+                trace.push_back(digits[byte & 0x0F]);
+                trace.push_back(' ');
+            }
         }
 
         if (!InFrame) {

@@ -35,6 +35,16 @@ bool IsReplyCode(std::uint8_t code);
 // Upper-case hex, each byte followed by one blank ("02 00 45 ").
 std::string HexBytes(const std::uint8_t* bytes, std::size_t count);
 
+// Whether byte `index` of a frame (bytes from STX; those before `index` and at least up to 5
+// present) belongs to a password: the text of the password item in a request that writes it or
+// in the acknowledgement of one that reads it, and that frame's checksum, which would give part of
+// it away.
+bool IsSecretFrameByte(const std::uint8_t* frame, int index);
+
+// HexBytes of a frame for the trace: every byte of a password shown as "**" (the length stays
+// visible, as LEN shows it anyway).
+std::string TraceHex(const std::uint8_t* frame, std::size_t count);
+
 // The 16384-byte receive ring and the frame assembler. Frames are reported to a sink; assembly
 // runs only when Assemble() is called (from the 50 ms timer in the tool).
 class FrameAssembler

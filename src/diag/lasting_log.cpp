@@ -2,6 +2,7 @@
 
 #include "diag/secret_mask.h"
 #include "platform/app_paths.h"
+#include "platform/file_save.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -65,11 +66,15 @@ LastingLog::LastingLog(LogPane* inner, const QString& folder, Clock clock)
         path = QDir(folder).filePath(
             FileNameFor(start).replace(QStringLiteral(".log"), QStringLiteral("-%1.log").arg(n)));
     m_file.setFileName(path);
-    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+    // Unbuffered: every entry is on disk when Write returns, and a failed one is seen there.
+    if (m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text | QIODevice::Unbuffered))
         PruneOldLogs(folder);
 }
 
-LastingLog::~LastingLog() = default;
+LastingLog::~LastingLog()
+{
+    EndUploaderOutput();
+}
 
 void LastingLog::AddSecret(const QString& secret)
 {
@@ -109,7 +114,28 @@ void LastingLog::LogDialog(const QString& caption, const QString& text)
 
 void LastingLog::LogUploaderOutput(const QString& text)
 {
-    Write(QStringLiteral("[uploader] "), ToolOutputEntry(text));
+    // The same bound as the pane: a flooding uploader must not fill the disk.
+    if (!m_uploaderLimiter)
+        m_uploaderLimiter = std::make_unique<OutputLimiter>(m_uploaderSink);
+    m_uploaderLimiter->Append(text);
+}
+
+void LastingLog::EndUploaderOutput()
+{
+    if (!m_uploaderLimiter)
+        return;
+    m_uploaderLimiter->Finish();
+    m_uploaderLimiter.reset();
+}
+
+void LastingLog::UploaderSink::AppendLine(const QString& line)
+{
+    m_log.Write(QStringLiteral("[uploader] "), line);
+}
+
+void LastingLog::UploaderSink::AppendRaw(const QString& text)
+{
+    m_log.Write(QStringLiteral("[uploader] "), ToolOutputEntry(text));
 }
 
 void LastingLog::LogTrace(const QString& line)
@@ -127,15 +153,27 @@ void LastingLog::Write(const QString& tag, const QString& text)
 {
     if (!m_file.isOpen())
         return;
-    const QString shown =
-        m_diagnostic ? text : MaskSecrets(text, m_secretsSource ? m_secrets + m_secretsSource() : m_secrets);
+    // No password goes to disk, whatever the diagnostic switch says: a log file travels.
+    const QString shown = MaskForFile(text, m_secretsSource ? m_secrets + m_secretsSource() : m_secrets);
     const QString stamp = m_clock().toString(QStringLiteral("HH:mm:ss.zzz ")) + tag;
     QString out;
+    if (m_lostEntries > 0)
+        out += m_clock().toString(QStringLiteral("HH:mm:ss.zzz ")) +
+               QStringLiteral("（ログファイルに書き込めなかった記録が %1 件あります）\n").arg(m_lostEntries);
     // Continuation lines of a multi-line entry keep the entry's stamp, so grep finds them all.
     for (const QString& line : shown.split(QLatin1Char('\n')))
         out += stamp + line + QLatin1Char('\n');
-    m_file.write(out.toUtf8());
-    m_file.flush();
+    QString cause;
+    if (AppendWhole(m_file, out.toUtf8(), &cause)) {
+        m_lostEntries = 0;
+        return;
+    }
+    ++m_lostEntries;
+    if (!m_writeFailureSaid && m_inner) {
+        m_writeFailureSaid = true;
+        m_inner->AppendLine(QStringLiteral("ログファイルに書き込めません: ") +
+                            QDir::toNativeSeparators(m_file.fileName()) + QStringLiteral(": ") + cause);
+    }
 }
 
 } // namespace nx7::diag

@@ -1,14 +1,18 @@
 #pragma once
 // A log pane that also keeps everything on disk: every pane line and every dialog text with the
-// time of day, the uploader's whole output, and the protocol trace when the diagnostic switch is
-// on. One file per run, `<settings folder>/log/nx7ifbprog-YYYYMMDD-HHMMSS.log`; the newest 20 are
-// kept. Passwords are written as "***" unless the diagnostic switch is on.
+// time of day, the uploader's output (within the pane's bound: its first and last part, and one
+// line saying how much was left out), and the protocol trace when the diagnostic switch is on.
+// One file per run, `<settings folder>/log/nx7ifbprog-YYYYMMDD-HHMMSS.log`; the newest 20 are
+// kept. Passwords are written as "***", the diagnostic switch on or off. A write that fails (a
+// full disk) is cut off again, so the file holds whole entries only; the pane is told once.
+#include "diag/output_limiter.h"
 #include "platform/log_pane.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 namespace nx7::diag
 {
@@ -44,7 +48,10 @@ public:
 
     // File only.
     void LogDialog(const QString& caption, const QString& text);
+    // One piece of the uploader's output; a run's output is kept within the pane's bound.
     void LogUploaderOutput(const QString& text);
+    // The uploader has ended: the omission line and the held last part are written.
+    void EndUploaderOutput();
     void LogTrace(const QString& line); // written only while the diagnostic switch is on
     void LogNote(const QString& line);
 
@@ -56,6 +63,23 @@ public:
     static QStringList LogFiles(const QString& folder);
 
 private:
+    // The uploader's output as the limiter hands it on.
+    class UploaderSink : public LogPane
+    {
+    public:
+        explicit UploaderSink(LastingLog& log)
+            : m_log(log)
+        {
+        }
+        int LineCount() const override { return 0; }
+        void Clear() override {}
+        void AppendLine(const QString& line) override;
+        void AppendRaw(const QString& text) override;
+
+    private:
+        LastingLog& m_log;
+    };
+
     void Write(const QString& tag, const QString& text);
 
     LogPane* m_inner;
@@ -64,6 +88,10 @@ private:
     bool m_diagnostic = false;
     QStringList m_secrets;
     std::function<QStringList()> m_secretsSource;
+    UploaderSink m_uploaderSink{*this};
+    std::unique_ptr<OutputLimiter> m_uploaderLimiter;
+    bool m_writeFailureSaid = false;
+    int m_lostEntries = 0; // entries not written since the last one that was
 };
 
 // `<settings folder>/log/`.

@@ -14,6 +14,14 @@ constexpr int kMinSecretLength = 3; // shorter values are not looked for
 
 QString MaskSecrets(const QString& text, const QStringList& secrets);
 
+// The protocol trace's hex ("02 00 30 08 03 03 53 65 ..."): the bytes of a password item in a
+// frame and that frame's checksum become "**", as the trace writes them; for text written before
+// the trace masked them itself.
+QString MaskTraceHex(const QString& text);
+
+// Everything a file for someone else gets: MaskSecrets and MaskTraceHex.
+QString MaskForFile(const QString& text, const QStringList& secrets);
+
 // Settings file text: the value of every key whose name looks like a password (pass, pwd, auth,
 // secret, key) becomes "***", and so does every known secret anywhere in the text.
 QString MaskSettingsText(const QString& text, const QStringList& secrets);

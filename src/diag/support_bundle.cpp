@@ -3,11 +3,12 @@
 #include "diag/lasting_log.h"
 #include "diag/secret_mask.h"
 #include "platform/code_page.h"
+#include "platform/file_save.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSerialPortInfo>
 #include <QStringDecoder>
 #include <QSysInfo>
@@ -78,14 +79,18 @@ QString SerialText(const SupportBundleInput& in)
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
-bool WriteZip(const QList<Entry>& entries, const QString& zipPath, QString* error)
+bool WriteZip(const QList<Entry>& entries, const QString& zipPath, QString* error, BundleTarget target)
 {
-    QSaveFile out(zipPath);
-    if (!out.open(QIODevice::WriteOnly)) {
+    auto fail = [&](const QString& why) {
         if (error)
-            *error = out.errorString();
+            *error = QDir::toNativeSeparators(zipPath) + QStringLiteral(": ") + why;
         return false;
-    }
+    };
+    // A link could point anywhere (another user's file, a file of the system): never followed.
+    if (QFileInfo(zipPath).isSymLink())
+        return fail(QStringLiteral("シンボリックリンクには書き込みません"));
+    if (target == BundleTarget::New && QFileInfo::exists(zipPath))
+        return fail(QStringLiteral("同じ名前のファイルが既にあります"));
     QByteArray buffer;
     struct archive* a = archive_write_new();
     archive_write_set_format_zip(a);
@@ -111,28 +116,29 @@ bool WriteZip(const QList<Entry>& entries, const QString& zipPath, QString* erro
              archive_write_data(a, e.data.constData(), static_cast<size_t>(e.data.size())) == e.data.size();
         archive_entry_free(entry);
     }
-    if (!ok && error)
-        *error = QString::fromLocal8Bit(archive_error_string(a) ? archive_error_string(a) : "archive error");
+    const QString archiveError =
+        QString::fromLocal8Bit(archive_error_string(a) ? archive_error_string(a) : "archive error");
     ok = archive_write_close(a) == ARCHIVE_OK && ok;
     archive_write_free(a);
     if (!ok)
-        return false;
-    if (out.write(buffer) != buffer.size() || !out.commit()) {
-        if (error)
-            *error = out.errorString();
-        return false;
-    }
+        return fail(archiveError);
+    FileSaveOptions options;
+    options.existing = target == BundleTarget::New ? ExistingFile::Keep : ExistingFile::Replace;
+    const FileSaveResult saved = SaveWholeFile(zipPath, buffer, options);
+    if (!saved.Saved())
+        return fail(saved.cause);
     return true;
 }
 
 } // namespace
 
-bool WriteSupportBundle(const SupportBundleInput& in, const QString& zipPath, QString* error)
+bool WriteSupportBundle(const SupportBundleInput& in, const QString& zipPath, QString* error,
+                        BundleTarget target)
 {
     SystemNetworkView system;
     const NetworkView& net = in.network ? *in.network : system;
     auto text = [&](const QString& name, const QString& body) {
-        return Entry{name, MaskSecrets(body, in.secrets).toUtf8()};
+        return Entry{name, MaskForFile(body, in.secrets).toUtf8()};
     };
 
     QList<Entry> entries;
@@ -160,7 +166,7 @@ bool WriteSupportBundle(const SupportBundleInput& in, const QString& zipPath, QS
     entries << text(QStringLiteral("network.txt"),
                     DescribeNetwork(net).join(QLatin1Char('\n')) + QLatin1Char('\n'));
     entries << text(QStringLiteral("serial-ports.txt"), SerialText(in));
-    return WriteZip(entries, zipPath, error);
+    return WriteZip(entries, zipPath, error, target);
 }
 
 } // namespace nx7::diag

@@ -1,8 +1,9 @@
 #pragma once
 // One zip for support: the current and the previous log, the settings file with passwords
 // masked, versions (tool, image, Qt, OS), the PC's interfaces, addresses and routes, the serial
-// ports seen and the firewall state. No password of any kind goes in: every text is masked on the
-// way, the logs too (they may have been written with the diagnostic switch on).
+// ports seen and the firewall state. No password of any kind goes in: every text is masked again
+// on the way (known passwords, password-shaped assignments, the password bytes of the protocol
+// trace's hex), the logs too, whatever wrote them.
 #include "diag/network_view.h"
 
 #include <QString>
@@ -24,7 +25,15 @@ struct SupportBundleInput {
     QStringList serialPorts;
 };
 
-// Writes the zip (replacing an existing file). False with `error` set when it cannot be written.
-bool WriteSupportBundle(const SupportBundleInput& input, const QString& zipPath, QString* error);
+enum class BundleTarget {
+    New,     // an existing file at the path is refused
+    Replace, // an existing file is replaced (its overwrite was confirmed)
+};
+
+// Writes the zip in one piece (a failed write leaves whatever was at the path). Never through a
+// symbolic link; over an existing file only with BundleTarget::Replace. False with `error` set
+// (the path and the cause) when it is not written.
+bool WriteSupportBundle(const SupportBundleInput& input, const QString& zipPath, QString* error,
+                        BundleTarget target = BundleTarget::New);
 
 } // namespace nx7::diag

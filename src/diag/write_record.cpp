@@ -1,8 +1,11 @@
 #include "diag/write_record.h"
 
+#include "platform/file_save.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 
 namespace nx7::diag
 {
@@ -77,10 +80,12 @@ bool AppendWriteRecord(const QString& path, const WriteRecord& record, QString* 
     if (!QDir().mkpath(info.absolutePath()))
         return fail(QStringLiteral("フォルダを作成できません"));
 
+    const bool existed = info.exists();
     QFile file(path);
     // Read-write (not truncating) so the last byte can be looked at; everything goes at the end.
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return fail(file.errorString());
+    // Unbuffered, so a failed write is seen here and not in a later flush.
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+        return fail(FileErrorCause(errno, file.errorString()));
     QByteArray out;
     const qint64 size = file.size();
     if (size == 0) {
@@ -93,8 +98,14 @@ bool AppendWriteRecord(const QString& path, const WriteRecord& record, QString* 
     out += WriteRecordLine(record).toUtf8();
     out += kLineEnd;
     // One write at the end: another instance appending at the same time cannot split the line.
-    if (!file.seek(file.size()) || file.write(out) != out.size() || !file.flush())
-        return fail(file.errorString());
+    // A failed one is cut off again, so the file keeps exactly the records it had.
+    QString cause;
+    if (!AppendWhole(file, out, &cause)) {
+        file.close();
+        if (!existed)
+            QFile::remove(path);
+        return fail(cause);
+    }
     return true;
 }
 

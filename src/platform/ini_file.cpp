@@ -1,10 +1,12 @@
 #include "platform/ini_file.h"
 
 #include "platform/code_page.h"
+#include "platform/ui_seam.h"
+
+#include <QDir>
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <cstdint>
@@ -253,30 +255,34 @@ bool IniFile::Load(const QString& path)
     return true;
 }
 
-IniFile::SaveResult IniFile::Write(const QString& path) const
+FileSaveResult IniFile::Write(const QString& path) const
 {
     // A read-only file is never replaced, as Windows refuses to rename over one.
     const QFileInfo info(path);
     if (info.exists() && (info.isDir() || !(info.permissions() & QFileDevice::WriteOwner)))
-        return SaveResult::NoAccess;
-    const QByteArray bytes = Serialize();
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-            return SaveResult::WriteFailed;
-        }
-        return file.commit() ? SaveResult::Saved : SaveResult::WriteFailed;
-    }
-    // No temporary file beside it (the folder is not writable): rewrite an existing file in place.
-    if (!info.exists())
-        return SaveResult::NoAccess;
-    QFile direct(path);
-    if (!direct.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return SaveResult::NoAccess;
-    if (direct.write(bytes) != bytes.size() || !direct.flush())
-        return SaveResult::WriteFailed;
-    return SaveResult::Saved;
+        return FileSaveResult{FileSaveResult::Kind::NoAccess, QString()};
+    FileSaveOptions options;
+    options.inPlaceFallback = true;
+    return SaveWholeFile(path, Serialize(), options);
+}
+
+void ReportIniSaveFailure(UserInteraction* ui, const QString& path, const QString& cause)
+{
+    static QStringList reported;
+    if (!ui || reported.contains(path))
+        return;
+    reported.append(path);
+    MessageRequest request;
+    request.caption = QStringLiteral("例外エラー");
+    request.text =
+        QStringLiteral("iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。") +
+        QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
+    if (!cause.isEmpty())
+        request.text += QStringLiteral("\n\n") + cause;
+    request.icon = MsgIcon::Error;
+    request.buttons = MsgButtons::Ok;
+    request.ownedByMainWindow = false;
+    ui->Message(request);
 }
 
 bool IniFile::HasSection(const QString& section) const

@@ -2,6 +2,8 @@
 // Windows INI file semantics, in memory: section and key names matched without regard to case,
 // original spelling and order kept; read whole and written back whole in the encoding it was
 // read in (byte-order mark UTF-8 / UTF-16 LE / UTF-16 BE, else CP932).
+#include "platform/file_save.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -23,17 +25,13 @@ public:
     // Reads the whole file. A missing file gives an empty document and true; false when the
     // file exists but cannot be read.
     bool Load(const QString& path);
-    enum class SaveResult {
-        Saved,
-        NoAccess,   // neither a temporary file beside it nor the file itself could be opened
-        WriteFailed // opened but not written whole
-    };
-    // Writes the whole document to a temporary file beside `path`, then renames it over `path`,
-    // so a crash or a full disk never leaves a truncated file. When the folder cannot be written
-    // but the file can, the file is rewritten in place instead. A read-only file (owner's write
+    // Writes the whole document to a temporary file beside `path`, then renames it over `path`
+    // once the write, the flush and the sync succeeded, so a crash or a full disk never leaves a
+    // truncated file. When the folder cannot be written but the file can, the file is rewritten in
+    // place instead (the old content is put back if that fails). A read-only file (owner's write
     // bit clear) is never written.
-    SaveResult Write(const QString& path) const;
-    bool Save(const QString& path) const { return Write(path) == SaveResult::Saved; }
+    FileSaveResult Write(const QString& path) const;
+    bool Save(const QString& path) const { return Write(path).Saved(); }
 
     Encoding encoding() const { return m_encoding; }
 
@@ -88,6 +86,12 @@ private:
     QByteArray m_tail; // a dangling odd byte of a UTF-16 file, kept as it was
     QString m_newline = QStringLiteral("\r\n");
 };
+
+class UserInteraction;
+
+// The "例外エラー" box of a settings file that could not be saved, shown once per file and run
+// (a close can be asked for more than once). `cause` (may be empty) follows the box's own text.
+void ReportIniSaveFailure(UserInteraction* ui, const QString& path, const QString& cause);
 
 // Parses an integer the way the settings file reads it; std::nullopt when it is no number.
 std::optional<int> ParseIniInteger(const QString& text);

@@ -75,29 +75,15 @@ void LoadOptionSettings(const QString& path, TOptionSettings& settings)
 bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint16_t savedOperationMode,
                         UserInteraction* ui)
 {
-    auto fail = [&]() {
-        // Said once per file and run: the close can be asked for more than once.
-        static QStringList reported;
-        if (ui && !reported.contains(path)) {
-            reported.append(path);
-            MessageRequest request;
-            request.caption = QStringLiteral("例外エラー");
-            request.text =
-                QStringLiteral(
-                    "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。") +
-                QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
-            request.icon = MsgIcon::Error;
-            request.buttons = MsgButtons::Ok;
-            request.ownedByMainWindow = false;
-            ui->Message(request);
-        }
+    auto fail = [&](const QString& cause) {
+        ReportIniSaveFailure(ui, path, cause);
         return false;
     };
 
     const QFileInfo info(path);
     const bool existed = info.exists();
     if (existed && (info.isDir() || !(info.permissions() & QFileDevice::WriteOwner)))
-        return fail();
+        return fail(QString());
 
     IniFile ini;
     // A file that exists but cannot be read is left alone: writing our keys into an empty document
@@ -138,18 +124,13 @@ bool SaveOptionSettings(const QString& path, const TOptionSettings& s, std::uint
     // OtaHostPort, VerifyAfterReboot and AutoJoinAP are read only: the file written keeps its fixed key list,
     // and a value set by hand stays because the save rewrites only its own keys.
 
-    // The file is replaced in one piece where a temporary file can be made beside it, so a failed
-    // write leaves the old one as it was. A file that can be neither made nor rewritten is the
-    // access problem the message describes; a write error after that is not reported.
-    switch (ini.Write(path)) {
-    case IniFile::SaveResult::Saved:
+    // The file is replaced in one piece only once everything was written, so a failed save leaves
+    // the old one byte for byte. A file that can be neither made nor rewritten is the access
+    // problem the box describes; a write that failed (a full disk) adds its cause after it.
+    const FileSaveResult saved = ini.Write(path);
+    if (saved.Saved())
         return true;
-    case IniFile::SaveResult::NoAccess:
-        return fail();
-    case IniFile::SaveResult::WriteFailed:
-        break;
-    }
-    return false;
+    return fail(saved.kind == FileSaveResult::Kind::NoAccess ? QString() : saved.cause);
 }
 
 bool SavePendingMode(const QString& path, int mode)
@@ -164,7 +145,7 @@ bool SavePendingMode(const QString& path, int mode)
         return true;
     ini.WriteString(kSection, key,
                     mode < 0 ? QString() : QStringLiteral("0x%1").arg(mode, 4, 16, QLatin1Char('0')));
-    return ini.Write(path) == IniFile::SaveResult::Saved;
+    return ini.Save(path);
 }
 
 } // namespace nx7

@@ -71,7 +71,8 @@ bool SavePendingMode(const QString& path, int mode);
 // keeping every other key and section and the file's encoding. Where the folder cannot be written
 // the file is rewritten in place. A read-only file, or one that can be neither created nor
 // rewritten, shows the "例外エラー" message with the file's path through `ui` (once per file and
-// run) and is left untouched. Returns whether the file was written.
+// run) and is left untouched; so does a file whose new content could not be written whole (a full
+// disk), with the cause after the message's text. Returns whether the file was written.
 bool SaveOptionSettings(const QString& path, const TOptionSettings& settings,
                         std::uint16_t savedOperationMode, UserInteraction* ui);
 

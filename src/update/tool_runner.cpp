@@ -2,13 +2,13 @@
 
 #include "core/app_core.h"
 #include "diag/lasting_log.h"
+#include "diag/output_limiter.h"
 #include "platform/app_paths.h"
 #include "platform/code_page.h"
 #include "platform/event_wait.h"
 #include "platform/log_pane.h"
 #include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
-#include "update/output_limiter.h"
 #include "update/process_runner.h"
 #include "update/wifi_check.h"
 
@@ -356,6 +356,8 @@ UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStrin
     const ProcessResult r = RunProcess(job, hooks);
     joiner.Finish(r.end);
     watch.Finish();
+    if (lasting)
+        lasting->EndUploaderOutput();
     run.output = kept.Text();
     run.exitCode = r.exitCode;
     switch (r.end) {

@@ -306,6 +306,52 @@ TEST(FrameAssembler, ReceiveTraceListsEveryConsumedByteOncePerRun)
     EXPECT_TRUE(quiet.traces.empty());
 }
 
+// The password item's text and its frame's checksum never show in the trace's hex, in a request
+// that writes it or in the acknowledgement that reads it; every other frame shows whole.
+TEST(FrameCodec, TraceHexMasksPasswordBytesOnly)
+{
+    const Bytes secret = FromHex("53 65 63 72 65 74"); // "Secret"
+    struct Case {
+        const char* name;
+        Bytes frame;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"write password", nx7::codec::BuildFrame(0, 0x45, Concat({FromHex("04 03"), secret})),
+         "02 00 45 08 04 03 ** ** ** ** ** ** 03 ** 0D "},
+        {"read password reply", Reply(0x30, Concat({FromHex("03 03"), secret})),
+         "02 00 30 08 03 03 ** ** ** ** ** ** 03 ** 0D "},
+        {"read password request", nx7::codec::BuildFrame(0, 0x45, FromHex("03 03")),
+         "02 00 45 02 03 03 03 52 0D "},
+        {"write network name", nx7::codec::BuildFrame(0, 0x45, Concat({FromHex("04 02"), secret})), ""},
+        {"read network name reply", Reply(0x30, Concat({FromHex("03 02"), secret})), ""},
+        {"NACK of a password write", Reply(0x31, Concat({FromHex("04 03"), secret})), ""},
+    };
+    for (const Case& c : cases) {
+        const std::string shown = c.shown.empty() ? ToHex(c.frame) : c.shown;
+        EXPECT_EQ(nx7::codec::TraceHex(c.frame.data(), c.frame.size()), shown) << c.name;
+    }
+}
+
+// The receive trace masks the password of a reply even when the reply comes in pieces over
+// several runs, and the frame itself is assembled unchanged.
+TEST(FrameAssembler, ReceiveTraceMasksAPasswordReplyAcrossRuns)
+{
+    const Bytes frame = Reply(0x30, Concat({FromHex("03 03"), FromHex("53 65 63 72 65 74")}));
+    FrameAssembler a;
+    Recorder r;
+    for (const auto& piece :
+         {Bytes(frame.begin(), frame.begin() + 7), Bytes(frame.begin() + 7, frame.begin() + 10),
+          Bytes(frame.begin() + 10, frame.end())}) {
+        Feed(a, piece);
+        a.Assemble(r, true);
+    }
+    EXPECT_EQ(r.traces,
+              (std::vector<std::string>{"RX:02 00 30 08 03 03 ** ", "RX:** ** ** ", "RX:** ** 03 ** 0D "}));
+    ASSERT_EQ(r.valid.size(), 1u);
+    EXPECT_EQ(r.valid[0], frame);
+}
+
 // A sink that pumps events (a modal box) can start a nested run: it must return at once.
 TEST(FrameAssembler, NestedRunReturnsAtOnce)
 {

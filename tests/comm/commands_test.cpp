@@ -191,6 +191,30 @@ TEST_F(Commands, TransmitTraceLines)
     EXPECT_EQ(logged, std::vector<Logged>{L("RESTART_CMD: ")});
 }
 
+// With both traces on (as --verbose does), the board's Wi-Fi password shows neither in the hex of
+// the request that writes it nor in the hex of the reply that reads it.
+TEST_F(Commands, TracesKeepTheWifiPasswordOutOfTheHex)
+{
+    engine->TxTrace = true;
+    engine->RxTrace = true;
+    AcknowledgeEach();
+    EXPECT_TRUE(Cmd().SetWifiPassword(QStringLiteral("Secret"), 2000));
+    AnswerAll(Ack("03 03 53 65 63 72 65 74"));
+    TCPIPPARAM record;
+    EXPECT_TRUE(Cmd().GetWifiPassword(2000, record));
+    EXPECT_EQ(record.Password, QStringLiteral("Secret"));
+
+    QStringList hex = log.lines;
+    for (const Logged& l : logged)
+        hex << l.text;
+    const QString all = hex.join(QLatin1Char('\n'));
+    EXPECT_FALSE(all.contains(QStringLiteral("53 65 63"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("02 00 45 08 04 03 ** ** ** ** ** ** 03 ** 0D ")))
+        << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("RX:02 00 30 08 03 03 ** ** ** ** ** ** 03 ** 0D ")))
+        << all.toStdString();
+}
+
 TEST_F(Commands, OperationModeWord)
 {
     AnswerAll(Ack("00 05 00 01 00"));

@@ -6,6 +6,7 @@
 #include "platform/ini_file.h"
 #include "platform/tick_clock.h"
 #include "support/fake_clock.h"
+#include "support/small_disk.h"
 
 #include "comm_fixture.h"
 
@@ -444,6 +445,34 @@ TEST_F(EngineOnPty, LineSettingsFromTheConstructionArguments)
         EXPECT_EQ(ComDebugValue(iniPath, QStringLiteral("BaudRate")), QString::number(c.baud));
         EXPECT_EQ(ComDebugValue(iniPath, QStringLiteral("ParityBits")), QLatin1String(c.parityBits));
     }
+}
+
+// The [ComDebug] save on a full disk: the settings file stays byte for byte (no half-written file
+// replaces it) and the "例外エラー" box says so once, with the cause after the path.
+TEST_F(EngineOnPty, ComDebugSaveOnAFullDiskLeavesTheFileAndSaysWhyOnce)
+{
+    CreateSerial();
+    const QString folder = dir.path();
+    const int status = RunOnSmallDisk(folder, 64, [&] {
+        const QByteArray before("; kept\r\n[Option]\r\nComPort=9\r\n");
+        if (!WriteAll(iniPath, before) || !FillDisk(folder))
+            return 100;
+        engine->SaveComDebug();
+        engine->SaveComDebug();
+        EXPECT_EQ(ReadAll(iniPath), before);
+        EXPECT_EQ(ui.messages.size(), 1);
+        if (!ui.messages.isEmpty()) {
+            EXPECT_EQ(ui.messages.front().caption, QStringLiteral("例外エラー"));
+            EXPECT_TRUE(ui.messages.front().text.endsWith(
+                QStringLiteral("\n\n") + iniPath +
+                QStringLiteral("\n\nディスクの空き容量が不足しています (No space left on device)")))
+                << ui.messages.front().text.toStdString();
+        }
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    if (status == kNoSmallDisk)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(EngineOnPty, ComDebugIsLoadedAppliedAndWrittenBack)

@@ -6,12 +6,15 @@
 #include "diag/lasting_log.h"
 
 #include "support/qt_printers.h"
+#include "support/small_disk.h"
+#include "support/test_data.h"
 #include <QDir>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +165,96 @@ TEST_F(SupportBundleTest, WorksWithoutLogsOrSettings)
     EXPECT_EQ(ReadZip(zip).keys(),
               (QStringList{QStringLiteral("network.txt"), QStringLiteral("serial-ports.txt"),
                            QStringLiteral("system.txt")}));
+}
+
+// A log written in clear (by an older tool, with the trace on) that holds the board's Wi-Fi
+// password in the trace's hex, in a request that wrote it and a reply that read it, where the
+// password itself is not among the passwords the bundle knows: the bundle masks the bytes again.
+TEST_F(SupportBundleTest, RechecksTheTraceHexOfWhatItPacks)
+{
+    // "Sta#1" = 53 74 61 23 31
+    WriteFile(logs + QStringLiteral("/nx7ifbprog-20261210-140000.log"),
+              "14:00:00.000 02 00 45 07 04 03 53 74 61 23 31 03 F1 0D \n"
+              "14:00:01.000 RX:02 00 30 07 03 03 53 74 61 23 31 03 DB 0D \n"
+              "14:00:02.000 RX:02 00 30 07 03 02 53 74 61 23 31 03 DA 0D \n");
+    const QString zip = dir.filePath(QStringLiteral("hex.zip"));
+    ASSERT_TRUE(WriteSupportBundle(input, zip, nullptr));
+    const QString log = ReadZip(zip).value(QStringLiteral("logs/nx7ifbprog-20261210-140000.log"));
+    EXPECT_EQ(log, QStringLiteral("14:00:00.000 02 00 45 07 04 03 ** ** ** ** ** 03 ** 0D \n"
+                                  "14:00:01.000 RX:02 00 30 07 03 03 ** ** ** ** ** 03 ** 0D \n"
+                                  // The network name is no password.
+                                  "14:00:02.000 RX:02 00 30 07 03 02 53 74 61 23 31 03 DA 0D \n"));
+}
+
+// Where the bundle goes: never through a symbolic link (to a file or to nothing), over an existing
+// file only when asked; whatever is refused stays byte for byte.
+TEST_F(SupportBundleTest, NoSymbolicLinkAndNoExistingFileUnlessAsked)
+{
+    const QString victim = dir.filePath(QStringLiteral("victim.txt"));
+    WriteFile(victim, "precious\n");
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> prepare;
+        BundleTarget target;
+        bool written;
+    };
+    const Case cases[] = {
+        {"existing file", [](const QString& zip) { WriteFile(zip, "old zip"); }, BundleTarget::New, false},
+        {"existing file, replace asked", [](const QString& zip) { WriteFile(zip, "old zip"); },
+         BundleTarget::Replace, true},
+        {"link to a file", [&](const QString& zip) { QFile::link(victim, zip); }, BundleTarget::New, false},
+        {"link to a file, replace asked", [&](const QString& zip) { QFile::link(victim, zip); },
+         BundleTarget::Replace, false},
+        {"link to nothing",
+         [&](const QString& zip) { QFile::link(dir.filePath(QStringLiteral("made.zip")), zip); },
+         BundleTarget::Replace, false},
+        {"nothing there", [](const QString&) {}, BundleTarget::New, true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString zip = dir.filePath(QStringLiteral("target-%1.zip").arg(++n));
+        c.prepare(zip);
+        const bool link = QFileInfo(zip).isSymLink();
+        const QByteArray before = QFile::exists(zip) ? nx7::test::ReadAll(zip) : QByteArray();
+        QString error;
+        EXPECT_EQ(WriteSupportBundle(input, zip, &error, c.target), c.written) << error.toStdString();
+        if (c.written) {
+            EXPECT_TRUE(ReadZip(zip).contains(QStringLiteral("system.txt")));
+            continue;
+        }
+        EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(zip) + QStringLiteral(": ")))
+            << error.toStdString();
+        EXPECT_EQ(QFileInfo(zip).isSymLink(), link);
+        if (!before.isEmpty()) {
+            EXPECT_EQ(nx7::test::ReadAll(zip), before);
+        }
+        EXPECT_EQ(nx7::test::ReadAll(victim), QByteArray("precious\n"));
+        EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("made.zip"))));
+    }
+}
+
+// A full disk: the zip that was there stays byte for byte and the error names the cause.
+TEST_F(SupportBundleTest, FullDiskLeavesTheOldZip)
+{
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const int status = nx7::test::RunOnSmallDisk(folder, 64, [&] {
+        const QString zip = folder + QStringLiteral("/support.zip");
+        WriteFile(zip, "the old zip");
+        if (!nx7::test::FillDisk(folder))
+            return 100;
+        QString error;
+        EXPECT_FALSE(WriteSupportBundle(input, zip, &error, BundleTarget::Replace));
+        EXPECT_EQ(nx7::test::ReadAll(zip), QByteArray("the old zip"));
+        EXPECT_TRUE(error.contains(QStringLiteral("ディスクの空き容量が不足しています")))
+            << error.toStdString();
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), (QStringList{"filler", "support.zip"}));
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    if (status == nx7::test::kNoSmallDisk)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(SupportBundleTest, UnwritablePlaceReportsAnError)

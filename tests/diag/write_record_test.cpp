@@ -3,6 +3,7 @@
 #include "diag/write_record.h"
 
 #include "support/qt_printers.h"
+#include "support/small_disk.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -195,6 +196,38 @@ TEST_F(WriteRecordTest, UnwritablePlaceReportsInsteadOfFailingQuietly)
     QDir().mkpath(Path());
     EXPECT_FALSE(AppendWriteRecord(Path(), Sample(), &error));
     EXPECT_FALSE(AppendWriteRecord(Path(), Sample())); // no error out-parameter: still no crash
+}
+
+// A full disk: the record that does not fit is not half written (the part that fitted in the
+// file's last block is cut off again), a new file is not left empty behind, and the error names
+// the path and the cause.
+TEST_F(WriteRecordTest, FullDiskLeavesTheFileAsItWas)
+{
+    const QString folder = dir.filePath(QStringLiteral("log"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const int status = test::RunOnSmallDisk(folder, 64, [&] {
+        // Ten bytes short of a whole block: the record's start still fits, the rest does not.
+        QByteArray before = "\xEF\xBB\xBFtime\r\n";
+        before += QByteArray(4096 - 10 - before.size() - 2, 'x') + "\r\n";
+        WriteBytes(Path(), before);
+        if (!test::FillDisk(folder))
+            return 100;
+        QString error;
+        EXPECT_FALSE(AppendWriteRecord(Path(), Sample(), &error));
+        EXPECT_EQ(ReadBytes(Path()), before);
+        EXPECT_TRUE(error.startsWith(QDir::toNativeSeparators(Path()) + QStringLiteral(": ")))
+            << error.toStdString();
+        EXPECT_TRUE(error.contains(QStringLiteral("ディスクの空き容量が不足しています")))
+            << error.toStdString();
+
+        const QString fresh = dir.filePath(QStringLiteral("log/other.csv"));
+        EXPECT_FALSE(AppendWriteRecord(fresh, Sample(), &error));
+        EXPECT_FALSE(QFile::exists(fresh));
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    if (status == test::kNoSmallDisk)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST(SessionCountersTest, CountsAndText)

@@ -1,5 +1,7 @@
 #include "platform/code_page.h"
 #include "platform/ini_file.h"
+#include "settings/run_unprivileged.h"
+#include "support/small_disk.h"
 #include "support/test_data.h"
 
 #include <QDir>
@@ -280,6 +282,45 @@ TEST_F(IniFiles, SaveRefusesAReadOnlyFileAndAMissingFolder)
     EXPECT_FALSE(ini.Save(Path("missing/dir/a.ini")));
     EXPECT_FALSE(QFile::exists(Path("missing")));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList({"ro.ini"}));
+}
+
+// A full disk: the save fails with its cause and the old file stays byte for byte, whether the
+// new content goes to a temporary file beside it or, the folder not being writable, into the file
+// itself (which first needs room past the old end).
+TEST_F(IniFiles, FullDiskLeavesTheOldFileByteForByte)
+{
+    for (const bool inPlace : {false, true}) {
+        SCOPED_TRACE(inPlace ? "in place" : "through a temporary file");
+        QTemporaryDir disk;
+        const QString path = disk.filePath("s.ini");
+        const int status = nx7::test::RunOnSmallDisk(disk.path(), 64, [&] {
+            const QByteArray before = "[A]\r\nx=1\r\n; " + QByteArray(3000, '-') + "\r\n";
+            if (!WriteAll(path, before) || !nx7::test::FillDisk(disk.path()))
+                return 100;
+            IniFile ini = IniFile::Parse(before);
+            ini.WriteString("A", "y", QString(9000, QLatin1Char('v')));
+            const std::function<int()> save = [&] {
+                const nx7::FileSaveResult r = ini.Write(path);
+                EXPECT_EQ(r.kind, nx7::FileSaveResult::Kind::WriteFailed);
+                EXPECT_TRUE(r.cause.startsWith(QStringLiteral("ディスクの空き容量が不足しています")))
+                    << r.cause.toStdString();
+                EXPECT_EQ(ReadAll(path), before);
+                EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                          QStringList({"filler", "s.ini"}));
+                return ::testing::Test::HasFailure() ? 1 : 0;
+            };
+            if (!inPlace)
+                return save();
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther |
+                                            QFile::WriteOther);
+            QFile::setPermissions(disk.path(),
+                                  QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+            return nx7::test::RunUnprivileged(save);
+        });
+        if (status == nx7::test::kNoSmallDisk)
+            GTEST_SKIP() << "no mount namespace here";
+        EXPECT_EQ(status, 0);
+    }
 }
 
 } // namespace

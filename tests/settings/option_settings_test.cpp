@@ -3,6 +3,7 @@
 #include "settings/option_settings.h"
 #include "settings/run_unprivileged.h"
 #include "support/scripted_ui.h"
+#include "support/small_disk.h"
 #include "support/test_data.h"
 
 #include <QDateTime>
@@ -236,6 +237,39 @@ TEST_F(OptionSettings, ReadOnlyFileIsLeftByteForByteAndTheUserIsTold)
     EXPECT_EQ(ReadAll(path), bytes);
     EXPECT_EQ(QDir(dir.filePath("Orvanta")).entryList(QDir::Files | QDir::Hidden | QDir::System),
               QStringList({"nx7ifbprog.ini"}));
+}
+
+// The settings folder's disk is full: the file stays byte for byte (no half-written file takes its
+// place) and the person is told once, with the path and the cause after the box's own text.
+TEST_F(OptionSettings, FullDiskLeavesTheFileAndSaysWhyOnce)
+{
+    const QString folder = dir.filePath("Orvanta");
+    const int status = nx7::test::RunOnSmallDisk(folder, 64, [&] {
+        const QByteArray before("; kept\r\n[Option]\r\nComPort=3\r\n[Other]\r\nx=1\r\n");
+        if (!WriteAll(path, before) || !nx7::test::FillDisk(folder))
+            return 100;
+        nx7::test::ScriptedUi childUi;
+        TOptionSettings s;
+        s.ComPort = 4;
+        EXPECT_FALSE(SaveOptionSettings(path, s, 0, &childUi));
+        EXPECT_FALSE(SaveOptionSettings(path, s, 0, &childUi)); // a second close says nothing new
+        EXPECT_EQ(ReadAll(path), before);
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList({"filler", "nx7ifbprog.ini"}));
+        EXPECT_EQ(childUi.messages.size(), 1);
+        if (!childUi.messages.isEmpty()) {
+            EXPECT_EQ(childUi.messages.front().caption, QStringLiteral("例外エラー"));
+            EXPECT_EQ(childUi.messages.front().text,
+                      QStringLiteral(
+                          "iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。\n\n") +
+                          path +
+                          QStringLiteral("\n\nディスクの空き容量が不足しています (No space left on device)"));
+        }
+        return ::testing::Test::HasFailure() ? 1 : 0;
+    });
+    if (status == nx7::test::kNoSmallDisk)
+        GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(OptionSettings, FileThatCannotBeCreatedIsReported)

@@ -1,11 +1,12 @@
 // The external tool runner over real /bin/sh children.
 #include "comm/uploader_handover.h"
 #include "core/app_core.h"
+#include "diag/lasting_log.h"
+#include "diag/output_limiter.h"
 #include "platform/adapters.h"
 #include "platform/app_paths.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
-#include "update/output_limiter.h"
 #include "update/tool_runner.h"
 #include "update/uploader_password.h"
 
@@ -473,6 +474,27 @@ TEST_F(UploaderRunTest, ExitStatusAndSignalAreReported)
             EXPECT_FALSE(run.detail.isEmpty());
         }
     }
+}
+
+// A flooding uploader and the run's log file: its output is kept there within the pane's bound,
+// with the omission line and the last words once the uploader has ended (4 MB of output wrote
+// more than 4 MB of log before).
+TEST_F(UploaderRunTest, FloodKeepsTheRunLogWithinThePanesBound)
+{
+    diag::LastingLog lasting(nullptr, dir.filePath(QStringLiteral("log")));
+    ASSERT_TRUE(lasting.IsOpen());
+    app.Lasting = &lasting;
+    const UploaderRun run = RunIt(Script(QStringLiteral("flood.sh"),
+                                         "yes 'Uploading: flood line of the uploader' | head -c 4000000\n"
+                                         "echo; echo 'the last words'\n"));
+    app.Lasting = nullptr;
+    EXPECT_EQ(run.end, UploaderEnd::Finished);
+    QFile f(lasting.FilePath());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(f.readAll());
+    EXPECT_LT(text.size(), 400 * 1024);
+    EXPECT_EQ(text.count(QStringLiteral("[uploader] …（途中の出力 ")), 1);
+    EXPECT_TRUE(text.contains(QStringLiteral("[uploader] the last words\n")));
 }
 
 TEST_F(UploaderRunTest, SilenceEndsTheUploaderWhileSteadyOutputKeepsItRunning)

@@ -1,4 +1,4 @@
-#include "update/output_limiter.h"
+#include "diag/output_limiter.h"
 
 #include "platform/log_pane.h"
 
