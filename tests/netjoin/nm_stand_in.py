@@ -56,10 +56,12 @@ def load(mock, parameters):
     states = {'disconnected': _nm.DeviceState.DISCONNECTED,
               'unavailable': _nm.DeviceState.UNAVAILABLE,
               'unmanaged': _nm.DeviceState.UNMANAGED}
-    mock.AddWiFiDevice('wlan0', 'wlan0', states[parameters.get('wifi_state', 'disconnected')])
+    state = states[parameters.get('wifi_state', 'disconnected')]
+    mock.AddWiFiDevice('wlan0', 'wlan0', state)
     if parameters.get('second', False):
         mock.AddWiFiDevice('wlan1', 'wlan1', _nm.DeviceState.DISCONNECTED)
-    if parameters.get('home', True):
+    # A device with its radio off, or not managed, has no connection running.
+    if parameters.get('home', True) and state == _nm.DeviceState.DISCONNECTED:
         ap = mock.AddAccessPoint(DEVICE, 'home', 'HomeNet', '00:11:22:33:44:55',
                                  _nm.InfrastructureMode.NM_802_11_MODE_INFRA, 2437, 54000, 80,
                                  _nm.NM80211ApSecurityFlags.NM_802_11_AP_SEC_KEY_MGMT_PSK)
