@@ -354,7 +354,7 @@ TEST_P(ProbeLossTest, LostProbeAnswersDecideWhetherTheSameIdIsANewBoard)
     QElapsedTimer guard;
     guard.start();
     options.stopRequested = [&] {
-        if (app.Counters.Total() >= 2 || guard.elapsed() > 20000)
+        if (app.Counters.Total() >= 2 || guard.elapsed() > 20000 || step == c.steps.size())
             return true;
         if (!log.lines.contains(kWaiting))
             return false;
