@@ -337,6 +337,11 @@ struct ProbeLossCase {
     int writes;
 };
 
+void PrintTo(const ProbeLossCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ProbeLossTest : public NextBoardDetectionTest, public ::testing::WithParamInterface<ProbeLossCase>
 {
 };
