@@ -484,9 +484,9 @@ TEST_F(NextBoardDetectionTest, ProbesComeOnePollApartEvenAfterALostAnswer)
     }
 }
 
-// The restart's presence probes, paced: one every 300 ms whether the board stays silent (each
-// waited for 300 ms) or refuses at once (the rest of the 300 ms slept). On the real clock, timed by
-// the simulator.
+// The restart's presence probes, paced: one every 300 ms whether the board stays silent or
+// refuses (a refusal does not end the wait for the answer). On the real clock, timed by the
+// simulator.
 TEST_F(NextBoardDetectionTest, RestartProbesComeEvery300Ms)
 {
     Start(QStringList{QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("-v")} +
