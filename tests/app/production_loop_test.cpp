@@ -25,6 +25,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+
 using namespace nx7;
 using nx7::test::MemoryLog;
 using nx7::test::ScriptedUi;
@@ -475,13 +478,21 @@ TEST_F(NextBoardDetectionTest, ProbesComeOnePollApartEvenAfterALostAnswer)
     at = at.mid(at.size() - 7);
     unanswered = unanswered.mid(unanswered.size() - 7);
     ASSERT_EQ(unanswered.count(true), 1) << qPrintable(simLog);
+    // Bounds leave room for the delivery of each request on a busy machine.
+    qint64 afterLoss = 0;
+    qint64 shortestAnswered = std::numeric_limits<qint64>::max();
     for (qsizetype i = 1; i < at.size(); ++i) {
         SCOPED_TRACE(i);
         const qint64 gap = at.at(i) - at.at(i - 1);
-        EXPECT_GE(gap, 480) << "probes too close";
-        // After the lost answer: 300 ms of waiting are part of the poll, not added to it (800).
-        EXPECT_LE(gap, unanswered.at(i - 1) ? 700 : 750) << "probes too far apart";
+        EXPECT_GE(gap, 400) << "probes too close";
+        EXPECT_LE(gap, 900) << "probes too far apart";
+        if (unanswered.at(i - 1))
+            afterLoss = gap;
+        else
+            shortestAnswered = std::min(shortestAnswered, gap);
     }
+    // After the lost answer: its 300 ms of waiting are part of the poll, not added to it.
+    EXPECT_LT(afterLoss - shortestAnswered, 200) << qPrintable(simLog);
 }
 
 // The restart's presence probes, paced: one every 300 ms whether the board stays silent or
@@ -521,8 +532,8 @@ TEST_F(NextBoardDetectionTest, RestartProbesComeEvery300Ms)
     ASSERT_EQ(at.size(), 5) << qPrintable(simLog);
     for (qsizetype i = 1; i < at.size(); ++i) {
         SCOPED_TRACE(i);
-        EXPECT_GE(at.at(i) - at.at(i - 1), 290) << qPrintable(simLog);
-        EXPECT_LT(at.at(i) - at.at(i - 1), 500) << qPrintable(simLog);
+        EXPECT_GE(at.at(i) - at.at(i - 1), 250) << qPrintable(simLog);
+        EXPECT_LT(at.at(i) - at.at(i - 1), 600) << qPrintable(simLog);
     }
 }
 
