@@ -361,10 +361,10 @@ TEST_F(ApJoinTest, AJoinBeingTornDownHasFailedAtOnce)
 
 // A retried write joins the access point again (it went down with the board's restart): the new
 // join replaces ours without bringing the previous connection back in between; that comes back
-// exactly once, at the end, or at once when the second join fails.
+// exactly once, at the end, or at once when the second join fails or is refused.
 TEST_F(ApJoinTest, JoiningAgainBringsThePreviousConnectionBackOnlyOnceAtTheEnd)
 {
-    for (const char* secondJoin : {"activate", "fail"}) {
+    for (const char* secondJoin : {"activate", "fail", "refuse"}) {
         SCOPED_TRACE(secondJoin);
         StartStandIn();
         ApJoiner joiner(Bus());
