@@ -495,9 +495,9 @@ TEST_F(NextBoardDetectionTest, ProbesComeOnePollApartEvenAfterALostAnswer)
     EXPECT_LT(afterLoss - shortestAnswered, 200) << qPrintable(simLog);
 }
 
-// The restart's presence probes, paced: one every 300 ms whether the board stays silent or
-// refuses (a refusal does not end the wait for the answer). On the real clock, timed by the
-// simulator.
+// The restart's presence probes, paced: one every 300 ms whether the board stays silent (each
+// probe waited for 300 ms) or gives an answer that is no answer at once (the rest of the 300 ms
+// slept). On the real clock, timed by the simulator.
 TEST_F(NextBoardDetectionTest, RestartProbesComeEvery300Ms)
 {
     Start(QStringList{QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("-v")} +
@@ -506,8 +506,8 @@ TEST_F(NextBoardDetectionTest, RestartProbesComeEvery300Ms)
     SteadyTickClock realTime{1.0};
     SetClock(&realTime);
     QString simLog = sim.Stderr();
-    // After the restart: two refusals, then two silences, then the answer.
-    Control(QStringLiteral("nack 00 44 times 2"));
+    // After the restart: two answers cut short, then two silences, then the answer.
+    Control(QStringLiteral("short 00 times 2"));
     Control(QStringLiteral("silent 00 times 2"));
     app.RestartBoard(4000);
     EXPECT_TRUE(app.AwaitBoardBack());

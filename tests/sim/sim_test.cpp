@@ -332,6 +332,11 @@ TEST_F(SimTest, ScriptedFaults)
              EXPECT_EQ(Byte(t.Ask(Request({0x01, 0x00, 0x00})), 2), 0x31);
              EXPECT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
          }},
+        {"an acknowledgement cut short, and nothing carried out", "short 01 times 1",
+         [&](Conversation& t) {
+             EXPECT_EQ(Hex(t.Ask(Request({0x01, 0x05, 0x00}))), Hex(Ack("01")));
+             EXPECT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
+         }},
         {"wrong checksum", "bad-checksum 00 times 1",
          [&](Conversation& t) {
              EXPECT_TRUE(t.Ask(modeGet).isEmpty());

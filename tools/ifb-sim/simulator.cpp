@@ -302,6 +302,14 @@ void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
                 decided = true;
                 break;
             }
+            if (f.kind == Fault::Kind::Short && f.Take(data)) {
+                // An acknowledgement cut short: the request's first byte and nothing after it.
+                answer.reply = true;
+                answer.code = kAck;
+                answer.data = {data.empty() ? std::uint8_t{0} : data[0]};
+                decided = true;
+                break;
+            }
             if (f.kind == Fault::Kind::Nack && f.Take(data)) {
                 answer.reply = true;
                 answer.code = kNack;
