@@ -295,17 +295,33 @@ JoinResult ApJoiner::Fail(JoinFailure failure, const QString& ssid, const QStrin
 
 JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int timeoutMs)
 {
-    Restore(); // a join left from before is undone first
+    // Joining again while joined (a retried write): ours is replaced, and the connection from
+    // before the first join stays the one to bring back, once, at the end; bringing it back in
+    // between would switch the PC's network twice for nothing.
+    const bool rejoin = m_joined && !m_device.isEmpty();
+    if (rejoin) {
+        // Still joined as far as undoing goes: a failure from here brings the previous one back.
+        TakeDown(m_active, m_ourConnection);
+        m_active.clear();
+        m_ourConnection.clear();
+    } else {
+        Restore(); // a join left from before is undone first
+    }
     m_reportedAny = false;
     if (m_device.isEmpty() && !Available())
         return Fail(JoinFailure::Absent, ssid, {});
     const QDeadlineTimer deadline(timeoutMs);
 
     // What to bring back afterwards.
-    m_previousConnection.clear();
-    m_previousSpecific = kNoObject;
     const QString previousActive =
-        PathOf(Property(m_device, kDeviceIface, QStringLiteral("ActiveConnection")).value_or(QVariant()));
+        rejoin
+            ? QString()
+            : PathOf(
+                  Property(m_device, kDeviceIface, QStringLiteral("ActiveConnection")).value_or(QVariant()));
+    if (!rejoin) {
+        m_previousConnection.clear();
+        m_previousSpecific = kNoObject;
+    }
     if (!previousActive.isEmpty() && previousActive != kNoObject) {
         m_previousConnection =
             PathOf(Property(previousActive, kActiveIface, QStringLiteral("Connection")).value_or(QVariant()));

@@ -98,7 +98,8 @@ public:
     // Remembers the device's active connection, then adds and activates a volatile connection to
     // `ssid` (WPA-PSK with `password`, open when empty) and waits up to `timeoutMs` for it to be
     // up. A join that did not complete is undone before returning (the previous connection is
-    // back); a successful one stays until Restore() or the destructor.
+    // back); a successful one stays until Restore() or the destructor. Joining again while joined
+    // replaces ours and keeps the connection from before the first join as the one to bring back.
     JoinResult Join(const QString& ssid, const QString& password, int timeoutMs);
 
     // The whole automatic join in one call, for the write flow: Available(), CheckPermission()

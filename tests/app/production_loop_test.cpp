@@ -14,13 +14,19 @@
 #include "support/scripted_ui.h"
 #include "update/auto_join.h"
 #include "update/firmware_image.h"
+#include "update/ota_update.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
 
 using namespace nx7;
 using nx7::test::MemoryLog;
@@ -305,4 +311,257 @@ TEST_F(ProductionLoopTest, APortThatComesBackBringsTheNextBoard)
     }
 }
 
+// The next-board detection at its edges: probe answers lost on purpose (the simulator's control
+// file, read before each request) and boards taken out and put back with the same id.
+class NextBoardDetectionTest : public ProductionLoopTest
+{
+protected:
+    const QString kWaiting = QStringLiteral("次のI/Fボードを待っています。");
+
+    QStringList ControlArgs() const { return {QStringLiteral("--control"), controlPath}; }
+
+    // An answer fault from now on, as if the link lost it.
+    void Control(const QString& directive)
+    {
+        QFile f(controlPath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Append));
+        f.write(directive.toUtf8() + '\n');
+    }
+
+    int TargetIdReads() const { return static_cast<int>(sim.Requests().count(QStringLiteral("TargetId"))); }
+
+    const QString controlPath = dir.filePath(QStringLiteral("control.txt"));
+};
+
+struct ProbeLossCase {
+    const char* name;
+    // Each step: this many probes in a row go unanswered, then this many are answered.
+    QList<QPair<int, int>> steps;
+    int writes;
+};
+
+void PrintTo(const ProbeLossCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ProbeLossTest : public NextBoardDetectionTest, public ::testing::WithParamInterface<ProbeLossCase>
+{
+};
+
+// Only two unanswered probes in a row mean the board was taken out: a single lost answer, or two
+// lost far apart, leave it the present board (written once); two in a row followed by the same id
+// are a board put back, written again.
+TEST_P(ProbeLossTest, LostProbeAnswersDecideWhetherTheSameIdIsANewBoard)
+{
+    const ProbeLossCase& c = GetParam();
+    Start(QStringList{QStringLiteral("--target-id"), QStringLiteral("0x1234")} + ControlArgs());
+    ASSERT_FALSE(HasFatalFailure());
+    qsizetype step = -1;
+    int mark = 0;
+    QElapsedTimer guard;
+    guard.start();
+    options.stopRequested = [&] {
+        if (app.Counters.Total() >= 2 || guard.elapsed() > 20000 || step == c.steps.size())
+            return true;
+        if (!log.lines.contains(kWaiting))
+            return false;
+        const int reads = TargetIdReads();
+        if (step >= 0 && reads < mark + c.steps[step].first + c.steps[step].second)
+            return false;
+        if (++step == c.steps.size())
+            return true;
+        Control(QStringLiteral("silent 05 times %1").arg(c.steps[step].first));
+        mark = reads;
+        return false;
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    EXPECT_LT(guard.elapsed(), 20000);
+    EXPECT_EQ(summary.Written(), c.writes);
+    const QList<QStringList> records = RecordedWrites();
+    EXPECT_EQ(records.size(), c.writes);
+    for (const QStringList& r : records)
+        EXPECT_EQ(r.value(0), QStringLiteral("1234"));
+    const bool again = c.writes == 2;
+    if (!again) {
+        EXPECT_EQ(step, c.steps.size()) << "the script did not run to its end";
+    }
+    EXPECT_EQ(log.lines.contains(QStringLiteral("I/Fボードが外されました。")), again)
+        << qPrintable(log.lines.join('\n'));
+    EXPECT_EQ(log.lines.contains(QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 1234）。")),
+              again);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProbeLossTest,
+                         ::testing::Values(ProbeLossCase{"OneLostAnswer", {{1, 4}}, 1},
+                                           ProbeLossCase{"TwoLostFarApart", {{1, 3}, {1, 4}}, 1},
+                                           ProbeLossCase{"TwoLostInARowThenTheSameId", {{2, 6}}, 2}),
+                         [](const ::testing::TestParamInfo<ProbeLossCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// The serial adapter unplugged and the same board plugged back in: its port comes back, it
+// answers with the id just written, and it is written again.
+TEST_F(NextBoardDetectionTest, TheSameBoardPutBackOnAVanishedPortIsWrittenAgain)
+{
+    const QStringList board{QStringLiteral("--target-id"), QStringLiteral("0x1111")};
+    Start(board);
+    ASSERT_FALSE(HasFatalFailure());
+    bool swapped = false;
+    QElapsedTimer guard;
+    guard.start();
+    options.stopRequested = [&] {
+        if (!swapped && log.lines.contains(kWaiting)) {
+            swapped = true;
+            sim.Stop();
+            PumpSleep(1000);
+            StartSim(board);
+        }
+        return app.Counters.Total() >= 2 || guard.elapsed() > 20000 || (swapped && HasFatalFailure());
+    };
+    const ProductionSummary summary = RunProductionLoop(app, options);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(summary.ok, 2);
+    EXPECT_EQ(RecordedWrites(), (QList<QStringList>{{QStringLiteral("1111"), QStringLiteral("OK")},
+                                                    {QStringLiteral("1111"), QStringLiteral("OK")}}));
+    EXPECT_TRUE(log.lines.contains(QStringLiteral("新しいI/Fボードを検出しました（ターゲットID: 1111）。")));
+}
+
+// The presence probes come one poll apart, counted from the start of each probe: not back to back,
+// and an unanswered probe (waited for shorter than a poll) does not push the next one a whole
+// poll further. Times are the simulator's own, from its log.
+TEST_F(NextBoardDetectionTest, ProbesComeOnePollApartEvenAfterALostAnswer)
+{
+    Start(QStringList{QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("-v")} +
+          ControlArgs());
+    ASSERT_FALSE(HasFatalFailure());
+    // At four times the clock's pace: a poll every 500 ms, an answer waited for 300 ms.
+    options.pollMs = 2000;
+    options.probeMs = 1200;
+    QString simLog;
+    int waitingFrom = -1;
+    bool lost = false;
+    QElapsedTimer guard;
+    guard.start();
+    options.stopRequested = [&] {
+        simLog += sim.Stderr();
+        if (!log.lines.contains(kWaiting) || guard.elapsed() > 20000)
+            return guard.elapsed() > 20000;
+        const int reads = TargetIdReads();
+        if (waitingFrom < 0)
+            waitingFrom = reads;
+        if (!lost && reads >= waitingFrom + 3) {
+            lost = true;
+            Control(QStringLiteral("silent 05 times 1"));
+        }
+        return reads >= waitingFrom + 7;
+    };
+    RunProductionLoop(app, options);
+    PumpSleep(50);
+    simLog += sim.Stderr();
+
+    // Request times of the target-id reads while waiting (the last few of the log), and which
+    // of them went unanswered.
+    const QRegularExpression request(
+        QStringLiteral(R"(ifb-sim\s+(\d+) ms: request \d+: 02 [0-9A-F]{2} 45 01 05 )"));
+    QList<qint64> at;
+    QList<bool> unanswered;
+    const QStringList lines = simLog.split(QLatin1Char('\n'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch m = request.match(lines.at(i));
+        if (!m.hasMatch())
+            continue;
+        at << m.captured(1).toLongLong();
+        unanswered << (i + 1 < lines.size() && lines.at(i + 1).contains(QStringLiteral("fault: no answer")));
+    }
+    ASSERT_GE(at.size(), 7) << qPrintable(simLog);
+    at = at.mid(at.size() - 7);
+    unanswered = unanswered.mid(unanswered.size() - 7);
+    ASSERT_EQ(unanswered.count(true), 1) << qPrintable(simLog);
+    // Bounds leave room for the delivery of each request on a busy machine.
+    qint64 afterLoss = 0;
+    qint64 shortestAnswered = std::numeric_limits<qint64>::max();
+    for (qsizetype i = 1; i < at.size(); ++i) {
+        SCOPED_TRACE(i);
+        const qint64 gap = at.at(i) - at.at(i - 1);
+        EXPECT_GE(gap, 400) << "probes too close";
+        EXPECT_LE(gap, 900) << "probes too far apart";
+        if (unanswered.at(i - 1))
+            afterLoss = gap;
+        else
+            shortestAnswered = std::min(shortestAnswered, gap);
+    }
+    // After the lost answer: its 300 ms of waiting are part of the poll, not added to it.
+    EXPECT_LT(afterLoss - shortestAnswered, 200) << qPrintable(simLog);
+}
+
+// The restart's presence probes, paced: one every 300 ms whether the board stays silent (each
+// probe waited for 300 ms) or gives an answer that is no answer at once (the rest of the 300 ms
+// slept). On the real clock, timed by the simulator.
+TEST_F(NextBoardDetectionTest, RestartProbesComeEvery300Ms)
+{
+    Start(QStringList{QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("-v")} +
+          ControlArgs());
+    ASSERT_FALSE(HasFatalFailure());
+    SteadyTickClock realTime{1.0};
+    SetClock(&realTime);
+    QString simLog = sim.Stderr();
+    // After the restart: two answers cut short, then two silences, then the answer.
+    Control(QStringLiteral("short 00 times 2"));
+    Control(QStringLiteral("silent 00 times 2"));
+    app.RestartBoard(4000);
+    EXPECT_TRUE(app.AwaitBoardBack());
+    SetClock(&clock);
+    PumpSleep(50);
+    simLog = sim.Stderr();
+
+    // The mode reads after the restart request, with their times.
+    const QRegularExpression entry(
+        QStringLiteral(R"(ifb-sim\s+(\d+) ms: request \d+: 02 [0-9A-F]{2} 45 (\S\S) (\S\S) )"));
+    QList<qint64> at;
+    bool restarted = false;
+    for (const QString& line : simLog.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch m = entry.match(line);
+        if (!m.hasMatch())
+            continue;
+        if (m.captured(2) == QLatin1String("01") && m.captured(3) == QLatin1String("0A"))
+            restarted = true;
+        else if (restarted && m.captured(2) == QLatin1String("01") && m.captured(3) == QLatin1String("00"))
+            at << m.captured(1).toLongLong();
+    }
+    ASSERT_EQ(at.size(), 5) << qPrintable(simLog);
+    for (qsizetype i = 1; i < at.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(at.at(i) - at.at(i - 1), 250) << qPrintable(simLog);
+        EXPECT_LT(at.at(i) - at.at(i - 1), 600) << qPrintable(simLog);
+    }
+}
+
+// An uploader that prints and then hangs, on a board that never gives a verdict: the write ends
+// one write time limit after the uploader's last output (the silence ends the uploader, and the
+// wait for the verdict counts from the same last output), not two limits.
+TEST_F(NextBoardDetectionTest, AHungUploaderEndsTheWriteOneLimitAfterItsLastOutput)
+{
+    const QString stamp = dir.filePath(QStringLiteral("last-output"));
+    QFile u(uploader);
+    ASSERT_TRUE(u.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    u.write(QStringLiteral("#!/bin/sh\nprintf 'Sending invitation to 192.168.4.1 \\nAuthenticating...OK\\n"
+                           "Uploading: [=====                    ] 20%%\\n'\ndate +%s%3N > '%1'\nsleep 30\n")
+                .arg(stamp)
+                .toUtf8());
+    u.close();
+    Start({QStringLiteral("--target-id"), QStringLiteral("0x1234"), QStringLiteral("--ota-result"),
+           QStringLiteral("none")});
+    ASSERT_FALSE(HasFatalFailure());
+    // Prog_WAIT_TIME 6000 at four times the clock's pace: 1.5 s.
+    EXPECT_FALSE(RunOtaUpdate(app));
+    const qint64 end = QDateTime::currentMSecsSinceEpoch();
+    QFile f(stamp);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const qint64 lastOutput = f.readAll().trimmed().toLongLong();
+    ASSERT_GT(lastOutput, 0);
+    EXPECT_GE(end - lastOutput, 1400);
+    EXPECT_LT(end - lastOutput, 2600) << "the verdict was waited for a second limit";
+    EXPECT_EQ(RecordedWrites().value(0).value(1), QStringLiteral("NG"));
+}
 } // namespace

@@ -198,5 +198,31 @@ TEST(Preflight, BoardPrefixOverridesTheAdapters)
     EXPECT_FALSE(RunNetworkPreflight(net, in).Find(PreflightCheckId::Subnet)->passed);
 }
 
+// The host port from the settings at the edges of its range: every port a socket can have is
+// used as given (0 leaves the choice to the uploader), anything else falls back to the default.
+TEST(Preflight, HostPortSettingAtTheEdgesOfItsRange)
+{
+    const struct {
+        int setting;
+        int port;           // bound and allowed through the firewall
+        QStringList pinned; // the uploader's arguments after the address
+    } cases[] = {
+        {0, 0, {}},
+        {1, 1, {QStringLiteral("-P"), QStringLiteral("1")}},
+        {65535, 65535, {QStringLiteral("-P"), QStringLiteral("65535")}},
+        {65536, kDefaultOtaHostPort, {QStringLiteral("-P"), QString::number(kDefaultOtaHostPort)}},
+        {-1, kDefaultOtaHostPort, {QStringLiteral("-P"), QString::number(kDefaultOtaHostPort)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        const FakeNetwork net = JoinedPc();
+        const PreflightResult r = RunNetworkPreflight(net, Input(OtaHostPortFromSetting(c.setting)));
+        EXPECT_EQ(r.hostPort, c.port);
+        EXPECT_EQ(net.boundPort, c.port);
+        EXPECT_EQ(r.UploaderArguments(),
+                  QStringList({QStringLiteral("-I"), QStringLiteral("192.168.4.2")}) + c.pinned);
+    }
+}
+
 } // namespace
 } // namespace nx7::diag

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <functional>
@@ -262,6 +263,73 @@ TEST_F(SupportBundleTest, UnwritablePlaceReportsAnError)
     QString error;
     EXPECT_FALSE(WriteSupportBundle(input, dir.filePath(QStringLiteral("missing/dir/x.zip")), &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// The entries' names in the order written, a name written twice listed twice.
+QStringList EntryNames(const QString& path)
+{
+    QStringList names;
+    struct archive* a = archive_read_new();
+    archive_read_support_format_zip(a);
+    if (archive_read_open_filename(a, path.toLocal8Bit().constData(), 10240) == ARCHIVE_OK) {
+        struct archive_entry* entry = nullptr;
+        while (archive_read_next_header(a, &entry) == ARCHIVE_OK)
+            names << QString::fromUtf8(archive_entry_pathname(entry));
+    }
+    archive_read_free(a);
+    return names;
+}
+
+// The first run has a single log, the second run two: each goes in once, and with two the
+// previous run's is the other one.
+TEST(SupportBundleLogsTest, OneOrTwoRunLogsGoInOnceEach)
+{
+    const struct {
+        const char* name;
+        QStringList files; // oldest first; the last is the running log
+        bool named;        // the running log's path handed in
+    } cases[] = {
+        {"one log", {QStringLiteral("nx7ifbprog-20261210-140000.log")}, false},
+        {"one log, named", {QStringLiteral("nx7ifbprog-20261210-140000.log")}, true},
+        {"two logs",
+         {QStringLiteral("nx7ifbprog-20261209-170000.log"), QStringLiteral("nx7ifbprog-20261210-140000.log")},
+         false},
+        {"two logs, named",
+         {QStringLiteral("nx7ifbprog-20261209-170000.log"), QStringLiteral("nx7ifbprog-20261210-140000.log")},
+         true},
+        {"two logs in the same second",
+         {QStringLiteral("nx7ifbprog-20261210-140000.log"),
+          QStringLiteral("nx7ifbprog-20261210-140000-2.log")},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString logs = dir.filePath(QStringLiteral("log"));
+        for (const QString& file : c.files)
+            WriteFile(logs + QLatin1Char('/') + file, "run " + file.toUtf8() + "\n");
+        SupportBundleInput input;
+        input.logFolder = logs;
+        if (c.named)
+            input.currentLog = logs + QLatin1Char('/') + c.files.last();
+        test::FakeNetwork net;
+        input.network = &net;
+        input.serialPorts = {QStringLiteral("/dev/ttyUSB0")};
+        const QString zip = dir.filePath(QStringLiteral("b.zip"));
+        ASSERT_TRUE(WriteSupportBundle(input, zip, nullptr));
+
+        QStringList inZip = EntryNames(zip).filter(QRegularExpression(QStringLiteral("^logs/")));
+        inZip.sort();
+        QStringList expected;
+        for (const QString& file : c.files)
+            expected << QStringLiteral("logs/") + file;
+        expected.sort();
+        EXPECT_EQ(inZip, expected);
+        const QMap<QString, QString> files = ReadZip(zip);
+        for (const QString& file : c.files)
+            EXPECT_EQ(files.value(QStringLiteral("logs/") + file),
+                      QStringLiteral("run ") + file + QLatin1Char('\n'));
+    }
 }
 
 } // namespace

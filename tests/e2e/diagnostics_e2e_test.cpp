@@ -141,5 +141,23 @@ TEST_F(DiagnosticsE2E, FailedNetworkCheckIsSaidAndYesGoesOnWithTheHostPortPinned
     EXPECT_TRUE(r.out.indexOf(QStringLiteral("NG: Time Over")) < r.out.indexOf(why.at(0)));
 }
 
+// Passwords turn up where nothing labels them (an uploader that echoes what it was given, a line
+// of its own): the run's log masks them wherever they stand, by value.
+TEST_F(DiagnosticsE2E, TheRunsLogMasksPasswordsThatNothingLabels)
+{
+    const RunResult r = Write(QStringLiteral("Sending invitation to 192.168.0.1 \n"
+                                             "debug: KW5GDH4072 / MervoxTqLu\n"
+                                             "simpass01\n"
+                                             "14:01:00 [ERROR]: No response from the ESP"),
+                              1, {"NX7IFBPROG_NETWORK=wlan0=192.168.0.10/24"});
+    ASSERT_TRUE(r.finished);
+    const QString log = LogText();
+    // The lines are there, the passwords are not.
+    EXPECT_TRUE(log.contains(QStringLiteral("[uploader] debug: "))) << qPrintable(log);
+    EXPECT_TRUE(log.contains(QStringLiteral("No response from the ESP")));
+    for (const QString& p : kPasswords)
+        EXPECT_FALSE(log.contains(p)) << qPrintable(p) << "\n" << qPrintable(log);
+}
+
 } // namespace
 } // namespace nx7::e2e

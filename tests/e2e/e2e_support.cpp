@@ -259,6 +259,16 @@ RunResult Collect(QProcess& p, bool finished)
 }
 } // namespace
 
+bool SignalChild(const QProcess& p, int signo)
+{
+    // A process that never started or has been reaped reports id 0, and kill(0, ...) would hit
+    // the whole process group: the test program and ctest with it.
+    const qint64 pid = p.processId();
+    if (pid <= 0 || p.state() == QProcess::NotRunning)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), signo) == 0;
+}
+
 RunResult ToolFolder::Run(const QStringList& args, int timeoutMs, const QStringList& env)
 {
     QProcess p;
@@ -279,7 +289,7 @@ RunResult ToolFolder::RunAndSignal(const QStringList& args, const QStringList& e
     while (!finished && t.elapsed() < timeoutMs) {
         finished = p.waitForFinished(50);
         if (!finished && !sent && when()) {
-            ::kill(static_cast<pid_t>(p.processId()), signo);
+            SignalChild(p, signo);
             sent = true;
         }
     }

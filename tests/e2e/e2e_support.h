@@ -80,6 +80,10 @@ private:
     bool m_ok = false;
 };
 
+// Sends `signo` to the process itself, never to a process group: false (and nothing sent) when
+// it is not running.
+bool SignalChild(const QProcess& p, int signo);
+
 // A stand-in uploader script: records its arguments (one per line) into `argsFile`, prints
 // `output`, sleeps `sleepSec`, exits with `exitCode`.
 QString WriteStandInUploader(const QString& dir, const QString& argsFile, const QString& output,

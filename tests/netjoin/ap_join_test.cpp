@@ -13,6 +13,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -302,6 +303,92 @@ TEST(JoinTextsTest, EveryFailureSaysWhyAndHowToJoinByHand)
     EXPECT_TRUE(ExplainJoinFailure(JoinFailure::None, QStringLiteral("AP-X"), {}).IsEmpty());
     EXPECT_TRUE(ExplainJoinFailure(JoinFailure::Timeout, QStringLiteral("AP-X"), {}, 15000)
                     .cause.contains(QStringLiteral("15秒以内")));
+}
+
+struct DeviceCase {
+    const char* name;
+    const char* parameters; // the stand-in's
+    QString chosen;         // the device joined with; empty: none can join
+};
+
+// A Wi-Fi device that NetworkManager reports as unavailable (radio off) or unmanaged cannot join:
+// another adapter that can is chosen, and with none the user is told to join by hand.
+TEST_F(ApJoinTest, OnlyAWifiDeviceThatCanJoinIsChosen)
+{
+    const QString wlan1 = QStringLiteral("/org/freedesktop/NetworkManager/Devices/wlan1");
+    const DeviceCase cases[] = {
+        {"radio off, second adapter", R"({"wifi_state": "unavailable", "second": true})", wlan1},
+        {"unmanaged, second adapter", R"({"wifi_state": "unmanaged", "second": true})", wlan1},
+        {"radio off, alone", R"({"wifi_state": "unavailable"})", QString()},
+        {"unmanaged, alone", R"({"wifi_state": "unmanaged"})", QString()},
+    };
+    for (const DeviceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartStandIn(QString::fromLatin1(c.parameters));
+        ApJoiner joiner(Bus());
+        EXPECT_EQ(joiner.Available(), !c.chosen.isEmpty());
+        EXPECT_EQ(joiner.DevicePath(), c.chosen);
+        const JoinResult r = joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000);
+        if (c.chosen.isEmpty()) {
+            EXPECT_EQ(r.failure, JoinFailure::Absent);
+            EXPECT_EQ(LastJoin(), QString()) << "no join asked of a device that cannot join";
+        } else {
+            EXPECT_TRUE(r.Ok()) << r.detail.toStdString();
+            EXPECT_TRUE(LastJoin().contains(QStringLiteral(";device=%1;").arg(c.chosen)))
+                << LastJoin().toStdString();
+            EXPECT_EQ(joiner.DeviceInterface(), QStringLiteral("wlan1"));
+        }
+    }
+}
+
+// A join that NetworkManager starts tearing down has failed: said at once, not after the time-out,
+// and the previous connection is back.
+TEST_F(ApJoinTest, AJoinBeingTornDownHasFailedAtOnce)
+{
+    StartStandIn(QStringLiteral(R"({"join": "teardown"})"));
+    ApJoiner joiner(Bus());
+    QList<JoinState> seen;
+    joiner.SetProgress([&](JoinState s) { seen << s; });
+    QElapsedTimer t;
+    t.start();
+    const JoinResult r = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 5000);
+    EXPECT_EQ(r.failure, JoinFailure::Failed);
+    EXPECT_LT(t.elapsed(), 3000);
+    EXPECT_EQ(seen, (QList<JoinState>{JoinState::Activating, JoinState::Deactivating}));
+    EXPECT_EQ(DeviceConnection(), kHome);
+    EXPECT_EQ(SavedConnections(), QStringList{kHome});
+}
+
+// A retried write joins the access point again (it went down with the board's restart): the new
+// join replaces ours without bringing the previous connection back in between; that comes back
+// exactly once, at the end, or at once when the second join fails or is refused.
+TEST_F(ApJoinTest, JoiningAgainBringsThePreviousConnectionBackOnlyOnceAtTheEnd)
+{
+    for (const char* secondJoin : {"activate", "fail", "refuse"}) {
+        SCOPED_TRACE(secondJoin);
+        StartStandIn();
+        ApJoiner joiner(Bus());
+        ASSERT_TRUE(joiner.TryJoin(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok());
+        Mock(QStringLiteral("SetJoinMode"), {QString::fromLatin1(secondJoin)});
+        const bool ok = joiner.Join(QStringLiteral("IFB-AP-01"), QStringLiteral("pw"), 10000).Ok();
+        EXPECT_EQ(ok, QLatin1String(secondJoin) == QLatin1String("activate"));
+        const QStringList between = Mock(QStringLiteral("Activations")).arguments().value(0).toStringList();
+        if (ok) {
+            EXPECT_NE(DeviceConnection(), kHome);
+            EXPECT_EQ(SavedConnections().size(), 2) << "the first join's connection is left behind";
+            EXPECT_EQ(joiner.PreviousConnection(), kHome);
+            EXPECT_EQ(between, QStringList()) << "the home network came back between joins";
+        } else {
+            EXPECT_EQ(DeviceConnection(), kHome);
+            EXPECT_EQ(between, QStringList{kHome});
+        }
+
+        EXPECT_TRUE(joiner.Restore());
+        EXPECT_EQ(DeviceConnection(), kHome);
+        EXPECT_EQ(SavedConnections(), QStringList{kHome});
+        EXPECT_EQ(Mock(QStringLiteral("Activations")).arguments().value(0).toStringList(),
+                  QStringList{kHome});
+    }
 }
 
 } // namespace

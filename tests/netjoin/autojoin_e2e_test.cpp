@@ -5,6 +5,8 @@
 #include "e2e/e2e_support.h"
 #include "nm_harness.h"
 
+#include <QDBusMessage>
+#include <QFile>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -97,6 +99,70 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(JoinCase{"JoinedWithoutAnAnswer", "activate", 0, true},
                       JoinCase{"RefusedFallsBackToTheManualQuestion", "refuse", 1, false}),
     [](const ::testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
+
+class AutoJoinRetryE2E : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { s_skip = test::PrivateNetworkManager::StartBus(); }
+    static void TearDownTestSuite() { test::PrivateNetworkManager::StopBus(); }
+    void SetUp() override
+    {
+        if (!s_skip.isEmpty())
+            GTEST_SKIP() << s_skip.toStdString();
+        ASSERT_TRUE(folder.ok());
+    }
+
+    inline static QString s_skip;
+    test::PrivateNetworkManager nm;
+    ToolFolder folder;
+    Simulator sim;
+};
+
+// A write retried after a broken transfer joins the access point again (it went down with the
+// board's restart); the home network comes back once, when the write is over, not in between.
+TEST_F(AutoJoinRetryE2E, ARetriedWriteBringsTheHomeNetworkBackOnceAtTheEnd)
+{
+    const QString problem = nm.Start();
+    ASSERT_TRUE(problem.isEmpty()) << problem.toStdString();
+    // The first upload breaks off, the second one goes through.
+    const QString uploader = folder.Path(QStringLiteral("espota"));
+    QFile u(uploader);
+    ASSERT_TRUE(u.open(QIODevice::WriteOnly));
+    u.write(
+        QStringLiteral(
+            "#!/bin/sh\nn=$(cat '%1' 2>/dev/null || echo 0)\nn=$((n+1))\necho $n > '%1'\n"
+            "echo 'Sending invitation to 192.168.4.1 '\necho 'Authenticating...OK'\n"
+            "if [ $n = 1 ]; then\n  echo 'Uploading: [====      ] 45% '\n"
+            "  echo '14:01:40 [ERROR]: Error Uploading: timed out'\n  exit 1\nfi\n"
+            "echo 'Uploading: [============================================================] 100% Done...'\n")
+            .arg(folder.Path(QStringLiteral("runs")))
+            .toUtf8());
+    u.close();
+    u.setPermissions(u.permissions() | QFileDevice::ExeOwner);
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=2000\nCONECT_WAIT_TIME=3000\n"
+                                    "Prog_WAIT_TIME=8000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+    ASSERT_TRUE(sim.Start(folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")),
+                          {QStringLiteral("--restart-ms"), QStringLiteral("60"),
+                           QStringLiteral("--rom-version"), QStringLiteral("3020KMT27"),
+                           QStringLiteral("--rom-after-update"), QStringLiteral("3030KMT27"),
+                           QStringLiteral("--ota-result-from-session"), QStringLiteral("2")}))
+        << qPrintable(sim.Stderr());
+
+    const RunResult r = folder.Run(
+        {QStringLiteral("--headless"), QStringLiteral("--write"), QStringLiteral("--yes")}, 120000,
+        {QStringLiteral("NX7IFBPROG_TIME_SCALE=4"), QStringLiteral("NX7IFBPROG_NETWORK=wlan0=192.168.4.2/24"),
+         QStringLiteral("NX7IFBPROG_JOIN_BUS=") + test::PrivateNetworkManager::Address()});
+    ASSERT_TRUE(r.finished);
+    const QString out = r.out.join(QLatin1Char('\n'));
+    EXPECT_EQ(r.exitCode, 0) << qPrintable(r.err) << qPrintable(out);
+    EXPECT_TRUE(out.contains(QStringLiteral("書き込み 2 回目: OK"))) << qPrintable(out);
+    EXPECT_EQ(out.count(QStringLiteral("自動接続: 接続しました")), 2) << qPrintable(out);
+
+    const QDBusMessage activations = test::PrivateNetworkManager::Mock(QStringLiteral("Activations"));
+    EXPECT_EQ(activations.arguments().value(0).toStringList(), QStringList{kHome});
+    EXPECT_EQ(test::PrivateNetworkManager::MockText(QStringLiteral("DeviceConnection")), kHome);
+}
 
 } // namespace
 } // namespace nx7::e2e

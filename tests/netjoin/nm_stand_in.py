@@ -5,10 +5,15 @@ lacks: AddAndActivateConnection2 (playing a join that comes up, fails, is refuse
 completes) and a GetPermissions that answers. Parameters (JSON):
   wifi:  true  -> a Wi-Fi device "wlan0" (default true)
   home:  true  -> a saved connection "HomeNet" active on it before the join (default true)
-  join:  "activate" | "fail" | "stall" | "refuse" | "late" (default "activate"); "late" answers
-         the join request only after LATE_S seconds, then comes up
+  join:  "activate" | "fail" | "stall" | "refuse" | "late" | "teardown" (default "activate");
+         "late" answers the join request only after LATE_S seconds, then comes up; "teardown"
+         goes to deactivating and stays there
+  wifi_state: the Wi-Fi device's state, "disconnected" (default), "unavailable" (radio off) or
+         "unmanaged"
+  second: true -> a second Wi-Fi device "wlan1", disconnected and idle (default false)
 Mock methods for the tests: SetPermission(action, answer), SetJoinMode(mode), LastJoin(),
-DeviceConnection() (the settings path of the device's active connection, "" when idle).
+DeviceConnection() (the settings path of the device's active connection, "" when idle),
+Activations() (the connections asked for by ActivateConnection, in order).
 '''
 
 import time
@@ -48,8 +53,15 @@ def load(mock, parameters):
     if not parameters.get('wifi', True):
         mock.AddEthernetDevice('eth0', 'eth0', _nm.DeviceState.ACTIVATED)
         return
-    mock.AddWiFiDevice('wlan0', 'wlan0', _nm.DeviceState.DISCONNECTED)
-    if parameters.get('home', True):
+    states = {'disconnected': _nm.DeviceState.DISCONNECTED,
+              'unavailable': _nm.DeviceState.UNAVAILABLE,
+              'unmanaged': _nm.DeviceState.UNMANAGED}
+    state = states[parameters.get('wifi_state', 'disconnected')]
+    mock.AddWiFiDevice('wlan0', 'wlan0', state)
+    if parameters.get('second', False):
+        mock.AddWiFiDevice('wlan1', 'wlan1', _nm.DeviceState.DISCONNECTED)
+    # A device with its radio off, or not managed, has no connection running.
+    if parameters.get('home', True) and state == _nm.DeviceState.DISCONNECTED:
         ap = mock.AddAccessPoint(DEVICE, 'home', 'HomeNet', '00:11:22:33:44:55',
                                  _nm.InfrastructureMode.NM_802_11_MODE_INFRA, 2437, 54000, 80,
                                  _nm.NM80211ApSecurityFlags.NM_802_11_AP_SEC_KEY_MGMT_PSK)
@@ -102,6 +114,9 @@ def _join2(self, settings, device, _specific, options):
     if self.join_mode in ('activate', 'late'):
         GLib.timeout_add(STEP_MS, _set_state, active,
                          _nm.NMActiveConnectionState.NM_ACTIVE_CONNECTION_STATE_ACTIVATED)
+    elif self.join_mode == 'teardown':
+        GLib.timeout_add(STEP_MS, _set_state, active,
+                         _nm.NMActiveConnectionState.NM_ACTIVE_CONNECTION_STATE_DEACTIVATING)
     elif self.join_mode == 'fail':
         # 8: the supplicant disconnected, what a wrong password ends with.
         GLib.timeout_add(STEP_MS, _set_state, active,
@@ -130,3 +145,9 @@ def DeviceConnection(_self):
     if active == '/':
         return ''
     return str(dbusmock.get_object(active).Get(_nm.ACTIVE_CONNECTION_IFACE, 'Connection'))
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='as')
+def Activations(_self):
+    manager = dbusmock.get_object(_nm.MANAGER_OBJ)
+    return [str(row[2][0]) for row in manager.call_log if row[1] == 'ActivateConnection']

@@ -332,6 +332,11 @@ TEST_F(SimTest, ScriptedFaults)
              EXPECT_EQ(Byte(t.Ask(Request({0x01, 0x00, 0x00})), 2), 0x31);
              EXPECT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
          }},
+        {"an acknowledgement cut short, and nothing carried out", "short 01 times 1",
+         [&](Conversation& t) {
+             EXPECT_EQ(Hex(t.Ask(Request({0x01, 0x05, 0x00}))), Hex(Ack("01")));
+             EXPECT_EQ(Hex(t.Ask(modeGet)), Hex(modeReply));
+         }},
         {"wrong checksum", "bad-checksum 00 times 1",
          [&](Conversation& t) {
              EXPECT_TRUE(t.Ask(modeGet).isEmpty());
@@ -599,6 +604,33 @@ TEST(SimTcp, ClientRetriesUntilTheToolListens)
     EXPECT_EQ(Hex(t.Ask(Request({0x90}))), Hex(Reply(0x30, "\x90"
                                                            "3030KMT27")));
     EXPECT_TRUE(sim.Stop());
+}
+
+// Faults appended to the control file while the simulator runs shape the answers from the next
+// request on, counting their times from then; a half-written line waits for its newline, and a
+// directive that cannot be added while running is refused on standard error.
+TEST_F(SimTest, ControlFileAddsAnswerFaultsWhileRunning)
+{
+    QTemporaryDir dir;
+    const QString control = dir.filePath("control.txt");
+    StartPty({"--control", control});
+    auto append = [&](const QByteArray& text) {
+        QFile f(control);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Append));
+        f.write(text);
+    };
+    const QByteArray id = Ack("05 00 00 00 00 34 12");
+    EXPECT_EQ(Hex(talk->Ask(Request({0x05}))), Hex(id));
+    append("silent 05 times 2\nnack 9");
+    EXPECT_EQ(Hex(talk->Ask(Request({0x05}), 300)), QString());
+    EXPECT_EQ(Hex(talk->Ask(Request({0x05}), 300)), QString());
+    EXPECT_EQ(Hex(talk->Ask(Request({0x05}))), Hex(id));
+    // The rest of the line arrives: refusing the ROM version from now on.
+    append("0 44\nsend 44 4F 4B\n");
+    EXPECT_EQ(Hex(talk->Ask(Request({0x90}))), Hex(Reply(0x31, FromHex("44 00"))));
+    EXPECT_EQ(Hex(talk->Ask(Request({0x05}))), Hex(id));
+    EXPECT_TRUE(sim.Stop());
+    EXPECT_TRUE(sim.Stderr().contains(QStringLiteral("--control"))) << sim.Stderr().toStdString();
 }
 
 } // namespace

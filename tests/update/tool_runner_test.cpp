@@ -9,6 +9,7 @@
 #include "support/scripted_ui.h"
 #include "update/tool_runner.h"
 #include "update/uploader_password.h"
+#include "update/uploader_selection.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -607,6 +608,43 @@ TEST_F(ToolRunnerTest, OwnUploaderIsRecognisedByTheMarkerInItsFile)
     };
     for (const Case& c : cases)
         EXPECT_EQ(IsOwnUploader(c.path), c.own) << c.name;
+}
+
+// The silence limit counts from the last output: an uploader that printed steadily for a while
+// and then hung is ended one limit after its last line, not one limit after its start, nor later.
+TEST_F(UploaderRunTest, SilenceIsCountedFromTheLastOutput)
+{
+    QElapsedTimer t;
+    t.start();
+    const UploaderRun run =
+        RunIt(Script(QStringLiteral("then-hangs.sh"),
+                     "i=0\nwhile [ $i -lt 8 ]; do echo \"line $i\"; sleep 0.1; i=$((i+1)); done\nsleep 30\n"),
+              1000);
+    const qint64 spent = t.elapsed();
+    EXPECT_EQ(run.end, UploaderEnd::Silent);
+    EXPECT_TRUE(RawText().contains(QStringLiteral("line 7"))) << RawText().toStdString();
+    // The last line comes about 0.7 s in: the end about 1.7 s in.
+    EXPECT_GE(spent, 1650) << "ended before a whole limit had passed since the last output";
+    EXPECT_LT(spent, 2500) << "silence counted from somewhere before the last output, or twice";
+}
+
+// A script whose name says ".PY" in capitals (copied from a medium that knows no case) is still
+// the uploader, and without a run bit it still runs through python3.
+TEST_F(UploaderRunTest, AnUploaderScriptNamedInCapitalsRunsThroughPython)
+{
+    const QString script = dir.filePath(QStringLiteral("ESPOTA.PY"));
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("import sys\nprint('py:' + ' '.join(sys.argv[1:]))\n");
+    f.close();
+
+    EXPECT_TRUE(IsAcceptableUploaderPath(script));
+    const UploaderLaunch launch = ResolveUploader(script);
+    EXPECT_TRUE(launch.problem.isEmpty()) << launch.problem.toStdString();
+    EXPECT_TRUE(launch.program.endsWith(QStringLiteral("python3"))) << launch.program.toStdString();
+    EXPECT_EQ(launch.arguments, QStringList{script});
+    EXPECT_EQ(RunIt(script).end, UploaderEnd::Finished);
+    EXPECT_TRUE(RawText().contains(QStringLiteral("py:-f x.bin"))) << RawText().toStdString();
 }
 
 } // namespace

@@ -166,6 +166,9 @@ int main(int argc, char** argv)
     const QCommandLineOption fault(QStringLiteral("fault"),
                                    QStringLiteral("One scenario directive (repeatable)."),
                                    QStringLiteral("directive"));
+    const QCommandLineOption control(QStringLiteral("control"),
+                                     QStringLiteral("Answer faults appended to this file while running."),
+                                     QStringLiteral("file"));
     const QCommandLineOption record(QStringLiteral("record"),
                                     QStringLiteral("Append every request frame, as hex."),
                                     QStringLiteral("file"));
@@ -173,6 +176,7 @@ int main(int argc, char** argv)
                                      QStringLiteral("Log to standard error."));
     const QCommandLineOption exitAfter(QStringLiteral("exit-after-ms"),
                                        QStringLiteral("End after this long."), QStringLiteral("ms"));
+    p.addOption(control);
     p.addOptions({pty,       tcpServer,      tcpClient,     pin,          com,          mode,       rom,
                   romAfter,  model,          targetId,      ssid,         wifiPassword, netParams,  apIp,
                   apPort,    apName,         otaIp,         otaPort,      afterPolls,   afterMs,    noStation,
@@ -368,6 +372,8 @@ int main(int argc, char** argv)
                 : 1);
     ifbsim::Simulator sim(config, std::move(scenario), trigger);
     sim.SetVerbose(p.isSet(verbose));
+    if (p.isSet(control))
+        sim.SetControlFile(p.value(control));
     QString error;
     if (p.isSet(record) && !sim.OpenRecord(p.value(record), &error))
         Fail(QStringLiteral("--record: %1").arg(error), 1);

@@ -206,6 +206,8 @@ std::optional<std::string> Scenario::AddLine(const std::string& line)
         f.kind = Fault::Kind::Silent;
     else if (verb == "nack")
         f.kind = Fault::Kind::Nack;
+    else if (verb == "short")
+        f.kind = Fault::Kind::Short;
     else if (verb == "late")
         f.kind = Fault::Kind::Late;
     else if (verb == "bad-checksum")

@@ -18,7 +18,7 @@ struct Selector {
 };
 
 struct Fault {
-    enum class Kind { Silent, Nack, Late, BadChecksum, MisplacedCr, Noise, Split, WithNote };
+    enum class Kind { Silent, Nack, Short, Late, BadChecksum, MisplacedCr, Noise, Split, WithNote };
     Kind kind = Kind::Silent;
     Selector selector;
     int times = -1; // how many matching requests it affects; -1: all

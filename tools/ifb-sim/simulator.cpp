@@ -168,6 +168,37 @@ void Simulator::Record(const QByteArray& frame)
     m_record.flush();
 }
 
+void Simulator::ReadControl()
+{
+    if (m_controlPath.isEmpty())
+        return;
+    QFile f(m_controlPath);
+    if (!f.open(QIODevice::ReadOnly) || f.size() <= m_controlRead || !f.seek(m_controlRead))
+        return;
+    const QByteArray more = f.readAll();
+    // A line still being written waits for its newline.
+    const qsizetype end = more.lastIndexOf('\n');
+    if (end < 0)
+        return;
+    m_controlRead += end + 1;
+    for (const QByteArray& line : more.left(end).split('\n')) {
+        Scenario added;
+        const auto error = added.AddLine(line.trimmed().toStdString());
+        const bool onlyFaults =
+            added.sends.empty() && !added.usbOnly && added.dropAfter < 0 && !added.ota.Any();
+        if (error || !onlyFaults) {
+            std::fprintf(stderr, "ifb-sim: --control: %s\n",
+                         error ? error->c_str() : "only answer faults can be added while running");
+            std::fflush(stderr);
+            continue;
+        }
+        for (const Fault& fault : added.faults) {
+            m_scenario.faults.push_back(fault);
+            Log(QStringLiteral("control: %1").arg(QString::fromUtf8(line.trimmed())));
+        }
+    }
+}
+
 void Simulator::AddChannel(Channel* channel)
 {
     auto port = std::make_unique<Port>(this, channel);
@@ -242,6 +273,7 @@ void Simulator::OnOtaResult(const QByteArray& text, const QString& romVersion)
 void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
 {
     const int number = ++m_requests;
+    ReadControl();
     Record(frame);
     Log(QStringLiteral("request %1%2: %3")
             .arg(number)
@@ -267,6 +299,14 @@ void Simulator::OnFrame(Port* port, const QByteArray& frame, bool checksumOk)
         for (Fault& f : m_scenario.faults) {
             if (f.kind == Fault::Kind::Silent && f.Take(data)) {
                 Log(QStringLiteral("  fault: no answer"));
+                decided = true;
+                break;
+            }
+            if (f.kind == Fault::Kind::Short && f.Take(data)) {
+                // An acknowledgement cut short: the request's first byte and nothing after it.
+                answer.reply = true;
+                answer.code = kAck;
+                answer.data = {data.empty() ? std::uint8_t{0} : data[0]};
                 decided = true;
                 break;
             }

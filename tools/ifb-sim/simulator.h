@@ -30,6 +30,9 @@ public:
 
     void SetVerbose(bool on) { m_verbose = on; }
     bool OpenRecord(const QString& path, QString* error);
+    // Directives appended to this file while the simulator runs join the scenario before the next
+    // request is handled (answer faults only).
+    void SetControlFile(const QString& path) { m_controlPath = path; }
 
     void AddChannel(Channel* channel);
     void AttachPty(PtyChannel* pty);
@@ -48,6 +51,7 @@ private:
     void DropLink();
     void RestoreLink();
     void Record(const QByteArray& frame);
+    void ReadControl();
     void Log(const QString& text) const;
 
     Board m_board;
@@ -63,6 +67,8 @@ private:
     bool m_wasUp = false;
     bool m_linkDown = false;
     int m_requests = 0;
+    QString m_controlPath;
+    qint64 m_controlRead = 0; // bytes of the control file taken so far
 };
 
 } // namespace ifbsim
