@@ -262,6 +262,20 @@ TEST(InterruptE2E, SignalDuringTheUploadRestoresTheBoardRemovesTheImageAndSavesT
     }
 }
 
+// The tool folder's uploader says it is uploading, notes its process id in `pids` and hangs.
+void UseHangingUploader(ToolFolder& folder, const QString& pids)
+{
+    const QString uploader = folder.Path(QStringLiteral("espota"));
+    QFile f(uploader);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QStringLiteral("#!/bin/sh\necho Uploading\necho $$ > '%1'\nexec sleep 60\n").arg(pids).toUtf8());
+    f.close();
+    f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
+                                    "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
+                         .arg(uploader));
+}
+
 // A closed terminal often takes the reader of the tool's piped output along (`nx7ifbprog ... | tee`):
 // after the hang-up the output goes nowhere, and the tool still puts the board back.
 TEST(InterruptE2E, HangUpWithTheOutputsReaderGoneStillRestoresTheBoard)
@@ -270,18 +284,8 @@ TEST(InterruptE2E, HangUpWithTheOutputsReaderGoneStillRestoresTheBoard)
     Simulator sim;
     ASSERT_TRUE(folder.ok());
     const QString pids = folder.Path(QStringLiteral("pids"));
-    const QString uploader = folder.Path(QStringLiteral("espota"));
-    {
-        QFile f(uploader);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(
-            QStringLiteral("#!/bin/sh\necho Uploading\necho $$ > '%1'\nexec sleep 60\n").arg(pids).toUtf8());
-        f.close();
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
-                                    "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
-                         .arg(uploader));
+    UseHangingUploader(folder, pids);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     ASSERT_TRUE(sim.Start(
         folder.Ini(), 9, folder.Path(QStringLiteral("record.txt")),
         {"--restart-ms", "60", "--mode", "0x0105", "--rom-version", "3020KMT27", "--ota-result", "none"}));
@@ -320,18 +324,8 @@ TEST(InterruptE2E, KilledOutrightTheUploaderGoesWithItAndTheNextStartRemovesTheI
     ToolFolder folder;
     ASSERT_TRUE(folder.ok());
     const QString pids = folder.Path(QStringLiteral("pids"));
-    const QString uploader = folder.Path(QStringLiteral("espota"));
-    {
-        QFile f(uploader);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(
-            QStringLiteral("#!/bin/sh\necho Uploading\necho $$ > '%1'\nexec sleep 60\n").arg(pids).toUtf8());
-        f.close();
-        f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
-    folder.AppendIni(QStringLiteral("[Option]\nComPort=9\nCHK_IFB_TIME=1200\nCONECT_WAIT_TIME=1500\n"
-                                    "Prog_WAIT_TIME=60000\nApp_ESPOta=%1\n")
-                         .arg(uploader));
+    UseHangingUploader(folder, pids);
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     const QStringList board{"--restart-ms",  "60",        "--mode",       "0x0105",
                             "--rom-version", "3020KMT27", "--ota-result", "none"};
     const QDir images(folder.Path(QStringLiteral("Orvanta")));
