@@ -216,7 +216,8 @@ TEST_F(WindowFit, ResultDialogGrowsToEveryVerdictsDetail)
             dialog.setWindowTitle(QStringLiteral("書き込み結果"));
             dialog.SetVerdict(texts.verdict, Qt::red);
             dialog.ST2->setText(texts.detail + extra);
-            EXPECT_EQ(Joined(ClippedWhenShown(dialog)), QString()) << static_cast<int>(outcome) << qPrintable(extra);
+            EXPECT_EQ(Joined(ClippedWhenShown(dialog)), QString())
+                << static_cast<int>(outcome) << qPrintable(extra);
             // Never smaller than the design; the button stays below the text.
             EXPECT_GE(dialog.width(), TResultDlg::DesignSize.width());
             EXPECT_GE(dialog.height(), TResultDlg::DesignSize.height());
