@@ -24,7 +24,8 @@ struct JoinCase {
     bool written;
 };
 
-class AutoJoinE2E : public ::testing::TestWithParam<JoinCase>
+// The private bus with the NetworkManager stand-in, a tool folder and a simulated board.
+class AutoJoinFixture : public ::testing::Test
 {
 protected:
     static void SetUpTestSuite() { s_skip = test::PrivateNetworkManager::StartBus(); }
@@ -40,6 +41,10 @@ protected:
     test::PrivateNetworkManager nm;
     ToolFolder folder;
     Simulator sim;
+};
+
+class AutoJoinE2E : public AutoJoinFixture, public ::testing::WithParamInterface<JoinCase>
+{
 };
 
 TEST_P(AutoJoinE2E, TheWriteJoinsByItselfAndBringsTheHomeNetworkBack)
@@ -100,22 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
                       JoinCase{"RefusedFallsBackToTheManualQuestion", "refuse", 1, false}),
     [](const ::testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
 
-class AutoJoinRetryE2E : public ::testing::Test
+class AutoJoinRetryE2E : public AutoJoinFixture
 {
-protected:
-    static void SetUpTestSuite() { s_skip = test::PrivateNetworkManager::StartBus(); }
-    static void TearDownTestSuite() { test::PrivateNetworkManager::StopBus(); }
-    void SetUp() override
-    {
-        if (!s_skip.isEmpty())
-            GTEST_SKIP() << s_skip.toStdString();
-        ASSERT_TRUE(folder.ok());
-    }
-
-    inline static QString s_skip;
-    test::PrivateNetworkManager nm;
-    ToolFolder folder;
-    Simulator sim;
 };
 
 // A write retried after a broken transfer joins the access point again (it went down with the
