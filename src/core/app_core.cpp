@@ -50,9 +50,9 @@ void AppCore::Initialise(const QString& settingsPath)
         Settings.CHK_IFB_TIME = fallback;
     }
     ApRecord = AccessPointRecord{};
-    UploadPassword = QStringLiteral("KW5GDH4072");
+    UploadPassword = QString::fromLatin1(product::kUploadPassword);
     // Timer resolution: nothing to raise on this platform; Qt's precise timers serve Timer1.
-    FirmwareId = QStringLiteral("3030KMT27");
+    FirmwareId = QString::fromLatin1(product::kFirmwareId);
 }
 
 void AppCore::AddLog(const QString& text, bool force)

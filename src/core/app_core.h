@@ -5,6 +5,7 @@
 #include "comm/board_commands.h"
 #include "comm/board_types.h"
 #include "comm/engine.h"
+#include "comm/product.h"
 #include "diag/write_record.h"
 #include "settings/option_settings.h"
 
@@ -115,8 +116,8 @@ public:
     QString SettingsPath;
     TOptionSettings Settings;
     AccessPointRecord ApRecord;
-    QString UploadPassword = QStringLiteral("KW5GDH4072");
-    QString FirmwareId = QStringLiteral("3030KMT27");
+    QString UploadPassword = QString::fromLatin1(product::kUploadPassword);
+    QString FirmwareId = QString::fromLatin1(product::kFirmwareId);
     QString RomVersion;
     QString ModelName;
     // The board's target id as read at start-up ("1234"); empty when not read.

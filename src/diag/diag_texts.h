@@ -2,6 +2,7 @@
 // Every cause-and-action text of the tool, in one place. Each failure a user can meet gets two
 // lines in plain Japanese with the concrete values: "原因: " (what most likely happened) and
 // "対処: " (what to do). They go below the fixed message of the failure, never instead of it.
+#include "comm/product.h"
 #include "diag/network_view.h"
 #include "diag/uploader_output.h"
 
@@ -61,11 +62,11 @@ CauseAction UploaderCannotStart(const QString& path, const QString& why);
 
 // What the update knew when the uploader failed, for the concrete values of the texts.
 struct UploadContext {
-    QString boardAddress; // the address the uploader was given (-i)
-    int boardPort = 3232; // the board's update service (-p)
-    QString pcAddress;    // -I, empty when not given
-    int hostPort = 0;     // -P; 0: the uploader chose a random port 10000-60000
-    QString ssid;         // the board's access point
+    QString boardAddress;              // the address the uploader was given (-i)
+    int boardPort = product::kOtaPort; // the board's update service (-p)
+    QString pcAddress;                 // -I, empty when not given
+    int hostPort = 0;                  // -P; 0: the uploader chose a random port 10000-60000
+    QString ssid;                      // the board's access point
     FirewallState firewall;
     QString passwordName = QStringLiteral("アップロード用パスワード");
     QString uploaderPath;

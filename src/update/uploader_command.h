@@ -1,6 +1,8 @@
 #pragma once
 // The uploader's command line as the write builds it: the board's address, the upload port, the
 // password and the image path, quoted for the interpreter where it is shown.
+#include "comm/product.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -9,7 +11,7 @@ namespace nx7
 {
 
 // The uploader port; always used, whatever the board reported.
-constexpr std::uint16_t kOtaUploadPort = 3232;
+constexpr std::uint16_t kOtaUploadPort = product::kOtaPort;
 
 // The access point's address, most significant byte first ("192.168.0.1").
 QString FormatApAddress(std::uint32_t address);

@@ -118,9 +118,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption hostIpOpt({QStringLiteral("I"), QStringLiteral("host_ip")},
                                        QStringLiteral("Host IP address (default: all addresses)."),
                                        QStringLiteral("host_ip"));
-    const QCommandLineOption portOpt({QStringLiteral("p"), QStringLiteral("port")},
-                                     QStringLiteral("ESP32 OTA port (default 3232)."), QStringLiteral("port"),
-                                     QStringLiteral("3232"));
+    const QCommandLineOption portOpt(
+        {QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("ESP32 OTA port (default %1).").arg(nx7::product::kOtaPort), QStringLiteral("port"),
+        QString::number(nx7::product::kOtaPort));
     const QCommandLineOption hostPortOpt({QStringLiteral("P"), QStringLiteral("host_port")},
                                          QStringLiteral("Host server port (default: random 10000-60000)."),
                                          QStringLiteral("host_port"));

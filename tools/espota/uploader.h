@@ -1,6 +1,8 @@
 #pragma once
 // The PC side of an OTA upload: invitation, password challenge, waiting for the board to connect
 // back, stop-and-wait transfer and the board's final answer.
+#include "comm/product.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -16,10 +18,10 @@ namespace nx7::espota
 class ConsoleLog;
 
 struct UploadOptions {
-    QString ip;           // the board, as given
-    QString hostIp;       // local address to use; empty: any
-    quint16 port = 3232;  // the board's OTA port
-    quint16 hostPort = 0; // local TCP port; 0: random in 10000..60000
+    QString ip;                            // the board, as given
+    QString hostIp;                        // local address to use; empty: any
+    quint16 port = nx7::product::kOtaPort; // the board's OTA port
+    quint16 hostPort = 0;                  // local TCP port; 0: random in 10000..60000
     QByteArray password;
     QString file; // as given
     bool spiffs = false;

@@ -2,6 +2,7 @@
 // The interface board's state and its answers to requests. Pure: no Qt, no I/O; time is passed in
 // as a millisecond count so the caller decides what "now" is.
 #include "comm/frame_codec.h"
+#include "comm/product.h"
 #include "comm/protocol.h"
 
 #include <array>
@@ -33,7 +34,7 @@ struct NextBoard {
 
 struct BoardConfig {
     std::uint16_t modeWord = 0x0001;
-    std::string romVersion = "3030KMT27";
+    std::string romVersion = nx7::product::kFirmwareId;
     std::optional<std::string> romAfterUpdate; // empty: the ROM version stays as it is
     bool rollBack = false; // the restart after the one that took an update brings the old version back
     std::string modelName = "PB-RL11";
@@ -42,10 +43,10 @@ struct BoardConfig {
     std::string wifiPassword = "simpass01";
     std::array<std::uint8_t, 25> netBlock{};
     std::array<std::uint8_t, 4> apAddress{192, 168, 4, 1}; // dotted order, first number first
-    std::uint16_t apPort = 3232;
+    std::uint16_t apPort = nx7::product::kOtaPort;
     std::string apName = "IFB-SIM-OTA";
     std::array<std::uint8_t, 4> otaAddress{192, 168, 4, 1};
-    std::uint16_t otaPort = 3232;
+    std::uint16_t otaPort = nx7::product::kOtaPort;
     int stationAfterPolls = 1; // the poll (counted in OTA mode) from which a station has joined
     int stationAfterMs = -1;   // additionally this long after entering OTA mode; -1: no delay
     bool noStation = false;

@@ -28,9 +28,9 @@ namespace
 int g_signalPipe[2] = {-1, -1};
 
 // The OTA service's defaults: the tool's upload password and the board's OTA partition.
-constexpr char kUploadPassword[] = "KW5GDH4072";
+constexpr const char* kUploadPassword = nx7::product::kUploadPassword;
 constexpr long kOtaPartitionSize = 1310720;
-constexpr quint16 kOtaPort = 3232;
+constexpr quint16 kOtaPort = nx7::product::kOtaPort;
 
 void OnSignal(int)
 {
