@@ -109,17 +109,6 @@ void LogLinkFacts(AppCore& app)
                false);
 }
 
-// A stop request also cuts the board's waits short while a check runs.
-struct InterruptibleCheck {
-    AppCore& app;
-    explicit InterruptibleCheck(AppCore& a)
-        : app(a)
-    {
-        app.InterruptibleWaits = true;
-    }
-    ~InterruptibleCheck() { app.InterruptibleWaits = false; }
-};
-
 bool Verify(AppCore& app)
 {
     const QString exe = ExecutablePath();
@@ -167,7 +156,8 @@ std::optional<BoardCheckFailure> CheckNextBoard(AppCore& app)
     app.ModelName.clear();
     app.Settings.fNoVerCheck = 0;
     app.UsbModeSelected = false;
-    InterruptibleCheck check(app);
+    // A stop request also cuts the board's waits short while the check runs.
+    const ScopedFlag check(app.InterruptibleWaits);
     const bool passed = CheckIFB(app, app.Settings.CHK_IFB_TIME, false);
     if (!passed)
         return BoardCheckFailure{QStringLiteral("I/Fボードの接続を確認できませんでした。"), QString(),
@@ -182,7 +172,8 @@ bool FormShow(AppCore& app)
     RemoveLeftoverImages(app);
     bool verified = false;
     {
-        InterruptibleCheck check(app);
+        // A stop request also cuts the board's waits short while the check runs.
+        const ScopedFlag check(app.InterruptibleWaits);
         verified = Verify(app);
     }
     if (verified) {

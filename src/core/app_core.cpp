@@ -112,8 +112,15 @@ diag::CauseAction AppCore::BoardSilentCause() const
         const qsizetype colon = place.lastIndexOf(QLatin1Char(':'));
         return diag::BoardSilentTcp(place.left(colon), place.mid(colon + 1).toInt());
     }
-    const QString device = DeviceOfComName(e.PortName(), SettingsPath);
-    return diag::BoardSilentSerial(device.isEmpty() ? e.PortName() : device, e.BaudRate());
+    return diag::BoardSilentSerial(SerialDevice(), e.BaudRate());
+}
+
+QString AppCore::SerialDevice() const
+{
+    if (!TComXDlg)
+        return QString();
+    const QString device = DeviceOfComName(TComXDlg->PortName(), SettingsPath);
+    return device.isEmpty() ? TComXDlg->PortName() : device;
 }
 
 bool AppCore::LinkLost()

@@ -88,6 +88,8 @@ public:
     // Where the board is, as the link itself names it, for texts and records: the COM name, the
     // TCP address and port the link uses (the server's peer once one is connected).
     QString BoardPlace() const;
+    // The serial device as the user finds it on this system ("/dev/ttyUSB0"), else the COM name.
+    QString SerialDevice() const;
     // The cause and action of a board that does not answer on this link.
     diag::CauseAction BoardSilentCause() const;
 

@@ -73,20 +73,10 @@ void ShowConnectProblem(AppCore& app, const QString& text)
 
 } // namespace
 
-namespace
-{
-// The device as the user finds it on this system ("/dev/ttyUSB0"), else the COM name.
-QString SerialDeviceOf(const AppCore& app, const TTComXDlg& engine)
-{
-    const QString device = DeviceOfComName(engine.PortName(), app.SettingsPath);
-    return device.isEmpty() ? engine.PortName() : device;
-}
-} // namespace
-
 diag::CauseAction LinkOpenFailure(const AppCore& app, const TTComXDlg& engine)
 {
     if (engine.LinkMode == 0)
-        return diag::SerialPortFailure(SerialDeviceOf(app, engine), QSerialPort::OpenError);
+        return diag::SerialPortFailure(app.SerialDevice(), QSerialPort::OpenError);
     if (engine.LinkMode == 2)
         return BoardSilent(app, engine);
     return {};
@@ -208,9 +198,7 @@ Phase VerifyBoard(AppCore& app)
     if (app.WriteAbortRequested())
         return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"));
     if (engine.LinkMode == 0 && !engine.IsConnected()) {
-        const QString device = DeviceOfComName(engine.PortName(), app.SettingsPath);
-        const diag::CauseAction gone =
-            diag::SerialPortVanished(device.isEmpty() ? engine.PortName() : device);
+        const diag::CauseAction gone = diag::SerialPortVanished(app.SerialDevice());
         app.AddCauseLog(gone);
         return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"), gone);
     }

@@ -25,6 +25,23 @@ bool IsPlainAnsiPath(const QString& path);
 // `timeoutMs` have passed since the last start (modulo 2^32); any other mode is false.
 bool Deadline(int mode, std::uint32_t timeoutMs);
 
+// Sets a flag for as long as it lives (a state that holds during one step, on every way out).
+class ScopedFlag
+{
+public:
+    explicit ScopedFlag(bool& flag)
+        : m_flag(flag)
+    {
+        m_flag = true;
+    }
+    ~ScopedFlag() { m_flag = false; }
+    ScopedFlag(const ScopedFlag&) = delete;
+    ScopedFlag& operator=(const ScopedFlag&) = delete;
+
+private:
+    bool& m_flag;
+};
+
 // printf-style number texts used where reply bytes are shown.
 inline QString UnsignedText(std::uint32_t value)
 {

@@ -5,7 +5,6 @@
 #include "diag/preflight.h"
 #include "diag/write_record.h"
 #include "platform/app_paths.h"
-#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/helpers.h"
 #include "platform/tick_clock.h"
@@ -118,17 +117,6 @@ std::unique_ptr<QTemporaryFile> SaveImage(const QByteArray& image, const QString
     }
     return file;
 }
-
-// The link to the board must stay up while this lives; its loss cuts the board's waits short.
-struct WatchingLink {
-    AppCore& app;
-    explicit WatchingLink(AppCore& a)
-        : app(a)
-    {
-        app.WatchLink = true;
-    }
-    ~WatchingLink() { app.WatchLink = false; }
-};
 
 std::uint32_t TicksSince(std::uint32_t mark)
 {
@@ -301,7 +289,8 @@ void WriteSequence::LeaveAutoJoin()
 bool WriteSequence::JoinLink()
 {
     {
-        WatchingLink watching(m_app);
+        // The link must stay up meanwhile: its loss cuts the board's waits short.
+        const ScopedFlag watching(m_app.WatchLink);
         if (WaitOtaLink(m_app, m_app.NetParams.Port, m_app.NetParams.IPAddr, m_app.Settings.CONECT_WAIT_TIME,
                         m_stopwatch))
             return true;
@@ -411,7 +400,7 @@ void WriteSequence::UploadAndAwaitVerdict()
     // A lost link ends it too: the board's verdict could no longer be heard.
     AppCore& app = m_app;
     m_uploaderPath = launch.path;
-    std::optional<WatchingLink> watching(std::in_place, m_app);
+    std::optional<ScopedFlag> watching(std::in_place, m_app.WatchLink);
     const std::uint32_t uploadStart = Clock().TickCount();
     m_run = RunUploader(m_app, launch, arguments, &m_app.Log, progWait,
                         [&app] { return app.WriteAbortRequested() || app.LinkLost(); });
@@ -748,9 +737,7 @@ WriteResult WriteSequence::Finish()
     // stop, with what the board had reported by then.
     m_result.verdict = true;
     if (m_result.outcome != WriteOutcome::Success && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
-        const QString device = DeviceOfComName(m_engine.PortName(), m_app.SettingsPath);
-        Fail(m_result.outcome, FailureClass::PortVanished,
-             diag::SerialPortVanished(device.isEmpty() ? m_engine.PortName() : device));
+        Fail(m_result.outcome, FailureClass::PortVanished, diag::SerialPortVanished(m_app.SerialDevice()));
     } else if (m_result.outcome != WriteOutcome::Success && m_linkLost) {
         Fail(WriteOutcome::Aborted, FailureClass::LinkLost, diag::TcpLinkLost(m_app.BoardPlace()));
     } else if (m_result.outcome != WriteOutcome::Success && m_app.WriteAbortRequested()) {
@@ -822,15 +809,7 @@ WriteResult RunOtaUpdate(AppCore& app)
 {
     if (!app.Engine() || app.WriteAbortRequested())
         return {};
-    struct Running {
-        AppCore& app;
-        Running(AppCore& a)
-            : app(a)
-        {
-            app.WriteRunning = true;
-        }
-        ~Running() { app.WriteRunning = false; }
-    } running{app};
+    const ScopedFlag running(app.WriteRunning);
     // A board restarted just before (a failed write's restore) is heard again first.
     app.AwaitBoardBack();
     return WriteSequence(app).Run();
