@@ -116,7 +116,7 @@ std::optional<QString> Loop::AwaitNextBoard()
             return std::nullopt;
         const std::uint32_t start = Clock().TickCount();
         TTComXDlg& engine = *m_app.Engine();
-        if (engine.LinkMode == 0 && !engine.IsConnected()) {
+        if (engine.Kind() == LinkKind::Serial && !engine.IsConnected()) {
             if (!gone) {
                 gone = true;
                 m_app.AddLog(QStringLiteral("I/Fボードが外されました（シリアルポート %1 がありません）。")

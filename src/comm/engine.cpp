@@ -14,7 +14,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPort>
 
 #include <cstring>
 
@@ -35,73 +34,6 @@ constexpr int kMaxWaitSliceMs = 50;
 
 const QString kComDebug = QStringLiteral("ComDebug");
 
-bool IsAllowedBaudRate(int rate)
-{
-    static const int rates[] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
-                                19200, 38400, 56000, 57600, 115200, 128000, 256000};
-    for (int r : rates) {
-        if (r == rate)
-            return true;
-    }
-    return false;
-}
-
-QSerialPort::Parity ParityOfCode(int code)
-{
-    switch (code) {
-    case 1:
-        return QSerialPort::OddParity;
-    case 2:
-        return QSerialPort::EvenParity;
-    case 3:
-        return QSerialPort::MarkParity;
-    case 4:
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
-}
-
-int CodeOfParity(QSerialPort::Parity parity)
-{
-    switch (parity) {
-    case QSerialPort::OddParity:
-        return 1;
-    case QSerialPort::EvenParity:
-        return 2;
-    case QSerialPort::MarkParity:
-        return 3;
-    case QSerialPort::SpaceParity:
-        return 4;
-    default:
-        return 0;
-    }
-}
-
-QSerialPort::StopBits StopBitsOfCode(int code)
-{
-    switch (code) {
-    case 1:
-        return QSerialPort::OneAndHalfStop;
-    case 2:
-        return QSerialPort::TwoStop;
-    default:
-        return QSerialPort::OneStop;
-    }
-}
-
-int CodeOfStopBits(QSerialPort::StopBits bits)
-{
-    switch (bits) {
-    case QSerialPort::OneAndHalfStop:
-        return 1;
-    case QSerialPort::TwoStop:
-        return 2;
-    default:
-        return 0;
-    }
-}
-
 // Real milliseconds to block in one waiting pass of a wait of `timeoutMs` on the tick clock.
 int WaitSlice(std::uint32_t timeoutMs)
 {
@@ -115,23 +47,6 @@ int WaitSlice(std::uint32_t timeoutMs)
 }
 
 } // namespace
-
-QString ComErrorText(unsigned flags)
-{
-    static const struct {
-        unsigned flag;
-        const char* name;
-    } names[] = {{ComFrame, "Frame"}, {ComParity, "Parity"}, {ComOverrun, "Overrun"}, {ComBreak, "Break"},
-                 {ComIo, "IO"},       {ComMode, "Mode"},     {ComRxOver, "RxOver"},   {ComTxFull, "TxFull"}};
-    QStringList set;
-    for (const auto& n : names) {
-        if (flags & n.flag)
-            set.append(QString::fromLatin1(n.name));
-    }
-    if (set.isEmpty())
-        return QStringLiteral("<Ok>");
-    return QStringLiteral("<ComError:") + set.join(QLatin1Char(',')) + QStringLiteral(">");
-}
 
 class TTComXDlg::Impl : public codec::FrameAssembler::Sink
 {
@@ -203,7 +118,7 @@ public:
         if (!Ui)
             return;
         MessageRequest box;
-        box.text = q.m_line.comName + QStringLiteral("がオープン出来ません!!\n\n") +
+        box.text = q.PortName() + QStringLiteral("がオープン出来ません!!\n\n") +
                    QStringLiteral("  ポート及びパラメータ設定を再確認してください。");
         box.icon = MsgIcon::Error;
         box.buttons = MsgButtons::Ok;
@@ -232,68 +147,67 @@ void TTComXDlg::SetListenAddress(const QString& address)
     g_listenAddress = address;
 }
 
+LinkSettings TTComXDlg::SettingsOf(int listenPort, int isServer, int remotePort, const QString& remoteAddress,
+                                   int linkMode, int portNumber, int speedCode, int parityCode,
+                                   const QString& settingsPath)
+{
+    LinkSettings settings;
+    settings.kind = LinkKindOf(linkMode);
+    settings.server = isServer != 0;
+    // In the server role the setting holds the board's address as well (its network record's).
+    settings.boardAddress = static_cast<std::uint32_t>(isServer);
+    settings.listenPort = listenPort;
+    settings.listenAddress = g_listenAddress;
+    settings.remotePort = remotePort;
+    settings.remoteAddress = remoteAddress;
+    settings.settingsPath = settingsPath;
+    if (settings.kind == LinkKind::Serial) {
+        IniFile ini;
+        ini.Load(settingsPath); // a missing or unreadable file gives the defaults
+        ReadComDebugLine(ini, settings.line);
+        settings.line.comName = PortNameOfNumber(portNumber);
+        settings.line.baudRate = BaudRateOfSpeedCode(speedCode);
+        settings.line.parity = ParityOfSettingCode(parityCode);
+    }
+    return settings;
+}
+
 TTComXDlg::TTComXDlg(int listenPort, int isServer, int remotePort, const QString& remoteAddress, int linkMode,
                      int portNumber, int speedCode, int parityCode, LogPane* logPane, UserInteraction* ui,
                      const QString& settingsPath, QObject* parent)
+    : TTComXDlg(SettingsOf(listenPort, isServer, remotePort, remoteAddress, linkMode, portNumber, speedCode,
+                           parityCode, settingsPath),
+                MakeLink, logPane, ui, settingsPath, parent)
+{
+}
+
+TTComXDlg::TTComXDlg(const LinkSettings& settings, const LinkFactory& makeLink, LogPane* logPane,
+                     UserInteraction* ui, const QString& settingsPath, QObject* parent)
     : QObject(parent)
     , d(std::make_unique<Impl>(*this, logPane, ui, settingsPath))
 {
-    LinkMode = linkMode;
     ReplyKind = 0;
     TxTrace = false;
     RxTrace = false;
-    LoadComDebug();
-    if (LinkMode == 0) {
-        m_line.comName = PortNameOfNumber(portNumber);
-        int speed = 19200;
-        switch (speedCode) {
-        case 1:
-            speed = 9600;
-            break;
-        case 2:
-            speed = 38400;
-            break;
-        case 3:
-            speed = 57600;
-            break;
-        case 4:
-            speed = 115200;
-            break;
-        default:
-            break;
-        }
-        m_line.baudRate = speed;
-        m_line.parity = parityCode == 0   ? QSerialPort::NoParity
-                        : parityCode == 1 ? QSerialPort::OddParity
-                                          : QSerialPort::EvenParity;
-    }
-    IsServer = isServer;
-    ListenPort = listenPort;
-    RemotePort = remotePort;
-    RemoteAddress = remoteAddress;
+    LoadEngineKeys();
+    IsServer =
+        settings.server ? (settings.boardAddress != 0 ? static_cast<int>(settings.boardAddress) : 1) : 0;
+    ListenPort = settings.listenPort;
+    RemotePort = settings.remotePort;
+    RemoteAddress = settings.remoteAddress;
     Connected = false;
 
-    LinkSettings settings;
-    settings.linkMode = LinkMode;
-    settings.server = IsServer != 0;
-    // In the server role the setting holds the board's address as well (its network record's).
-    settings.boardAddress = static_cast<std::uint32_t>(IsServer);
-    settings.listenPort = ListenPort;
-    settings.listenAddress = g_listenAddress;
-    settings.remotePort = RemotePort;
-    settings.remoteAddress = RemoteAddress;
-    settings.line = &m_line;
-    settings.settingsPath = settingsPath;
-    d->link = MakeLink(settings);
+    d->link = makeLink(settings);
     Link* link = d->link.get();
+    LinkMode = LinkModeOf(link->Kind());
     connect(link, &Link::Received, this, [this](const QByteArray& bytes) { d->OnReceived(bytes); });
     connect(link, &Link::Trace, this, [this](const QString& text, bool force) { TraceLine(text, force); });
     connect(link, &Link::ConnectionChanged, this, [this](bool up) { Connected = up; });
     connect(link, &Link::ReceiveReset, this, [this] { d->ResetReceive(); });
 
-    if (LinkMode == 2)
-        d->link->Open();
-    else if (LinkMode == 0)
+    if (link->ConnectsLater())
+        link->Open();
+    else if (link->Kind() != LinkKind::None)
         OpenLink();
 }
 
@@ -304,28 +218,34 @@ TTComXDlg::~TTComXDlg()
     d->link.reset();
 }
 
+LinkKind TTComXDlg::Kind() const
+{
+    return d->link->Kind();
+}
+
 void TTComXDlg::OpenLink()
 {
+    Link& link = *d->link;
     // Take the link down.
-    if (LinkMode == 2) {
+    if (link.ConnectsLater()) {
         if (Connected) {
-            d->link->Close();
+            link.Close();
             WaitConnected(false);
         }
-    } else if (LinkMode == 0) {
-        d->link->Close();
+    } else if (link.Kind() != LinkKind::None) {
+        link.Close();
         Connected = false;
     }
     d->ResetReceive();
 
-    if (LinkMode == 2) {
-        d->link->Open();
+    if (link.ConnectsLater()) {
+        link.Open();
         WaitConnected(true);
         return;
     }
-    if (LinkMode != 0)
+    if (link.Kind() == LinkKind::None)
         return;
-    Connected = d->link->Open();
+    Connected = link.Open();
     if (!Connected)
         d->ShowOpenFailure();
 }
@@ -333,16 +253,15 @@ void TTComXDlg::OpenLink()
 void TTComXDlg::ReopenLink(int portNumber)
 {
     // The name only matters to the next open, so it may change before the old port is closed.
-    if (LinkMode == 0)
-        m_line.comName = PortNameOfNumber(portNumber & 0xFF);
+    d->link->SetComName(PortNameOfNumber(portNumber & 0xFF));
     OpenLink();
 }
 
 bool TTComXDlg::IsConnected() const
 {
-    if (LinkMode == 2)
+    if (d->link->ConnectsLater())
         return Connected;
-    return LinkMode == 0 && d->link->IsUp();
+    return d->link->IsUp();
 }
 
 int TTComXDlg::SendFrame(const std::uint8_t* bytes, int count)
@@ -355,17 +274,16 @@ int TTComXDlg::SendFrame(const std::uint8_t* bytes, int count)
     if (!bytes || count <= 0)
         return 0;
 
-    if (LinkMode == 2 && !Connected && d->link->ReconnectsOnSend()) {
+    Link& link = *d->link;
+    if (link.ConnectsLater() && !Connected && link.ReconnectsOnSend()) {
         // The board closes the connection whenever it reboots: one attempt to come back per send.
-        d->link->Open();
+        link.Open();
         if (WaitConnected(true))
-            TraceLine(QStringLiteral("TCP接続を再確立しました: ") + d->link->Describe(), true);
+            TraceLine(QStringLiteral("TCP接続を再確立しました: ") + link.Describe(), true);
     }
-    if (LinkMode == 2 && !Connected)
+    if (link.ConnectsLater() && !Connected)
         return 0;
-    if (LinkMode != 0 && LinkMode != 2)
-        return 0;
-    return d->link->Write(bytes, count);
+    return link.Write(bytes, count);
 }
 
 bool TTComXDlg::WaitConnected(bool state)
@@ -383,28 +301,23 @@ bool TTComXDlg::WaitConnected(bool state)
     }
 }
 
+void TTComXDlg::LoadEngineKeys(const IniFile* loaded)
+{
+    IniFile own;
+    if (!loaded)
+        own.Load(d->SettingsPath); // a missing or unreadable file gives the defaults
+    const IniFile& ini = loaded ? *loaded : own;
+    IDNo = static_cast<std::uint8_t>(ini.ReadInteger(kComDebug, QStringLiteral("IDNo"), 0) & 0xFF);
+    DispCont1 = ini.ReadInteger(kComDebug, QStringLiteral("fDispCont1"), 1);
+    MaxRecNo = ini.ReadInteger(kComDebug, QStringLiteral("MAX_REC_NO"), 200);
+}
+
 void TTComXDlg::LoadComDebug()
 {
     IniFile ini;
     ini.Load(d->SettingsPath); // a missing or unreadable file gives the defaults
-    if (LinkMode == 0) {
-        SerialLine& line = m_line;
-        line.comName = PortNameOfNumber(ini.ReadInteger(kComDebug, QStringLiteral("Port"), 1) & 0xFF);
-        const int rate = ini.ReadInteger(kComDebug, QStringLiteral("BaudRate"), 19200);
-        line.baudRate = IsAllowedBaudRate(rate) ? rate : 9600;
-        line.parity = ParityOfCode(ini.ReadInteger(kComDebug, QStringLiteral("ParityBits"), 0));
-        const int size = ini.ReadInteger(kComDebug, QStringLiteral("ByteSize"), 8);
-        line.dataBits =
-            size >= 5 && size <= 8 ? static_cast<QSerialPort::DataBits>(size) : QSerialPort::Data8;
-        line.stopBits = StopBitsOfCode(ini.ReadInteger(kComDebug, QStringLiteral("StopBits"), 0));
-        const int flow = ini.ReadInteger(kComDebug, QStringLiteral("FlowCont"), 0);
-        line.flow = flow == 1   ? QSerialPort::HardwareControl
-                    : flow == 2 ? QSerialPort::SoftwareControl
-                                : QSerialPort::NoFlowControl;
-    }
-    IDNo = static_cast<std::uint8_t>(ini.ReadInteger(kComDebug, QStringLiteral("IDNo"), 0) & 0xFF);
-    DispCont1 = ini.ReadInteger(kComDebug, QStringLiteral("fDispCont1"), 1);
-    MaxRecNo = ini.ReadInteger(kComDebug, QStringLiteral("MAX_REC_NO"), 200);
+    d->link->ReadSettings(ini);
+    LoadEngineKeys(&ini);
 }
 
 void TTComXDlg::SaveComDebug()
@@ -418,19 +331,7 @@ void TTComXDlg::SaveComDebug()
     IniFile ini;
     if (!ini.Load(path))
         return;
-    if (LinkMode == 0) {
-        const SerialLine& line = m_line;
-        if (const auto number = PortNumberOfName(line.comName))
-            ini.WriteInteger(kComDebug, QStringLiteral("Port"), *number);
-        ini.WriteInteger(kComDebug, QStringLiteral("BaudRate"), line.baudRate);
-        ini.WriteInteger(kComDebug, QStringLiteral("ParityBits"), CodeOfParity(line.parity));
-        ini.WriteInteger(kComDebug, QStringLiteral("ByteSize"), static_cast<int>(line.dataBits));
-        ini.WriteInteger(kComDebug, QStringLiteral("StopBits"), CodeOfStopBits(line.stopBits));
-        const int flow = line.flow == QSerialPort::HardwareControl   ? 1
-                         : line.flow == QSerialPort::SoftwareControl ? 2
-                                                                     : 0;
-        ini.WriteInteger(kComDebug, QStringLiteral("FlowCont"), flow);
-    }
+    d->link->WriteSettings(ini);
     ini.WriteInteger(kComDebug, QStringLiteral("IDNo"), IDNo);
     ini.WriteInteger(kComDebug, QStringLiteral("fDispCont1"), DispCont1);
     ini.WriteInteger(kComDebug, QStringLiteral("MAX_REC_NO"), MaxRecNo);
@@ -596,14 +497,21 @@ void TTComXDlg::RequestModelName()
     SendRequest({+codec::Request::ModelName}, true);
 }
 
+const SerialLine& TTComXDlg::Line() const
+{
+    static const SerialLine none;
+    const SerialLine* line = d->link->Line();
+    return line ? *line : none;
+}
+
 int TTComXDlg::BaudRate() const
 {
-    return m_line.baudRate;
+    return Line().baudRate;
 }
 
 bool TTComXDlg::SerialOpen() const
 {
-    return LinkMode == 0 && d->link->IsUp();
+    return Kind() == LinkKind::Serial && d->link->IsUp();
 }
 
 int TTComXDlg::ActiveConnections() const

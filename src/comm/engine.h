@@ -16,6 +16,7 @@
 namespace nx7
 {
 
+class IniFile;
 class LogPane;
 class UserInteraction;
 
@@ -29,12 +30,22 @@ public:
     TTComXDlg(int listenPort, int isServer, int remotePort, const QString& remoteAddress, int linkMode,
               int portNumber, int speedCode, int parityCode, LogPane* logPane, UserInteraction* ui,
               const QString& settingsPath, QObject* parent = nullptr);
+    // The engine on the link that `makeLink` builds for `settings` (tests hand in an in-memory
+    // link); "ComDebug" gives the engine's own keys here, the line comes with the settings.
+    TTComXDlg(const LinkSettings& settings, const LinkFactory& makeLink, LogPane* logPane,
+              UserInteraction* ui, const QString& settingsPath, QObject* parent = nullptr);
+    // The link settings of the first constructor's arguments: the serial line is "ComDebug"'s,
+    // with the port, speed and parity of the arguments.
+    static LinkSettings SettingsOf(int listenPort, int isServer, int remotePort, const QString& remoteAddress,
+                                   int linkMode, int portNumber, int speedCode, int parityCode,
+                                   const QString& settingsPath);
     ~TTComXDlg() override;
 
     // Address the TCP server listens on, for engines created afterwards (default: every interface).
     static void SetListenAddress(const QString& address);
 
     // Link (transport).
+    LinkKind Kind() const;
     void OpenLink();
     void ReopenLink(int portNumber);
     bool IsConnected() const;
@@ -43,6 +54,7 @@ public:
     // connect wait) and logs "TCP接続を再確立しました: <address>:<port>" when that succeeds.
     int SendFrame(const std::uint8_t* bytes, int count);
     bool WaitConnected(bool state);
+    // "ComDebug": the link's keys (the serial line) and the engine's (IDNo, fDispCont1, MAX_REC_NO).
     void LoadComDebug();
     void SaveComDebug();
     void TraceLine(const QString& text, bool force = false);
@@ -85,7 +97,7 @@ public:
     // TCP server's peer); empty without a link or a peer.
     QString DescribeLink() const;
     // Serial port facts for the log ("COM3", 115200).
-    QString PortName() const { return m_line.comName; }
+    QString PortName() const { return Line().comName; }
     int BaudRate() const;
     bool SerialOpen() const;
 
@@ -121,22 +133,11 @@ private:
     class Impl;
     friend class Impl;
     std::unique_ptr<Impl> d;
+    // IDNo, fDispCont1 and MAX_REC_NO from `ini`, or from the settings file when null.
+    void LoadEngineKeys(const IniFile* ini = nullptr);
+    // The serial line, or the defaults on the other links.
+    const SerialLine& Line() const;
     codec::FrameAssembler m_assembler;
-    SerialLine m_line;
 };
-
-// The trace text of a set of serial line errors, flags as the Windows CE_* bits:
-// "<ComError:Frame,Parity>" or "<Ok>".
-enum ComErrorFlag : unsigned {
-    ComRxOver = 0x0001,
-    ComOverrun = 0x0002,
-    ComParity = 0x0004,
-    ComFrame = 0x0008,
-    ComBreak = 0x0010,
-    ComTxFull = 0x0100,
-    ComIo = 0x0400,
-    ComMode = 0x8000,
-};
-QString ComErrorText(unsigned flags);
 
 } // namespace nx7

@@ -18,16 +18,31 @@ public:
     void Close() override {}
     bool IsUp() const override { return false; }
     int Write(const std::uint8_t*, int) override { return 0; }
+    LinkKind Kind() const override { return LinkKind::None; }
     QString Describe() const override { return QString(); }
 };
 
 } // namespace
 
+LinkKind LinkKindOf(int linkMode)
+{
+    if (linkMode == 0)
+        return LinkKind::Serial;
+    return linkMode == 2 ? LinkKind::Tcp : LinkKind::None;
+}
+
+int LinkModeOf(LinkKind kind)
+{
+    if (kind == LinkKind::Serial)
+        return 0;
+    return kind == LinkKind::Tcp ? 2 : 1;
+}
+
 std::unique_ptr<Link> MakeLink(const LinkSettings& settings)
 {
-    if (settings.linkMode == 0)
-        return std::make_unique<SerialLink>(*settings.line, settings.settingsPath);
-    if (settings.linkMode == 2) {
+    if (settings.kind == LinkKind::Serial)
+        return std::make_unique<SerialLink>(settings.line, settings.settingsPath);
+    if (settings.kind == LinkKind::Tcp) {
         if (settings.server)
             return std::make_unique<TcpServerLink>(settings.listenAddress, settings.listenPort,
                                                    settings.boardAddress);

@@ -3,12 +3,61 @@
 #include "comm/engine.h"
 #include "platform/com_names.h"
 #include "platform/event_wait.h"
+#include "platform/ini_file.h"
 
 #include <QDeadlineTimer>
 #include <QSerialPort>
 
 namespace nx7
 {
+
+namespace
+{
+
+QSerialPort::Parity QtParity(Parity parity)
+{
+    switch (parity) {
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
+    case Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits QtStopBits(StopBits bits)
+{
+    switch (bits) {
+    case StopBits::OneAndHalf:
+        return QSerialPort::OneAndHalfStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
+    case StopBits::One:
+        break;
+    }
+    return QSerialPort::OneStop;
+}
+
+QSerialPort::FlowControl QtFlow(FlowControl flow)
+{
+    switch (flow) {
+    case FlowControl::Hardware:
+        return QSerialPort::HardwareControl;
+    case FlowControl::Software:
+        return QSerialPort::SoftwareControl;
+    case FlowControl::None:
+        break;
+    }
+    return QSerialPort::NoFlowControl;
+}
+
+} // namespace
 
 template <typename F> void SerialLink::Quietly(F&& call)
 {
@@ -41,10 +90,10 @@ bool SerialLink::Open()
         return false;
     m_port->setPortName(m_device);
     m_port->setBaudRate(m_line.baudRate);
-    m_port->setDataBits(m_line.dataBits);
-    m_port->setParity(m_line.parity);
-    m_port->setStopBits(m_line.stopBits);
-    m_port->setFlowControl(m_line.flow);
+    m_port->setDataBits(static_cast<QSerialPort::DataBits>(m_line.dataBits));
+    m_port->setParity(QtParity(m_line.parity));
+    m_port->setStopBits(QtStopBits(m_line.stopBits));
+    m_port->setFlowControl(QtFlow(m_line.flow));
     m_suppressErrors = true;
     const bool ok = m_port->open(QIODevice::ReadWrite);
     m_port->clearError();
@@ -53,7 +102,7 @@ bool SerialLink::Open()
         return false;
     // Both lines are held off; with hardware flow control the driver owns RTS.
     Quietly([this] { m_port->setDataTerminalReady(false); });
-    if (m_line.flow != QSerialPort::HardwareControl)
+    if (m_line.flow != FlowControl::Hardware)
         Quietly([this] { m_port->setRequestToSend(false); });
     return true;
 }
@@ -69,7 +118,17 @@ bool SerialLink::IsUp() const
     return m_port->isOpen();
 }
 
-QString SerialLink::Describe() const
+void SerialLink::ReadSettings(const IniFile& ini)
+{
+    ReadComDebugLine(ini, m_line);
+}
+
+void SerialLink::WriteSettings(IniFile& ini) const
+{
+    WriteComDebugLine(ini, m_line);
+}
+
+QString SerialLink::DeviceText() const
 {
     if (m_device.isEmpty() || m_device == m_line.comName)
         return m_line.comName;
@@ -99,7 +158,7 @@ void SerialLink::OnError(int error)
     }
     emit Trace(ComErrorText(ComIo), false);
     // Said at once and whatever the trace switches: the long waits that follow need a cause.
-    emit Trace(QStringLiteral("ポート ") + Describe() + QStringLiteral(" との接続が切れました"), true);
+    emit Trace(QStringLiteral("ポート ") + DeviceText() + QStringLiteral(" との接続が切れました"), true);
     // A tty that fails to read is gone (unplugged, hung up) and would report the same error on
     // every pass of the event loop: close it, so the link reads as down and can be reopened.
     m_lossPending = true;

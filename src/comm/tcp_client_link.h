@@ -22,6 +22,8 @@ public:
     void Close() override;
     bool IsUp() const override;
     int Write(const std::uint8_t* bytes, int count) override;
+    LinkKind Kind() const override { return LinkKind::Tcp; }
+    bool ConnectsLater() const override { return true; }
     bool ReconnectsOnSend() const override { return true; }
     QString Describe() const override;
 

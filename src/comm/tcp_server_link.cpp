@@ -90,7 +90,8 @@ bool TcpServerLink::IsUp() const
 
 QString TcpServerLink::Describe() const
 {
-    return m_peer ? PeerText(*m_peer) : QString();
+    // Before a board has come, where it is expected.
+    return m_peer ? PeerText(*m_peer) : QStringLiteral("0.0.0.0:%1").arg(m_listenPort);
 }
 
 int TcpServerLink::Write(const std::uint8_t* bytes, int count)

@@ -26,6 +26,8 @@ public:
     void Close() override;
     bool IsUp() const override;
     int Write(const std::uint8_t* bytes, int count) override;
+    LinkKind Kind() const override { return LinkKind::Tcp; }
+    bool ConnectsLater() const override { return true; }
     QString Describe() const override;
     int ActiveConnections() const override { return m_peer ? 1 : 0; }
 

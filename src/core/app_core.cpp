@@ -64,9 +64,10 @@ void AppCore::AddLog(const QString& text, bool force)
 
 void AppCore::CreateEngine()
 {
-    TComXDlg = std::make_unique<TTComXDlg>(Settings.TCPPort, Settings.fTCPServer, Settings.TCPServPort,
-                                           Settings.TCPServAddr, Settings.UseUSB, Settings.ComPort,
-                                           Settings.ComSpeed, Settings.Parity, &Log, &Ui, SettingsPath);
+    const LinkSettings link = TTComXDlg::SettingsOf(
+        Settings.TCPPort, Settings.fTCPServer, Settings.TCPServPort, Settings.TCPServAddr, Settings.UseUSB,
+        Settings.ComPort, Settings.ComSpeed, Settings.Parity, SettingsPath);
+    TComXDlg = std::make_unique<TTComXDlg>(link, MakeEngineLink, &Log, &Ui, SettingsPath);
     if (DiagnosticsOn) {
         TComXDlg->TxTrace = true;
         TComXDlg->RxTrace = true;
@@ -75,7 +76,7 @@ void AppCore::CreateEngine()
         if (InterruptibleWaits && m_abortRequested)
             return true;
         // A start-up check on a serial port that has gone has nobody left to answer it.
-        if (InterruptibleWaits && TComXDlg->LinkMode == 0 && !TComXDlg->IsConnected())
+        if (InterruptibleWaits && TComXDlg->Kind() == LinkKind::Serial && !TComXDlg->IsConnected())
             return true;
         return WatchLink && LinkLost();
     });
@@ -84,16 +85,7 @@ void AppCore::CreateEngine()
 
 QString AppCore::BoardPlace() const
 {
-    if (!TComXDlg)
-        return QString();
-    const TTComXDlg& e = *TComXDlg;
-    if (e.LinkMode == 0)
-        return e.PortName();
-    const QString described = e.DescribeLink();
-    if (!described.isEmpty())
-        return described;
-    return e.IsServer != 0 ? QStringLiteral("0.0.0.0:%1").arg(e.ListenPort)
-                           : QStringLiteral("%1:%2").arg(e.RemoteAddress).arg(e.RemotePort);
+    return TComXDlg ? TComXDlg->DescribeLink() : QString();
 }
 
 diag::CauseAction AppCore::BoardSilentCause() const
@@ -104,7 +96,7 @@ diag::CauseAction AppCore::BoardSilentCause() const
     // A board that answers with refusals is there, and not silent.
     if (e.LastReplyWasNack())
         return diag::BoardRefused(BoardPlace());
-    if (e.LinkMode == 2) {
+    if (e.Kind() == LinkKind::Tcp) {
         // A server with no board connected names where it waits, not a peer it never had.
         if (e.IsServer != 0)
             return diag::BoardSilentTcp(QStringLiteral("0.0.0.0"), e.ListenPort);
@@ -132,7 +124,7 @@ bool AppCore::LinkLost()
         return false;
     }
     // A serial port that is gone stays gone; a TCP peer may come back within a moment.
-    if (TComXDlg->LinkMode == 0)
+    if (TComXDlg->Kind() == LinkKind::Serial)
         return true;
     const std::uint32_t now = Clock().TickCount();
     if (!m_linkDownSeen) {
@@ -273,7 +265,7 @@ void AppCore::Timer1Timer()
     // Assembly only while the engine exists and, on a serial link, its port is open.
     if (!TComXDlg)
         return;
-    if (TComXDlg->LinkMode != 0 || TComXDlg->SerialOpen())
+    if (TComXDlg->Kind() != LinkKind::Serial || TComXDlg->SerialOpen())
         TComXDlg->AssembleFrames();
 }
 

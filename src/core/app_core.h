@@ -68,6 +68,8 @@ public:
     // Creates the engine on the current link settings (ConnectBoard step 6.4). The diagnostic
     // switch, if already on, switches the engine's traces on too.
     void CreateEngine();
+    // Builds the engine's link from the settings; tests put an in-memory link here.
+    LinkFactory MakeEngineLink = MakeLink;
     // Stops Timer1 and destroys the engine.
     void DestroyEngine();
     TTComXDlg* Engine() const { return TComXDlg.get(); }

@@ -11,35 +11,6 @@
 namespace nx7
 {
 
-namespace
-{
-// ComSpeed code of each speed item of the port dialog (9600, 19.2k, 38.4k, 57.6k, 115.2k).
-constexpr int kSpeedCodeOfItem[] = {1, 0, 2, 3, 4};
-} // namespace
-
-int SpeedItemOfCode(int comSpeed)
-{
-    for (int item = 0; item < 5; ++item) {
-        if (kSpeedCodeOfItem[item] == comSpeed)
-            return item;
-    }
-    return 1; // any other code shows 19.2kbps
-}
-
-int SpeedCodeOfItem(int item)
-{
-    return item >= 0 && item < 5 ? kSpeedCodeOfItem[item] : 0;
-}
-
-int ParityItemOfCode(int parity)
-{
-    if (parity == 0)
-        return 0;
-    if (parity == 1)
-        return 1;
-    return 2;
-}
-
 QString UsbOfferText(int usbWaitMode)
 {
     if (usbWaitMode == 0)
@@ -75,9 +46,9 @@ void ShowConnectProblem(AppCore& app, const QString& text)
 
 diag::CauseAction LinkOpenFailure(const AppCore& app, const TTComXDlg& engine)
 {
-    if (engine.LinkMode == 0)
+    if (engine.Kind() == LinkKind::Serial)
         return diag::SerialPortFailure(app.SerialDevice(), QSerialPort::OpenError);
-    if (engine.LinkMode == 2)
+    if (engine.Kind() == LinkKind::Tcp)
         return BoardSilent(app, engine);
     return {};
 }
@@ -179,7 +150,7 @@ Phase OpenLink(AppCore& app)
 {
     app.Timer1.start();
     TTComXDlg& engine = *app.Engine();
-    if (engine.LinkMode == 2 && !engine.IsConnected())
+    if (engine.Kind() == LinkKind::Tcp && !engine.IsConnected())
         engine.WaitConnected(true);
     if (!engine.IsConnected())
         return Ended(Phase::Next::Close, QStringLiteral("NG: Port Open"), LinkOpenFailure(app, engine));
@@ -197,7 +168,7 @@ Phase VerifyBoard(AppCore& app)
         return Ended(Phase::Next::Connected, QStringLiteral("Find NX7 IFB"));
     if (app.WriteAbortRequested())
         return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"));
-    if (engine.LinkMode == 0 && !engine.IsConnected()) {
+    if (engine.Kind() == LinkKind::Serial && !engine.IsConnected()) {
         const diag::CauseAction gone = diag::SerialPortVanished(app.SerialDevice());
         app.AddCauseLog(gone);
         return Ended(Phase::Next::Failed, QStringLiteral("Not Find NX7 IFB"), gone);

@@ -1,6 +1,8 @@
 #pragma once
 // The connection to the board at start: port dialog, engine creation, board check and the offer
 // to drive a silent board into USB mode.
+#include "comm/serial_line.h" // the port dialog's speed and parity items
+
 #include <QString>
 
 namespace nx7
@@ -26,11 +28,6 @@ diag::CauseAction BoardSilent(const AppCore& app, const TTComXDlg& engine);
 bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta);
 // Wi-Fi name and password, then the network block; on success refreshes the TCP settings.
 bool ReadBoardNetParams(AppCore& app, int timeoutMs);
-
-// Speed item of the port dialog for a ComSpeed code and back; parity item likewise.
-int SpeedItemOfCode(int comSpeed);
-int SpeedCodeOfItem(int item);
-int ParityItemOfCode(int parity);
 
 // Texts of the USB-mode offer.
 QString UsbOfferText(int usbWaitMode);

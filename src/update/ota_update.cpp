@@ -736,7 +736,8 @@ WriteResult WriteSequence::Finish()
     // A link that went away during the write explains everything after it; a stop is said as a
     // stop, with what the board had reported by then.
     m_result.verdict = true;
-    if (m_result.outcome != WriteOutcome::Success && m_engine.LinkMode == 0 && !m_engine.IsConnected()) {
+    if (m_result.outcome != WriteOutcome::Success && m_engine.Kind() == LinkKind::Serial &&
+        !m_engine.IsConnected()) {
         Fail(m_result.outcome, FailureClass::PortVanished, diag::SerialPortVanished(m_app.SerialDevice()));
     } else if (m_result.outcome != WriteOutcome::Success && m_linkLost) {
         Fail(WriteOutcome::Aborted, FailureClass::LinkLost, diag::TcpLinkLost(m_app.BoardPlace()));
@@ -749,7 +750,7 @@ WriteResult WriteSequence::Finish()
     }
     m_app.AddCauseLog(m_result.why);
     LeaveAutoJoin();
-    if (m_linkLost || (m_engine.LinkMode == 0 && !m_engine.IsConnected())) {
+    if (m_linkLost || (m_engine.Kind() == LinkKind::Serial && !m_engine.IsConnected())) {
         // Nobody to tell; the mode stays kept in the settings for the next run to give back.
         m_app.AddLog(QStringLiteral("I/Fボードとの接続が切れているため、動作モードは変更しません。"), true);
     } else {
