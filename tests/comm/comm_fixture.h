@@ -3,6 +3,7 @@
 // 50 ms Timer1, and a board on the other end that answers each request from a script.
 #include "comm/engine.h"
 #include "comm/frame_codec.h"
+#include "comm/memory_link.h"
 #include "comm/protocol.h"
 #include "support/memory_log.h"
 #include "support/pty_pair.h"
@@ -140,6 +141,48 @@ protected:
     QString iniPath;
     PtyPair pty;
     PtyBoard board{pty};
+    MemoryLog log;
+    ScriptedUi ui;
+    QTimer timer1;
+    std::unique_ptr<TTComXDlg> engine;
+};
+
+// The same engine on an in-memory link of the same settings: no port, the board's answers come
+// on the event loop. For the protocol above the link; the pty fixture proves the serial path.
+class EngineInMemory : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        iniPath = dir.filePath(QStringLiteral("nx7.ini"));
+        timer1.setTimerType(Qt::PreciseTimer);
+        timer1.setInterval(50);
+        QObject::connect(&timer1, &QTimer::timeout, [this] {
+            if (engine)
+                engine->AssembleFrames();
+        });
+        timer1.start();
+    }
+    void TearDown() override
+    {
+        timer1.stop();
+        engine.reset();
+    }
+
+    // A serial-kind link named COM9, 115200 bit/s, no parity.
+    void CreateSerial(int speedCode = 4, int parityCode = 0)
+    {
+        const LinkSettings settings =
+            TTComXDlg::SettingsOf(0, 0, 0, QString(), 0, kPinnedPort, speedCode, parityCode, iniPath);
+        engine = std::make_unique<TTComXDlg>(settings, MemoryLinkFactory(board, &link), &log, &ui, iniPath);
+        ASSERT_TRUE(engine->IsConnected());
+    }
+
+    QTemporaryDir dir;
+    QString iniPath;
+    MemoryBoard board;
+    MemoryLink* link = nullptr; // owned by the engine
     MemoryLog log;
     ScriptedUi ui;
     QTimer timer1;

@@ -1,5 +1,6 @@
-// Every board command against a board on a real pseudo-terminal: the bytes it sends, how it waits,
-// which reply fields it reads and what it logs.
+// Every board command against a board on an in-memory link: the bytes it sends, how it waits,
+// which reply fields it reads and what it logs. Reopening a port that is down runs on a real
+// pseudo-terminal.
 #include "comm/board_commands.h"
 #include "platform/code_page.h"
 #include "platform/event_wait.h"
@@ -36,37 +37,43 @@ struct FastClock {
     SteadyTickClock clock;
 };
 
-class Commands : public EngineOnPty
+template <typename Base> class CommandsOn : public Base
 {
 protected:
     void SetUp() override
     {
-        EngineOnPty::SetUp();
-        CreateSerial();
+        Base::SetUp();
+        this->CreateSerial();
     }
     BoardCommands Cmd()
     {
-        return BoardCommands(*engine, [this](const QString& text, bool force) {
+        return BoardCommands(*this->engine, [this](const QString& text, bool force) {
             logged.push_back({text, force});
         });
     }
     // Answers every request with `reply`.
     void AnswerAll(const QByteArray& reply)
     {
-        board.script = [reply](const Bytes&) { return reply; };
+        this->board.script = [reply](const Bytes&) { return reply; };
     }
     // A bare ACK carrying the echo of whatever was asked.
     void AcknowledgeEach()
     {
-        board.script = [](const Bytes& request) {
+        this->board.script = [](const Bytes& request) {
             const Bytes data(request.begin() + 4, request.end() - 3);
             return Qb(codec::BuildFrame(0, 0x30, codec::RequestEcho(data)));
         };
     }
-    std::string LastRequest() const { return board.requests.empty() ? "" : ToHex(board.requests.back()); }
+    std::string LastRequest() const
+    {
+        return this->board.requests.empty() ? "" : ToHex(this->board.requests.back());
+    }
 
     std::vector<Logged> logged;
 };
+
+using Commands = CommandsOn<EngineInMemory>;
+using CommandsOnPty = CommandsOn<EngineOnPty>;
 
 Logged L(const char* text, bool force = false)
 {
@@ -406,7 +413,7 @@ TEST_F(Commands, TextsLongerThan253BytesAreRefused)
     }
 }
 
-TEST_F(Commands, OtaModeReopensADownLink)
+TEST_F(CommandsOnPty, OtaModeReopensADownLink)
 {
     AnswerAll(Ack("0B"));
     int reopened = 0;

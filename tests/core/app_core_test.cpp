@@ -1,4 +1,8 @@
+#include "comm/memory_link.h"
 #include "core/app_core.h"
+#include "diag/diag_texts.h"
+#include "platform/event_wait.h"
+#include "support/fake_clock.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
 
@@ -95,6 +99,60 @@ TEST_F(AppCoreTest, DiagnosticSwitchTurnsOnVerboseLogAndLaterEngineTraces)
     EXPECT_TRUE(app.Engine()->RxTrace);
     app.DestroyEngine();
     EXPECT_EQ(app.Engine(), nullptr);
+}
+
+// The engine's link is the injected one: where the board is, why it is silent and whether the link
+// is lost all come from it, without a port or a socket.
+class AppCoreOnMemoryLink : public AppCoreTest
+{
+protected:
+    void Create(int useUsb)
+    {
+        app.Settings.UseUSB = useUsb;
+        app.Settings.ComPort = 9;
+        app.Settings.ComSpeed = 4;
+        app.MakeEngineLink = test::MemoryLinkFactory(board, &link);
+        app.CreateEngine();
+        ASSERT_NE(link, nullptr);
+        ProcessPendingEvents(); // a TCP-kind link reports its connection on the event loop
+        ASSERT_TRUE(app.Engine()->IsConnected());
+    }
+    test::MemoryBoard board;
+    test::MemoryLink* link = nullptr;
+};
+
+TEST_F(AppCoreOnMemoryLink, SerialPlaceAndSilenceNameThePortAndALossIsAtOnce)
+{
+    Create(0);
+    EXPECT_EQ(app.Engine()->Kind(), LinkKind::Serial);
+    EXPECT_EQ(app.BoardPlace(), QStringLiteral("COM9"));
+    EXPECT_EQ(app.BoardSilentCause().cause, diag::BoardSilentSerial(app.SerialDevice(), 115200).cause);
+    EXPECT_FALSE(app.LinkLost());
+    link->Lose();
+    EXPECT_TRUE(app.LinkLost()); // a port that is gone stays gone: no grace
+}
+
+TEST_F(AppCoreOnMemoryLink, TcpLossCountsOnlyAfterTheGraceAndEndsWhenThePeerIsBack)
+{
+    test::ManualClock clock(1000);
+    Create(2);
+    EXPECT_EQ(app.Engine()->Kind(), LinkKind::Tcp);
+    EXPECT_EQ(app.BoardPlace(), QStringLiteral("mem:1"));
+    link->Lose();
+    EXPECT_FALSE(app.LinkLost());
+    clock.Advance(kLinkLostGraceMs - 1);
+    EXPECT_FALSE(app.LinkLost());
+    clock.Advance(1);
+    EXPECT_TRUE(app.LinkLost());
+
+    // Back within the grace: the next loss starts its own grace.
+    link->Open();
+    ProcessPendingEvents();
+    EXPECT_FALSE(app.LinkLost());
+    link->Lose();
+    EXPECT_FALSE(app.LinkLost());
+    clock.Advance(kLinkLostGraceMs);
+    EXPECT_TRUE(app.LinkLost());
 }
 
 } // namespace
