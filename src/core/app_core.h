@@ -65,7 +65,7 @@ public:
     const diag::NetworkView& Network() const;
     static void SetDefaultNetwork(std::shared_ptr<const diag::NetworkView> view);
 
-    // Creates the engine on the current link settings (ConnectBoard step 6.4). The diagnostic
+    // Creates the engine on the current link settings (ConnectBoard's link phase). The diagnostic
     // switch, if already on, switches the engine's traces on too.
     void CreateEngine();
     // Builds the engine's link from the settings; tests put an in-memory link here.

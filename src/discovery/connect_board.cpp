@@ -245,6 +245,67 @@ void TakePendingMode(AppCore& app)
             .arg(pending, 4, 16, QLatin1Char('0')),
         true);
 }
+
+// The USB route: the mode is set to USB without reading it first (the mode to give back is USB).
+// With USBWait_Mode 1 a board that did not answer gets 45 s to announce itself.
+bool SwitchStraightToUsb(AppCore& app, BoardCommands& cmd, int timeoutMs)
+{
+    bool passed = cmd.DousaModeSet(0, timeoutMs);
+    app.SavedOperationMode = 0;
+    app.OperationModeKnown = true;
+    if (passed || app.Settings.USBWait_Mode != 1)
+        return passed;
+    PumpSleep(1000);
+    if (app.Engine()->WaitReply(2, 45000)) {
+        std::uint16_t word = 0;
+        return cmd.GetIFBMode(timeoutMs, word) && (word & 7) == 0;
+    }
+    return cmd.DousaModeSet(0, timeoutMs);
+}
+
+// The mode word, read twice at most; a board left in OTA mode is restarted and read again.
+bool ReadOperationMode(AppCore& app, BoardCommands& cmd, int timeoutMs, std::uint16_t& word)
+{
+    bool inOta = false;
+    bool got = cmd.GetIFBMode(timeoutMs, word, &inOta);
+    if (!got && !inOta)
+        got = cmd.GetIFBMode(timeoutMs, word, &inOta);
+    if (!inOta)
+        return got;
+    // Left in OTA mode by a write that did not end: its status is no mode word. A restart
+    // brings the board back to its operation mode.
+    app.AddLog(QStringLiteral("I/FボードがOTAモードのままです。再起動して動作モードを読み直します。"), true);
+    app.RestartBoard(timeoutMs);
+    app.AwaitBoardBack();
+    return cmd.GetIFBMode(timeoutMs, word, &inOta);
+}
+
+// The normal route: the mode is kept to give back at the close, then the board is switched to
+// USB mode (or only restarted, by USBchange) for the run.
+bool ReadModeAndSwitch(AppCore& app, BoardCommands& cmd, int timeoutMs)
+{
+    std::uint16_t word = 0;
+    if (!ReadOperationMode(app, cmd, timeoutMs, word))
+        return false;
+    app.SavedOperationMode = word;
+    app.OperationModeKnown = true;
+    TakePendingMode(app);
+    app.AddLog(QStringLiteral("OK: GetIFBMode"), false);
+    const bool acknowledged =
+        app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs) : app.RestartBoard(timeoutMs);
+    if (acknowledged) {
+        app.RestartBoard(timeoutMs);
+        app.AddLog(QStringLiteral("OK: ESP32_RestartCmd"), false);
+        PumpSleep(1000);
+        return true;
+    }
+    app.RestartBoard(timeoutMs);
+    PumpSleep(1000);
+    app.AwaitBoardBack();
+    cmd.DousaModeSet(0, timeoutMs);
+    return false;
+}
+
 } // namespace
 
 bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
@@ -261,57 +322,8 @@ bool CheckIFB(AppCore& app, int timeoutMs, bool useUsbOta)
     app.SetMainEnabled(false);
 
     BoardCommands cmd = app.Commands();
-    TTComXDlg& engine = *app.Engine();
-    bool passed = false;
-
-    if (useUsbOta) {
-        passed = cmd.DousaModeSet(0, timeoutMs);
-        app.SavedOperationMode = 0;
-        app.OperationModeKnown = true;
-        if (!passed && app.Settings.USBWait_Mode == 1) {
-            PumpSleep(1000);
-            if (engine.WaitReply(2, 45000)) {
-                std::uint16_t word = 0;
-                passed = cmd.GetIFBMode(timeoutMs, word) && (word & 7) == 0;
-            } else {
-                passed = cmd.DousaModeSet(0, timeoutMs);
-            }
-        }
-    } else {
-        std::uint16_t word = 0;
-        bool inOta = false;
-        bool got = cmd.GetIFBMode(timeoutMs, word, &inOta);
-        if (!got && !inOta)
-            got = cmd.GetIFBMode(timeoutMs, word, &inOta);
-        if (inOta) {
-            // Left in OTA mode by a write that did not end: its status is no mode word. A restart
-            // brings the board back to its operation mode.
-            app.AddLog(QStringLiteral("I/FボードがOTAモードのままです。再起動して動作モードを読み直します。"),
-                       true);
-            app.RestartBoard(timeoutMs);
-            app.AwaitBoardBack();
-            got = cmd.GetIFBMode(timeoutMs, word, &inOta);
-        }
-        if (got) {
-            app.SavedOperationMode = word;
-            app.OperationModeKnown = true;
-            TakePendingMode(app);
-            app.AddLog(QStringLiteral("OK: GetIFBMode"), false);
-            const bool acknowledged =
-                app.Settings.USBchange == 1 ? cmd.DousaModeSet(0, timeoutMs) : app.RestartBoard(timeoutMs);
-            if (acknowledged) {
-                app.RestartBoard(timeoutMs);
-                app.AddLog(QStringLiteral("OK: ESP32_RestartCmd"), false);
-                PumpSleep(1000);
-                passed = true;
-            } else {
-                app.RestartBoard(timeoutMs);
-                PumpSleep(1000);
-                app.AwaitBoardBack();
-                cmd.DousaModeSet(0, timeoutMs);
-            }
-        }
-    }
+    const bool passed =
+        useUsbOta ? SwitchStraightToUsb(app, cmd, timeoutMs) : ReadModeAndSwitch(app, cmd, timeoutMs);
 
     bool result = false;
     if (passed) {
