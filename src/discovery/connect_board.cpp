@@ -95,7 +95,7 @@ PortDialogRequest FirstPortRequest(const AppCore& app)
     request.parityItem = ParityItemOfCode(app.Settings.Parity);
     const QString settingsPath = app.SettingsPath;
     request.enumerate = [settingsPath] { return PortListLines(settingsPath); };
-    request.serialLink = app.Settings.UseUSB == 0;
+    request.serialLink = LinkKindOf(app.Settings.UseUSB) == LinkKind::Serial;
     return request;
 }
 
