@@ -1,8 +1,10 @@
 #include "diag/network_view.h"
 
+#include "platform/process_runner.h"
+
+#include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkInterface>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -15,30 +17,6 @@ namespace
 {
 
 #ifdef Q_OS_UNIX
-// Runs a system tool briefly; empty when it is missing, fails or takes too long.
-QString RunTool(const QString& name, const QStringList& args)
-{
-    QString program = QStandardPaths::findExecutable(name);
-    if (program.isEmpty())
-        program = QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
-                                                        QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
-    if (program.isEmpty())
-        return {};
-    QProcess proc;
-    proc.setProcessChannelMode(QProcess::MergedChannels);
-    proc.start(program, args, QIODevice::ReadOnly);
-    if (!proc.waitForStarted(2000))
-        return {};
-    if (!proc.waitForFinished(3000)) {
-        proc.kill();
-        proc.waitForFinished(1000);
-        return {};
-    }
-    if (proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0)
-        return {};
-    return QString::fromLocal8Bit(proc.readAll());
-}
-
 QString ReadTextFile(const QString& path)
 {
     QFile f(path);
@@ -234,6 +212,32 @@ QStringList DescribeNetwork(const NetworkView& view)
     return lines;
 }
 
+QString SystemToolOutput(const QString& name, const QStringList& args, int limitMs)
+{
+    ProcessSpec job;
+    job.program = QStandardPaths::findExecutable(name);
+    if (job.program.isEmpty())
+        job.program =
+            QStandardPaths::findExecutable(name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                                                  QStringLiteral("/usr/bin"), QStringLiteral("/bin")});
+    if (job.program.isEmpty())
+        return {};
+    job.arguments = args;
+    QByteArray output;
+    QElapsedTimer running;
+    running.start();
+    ProcessHooks hooks;
+    hooks.output = [&output](const QByteArray& piece) {
+        output += piece;
+        return true;
+    };
+    hooks.abort = [&running, limitMs] { return running.hasExpired(limitMs); };
+    const ProcessResult r = RunProcess(job, hooks);
+    if (r.end != ProcessEnd::Exited || r.exitCode != 0)
+        return {};
+    return QString::fromLocal8Bit(output);
+}
+
 QList<NetAdapter> SystemNetworkView::Adapters() const
 {
     QList<NetAdapter> list;
@@ -256,8 +260,9 @@ std::optional<RouteInfo> SystemNetworkView::RouteTo(const QHostAddress& destinat
 {
 #ifdef Q_OS_UNIX
     // A routing-table query only: nothing is sent.
-    const QString got = RunTool(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("route"),
-                                                       QStringLiteral("get"), destination.toString()});
+    const QString got =
+        SystemToolOutput(QStringLiteral("ip"), {QStringLiteral("-o"), QStringLiteral("route"),
+                                                QStringLiteral("get"), destination.toString()});
     if (auto r = ParseIpRouteGet(got))
         return r;
     return RouteFromProcTable(ReadTextFile(QStringLiteral("/proc/net/route")), destination);
@@ -282,20 +287,20 @@ bool SystemNetworkView::CanBind(const QHostAddress& local, quint16 port, QString
 FirewallState SystemNetworkView::Firewall() const
 {
 #ifdef Q_OS_UNIX
-    if (auto ufw = ParseUfw(RunTool(QStringLiteral("ufw"), {QStringLiteral("status")}),
+    if (auto ufw = ParseUfw(SystemToolOutput(QStringLiteral("ufw"), {QStringLiteral("status")}),
                             ReadTextFile(QStringLiteral("/etc/ufw/ufw.conf")));
         ufw && ufw->active)
         return *ufw;
-    if (RunTool(QStringLiteral("firewall-cmd"), {QStringLiteral("--state")}).trimmed() ==
+    if (SystemToolOutput(QStringLiteral("firewall-cmd"), {QStringLiteral("--state")}).trimmed() ==
         QLatin1String("running")) {
         FirewallState state;
         state.kind = FirewallKind::Firewalld;
         state.active = true;
-        state.rules = RunTool(QStringLiteral("firewall-cmd"), {QStringLiteral("--list-ports")});
+        state.rules = SystemToolOutput(QStringLiteral("firewall-cmd"), {QStringLiteral("--list-ports")});
         return state;
     }
     const QString ruleset =
-        RunTool(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("ruleset")});
+        SystemToolOutput(QStringLiteral("nft"), {QStringLiteral("list"), QStringLiteral("ruleset")});
     if (auto nft = ParseNftRuleset(ruleset))
         return *nft;
     FirewallState state;
@@ -310,7 +315,7 @@ FirewallState SystemNetworkView::Firewall() const
 QStringList SystemNetworkView::RouteTable() const
 {
 #ifdef Q_OS_UNIX
-    QString text = RunTool(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("show")});
+    QString text = SystemToolOutput(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("show")});
     if (text.isEmpty())
         text = ReadTextFile(QStringLiteral("/proc/net/route"));
     return text.trimmed().split(QLatin1Char('\n'), Qt::SkipEmptyParts);

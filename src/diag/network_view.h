@@ -67,6 +67,13 @@ public:
     QStringList RouteTable() const override;
 };
 
+// How long a system tool may run before it is ended and counted as failed.
+constexpr int kSystemToolLimitMs = 3000;
+// What the system tool `name` (looked up in PATH, then in the system folders) prints with `args`,
+// standard error included; empty when it is missing, cannot start, fails (a non-zero status, a
+// signal) or has not ended within `limitMs`. It waits in the event loop, so the window stays alive.
+QString SystemToolOutput(const QString& name, const QStringList& args, int limitMs = kSystemToolLimitMs);
+
 // Parsers of what the system tools print; pure, so tests feed them recorded text.
 // `ip -o route get <addr>`: "192.168.4.1 dev wlan0 src 192.168.4.2 uid 1000 \    cache"
 std::optional<RouteInfo> ParseIpRouteGet(const QString& text);

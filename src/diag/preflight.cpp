@@ -34,6 +34,88 @@ PreflightCheck Failed(PreflightCheckId id, const QString& summary, CauseAction t
     return {id, false, summary, std::move(text)};
 }
 
+// 1. An address of the PC in the board's subnet; a wireless adapter wins over another one.
+void FindPcAddress(const QList<NetAdapter>& adapters, const PreflightInput& input, PreflightResult& result)
+{
+    bool foundWireless = false;
+    for (const NetAdapter& a : adapters) {
+        for (const NetAddress& n : a.addresses) {
+            const int prefix = input.boardPrefix >= 0
+                                   ? input.boardPrefix
+                                   : (n.prefixLength > 0 ? n.prefixLength : kFallbackPrefix);
+            if (n.ip == input.board || !SameSubnet(n.ip, input.board, prefix))
+                continue;
+            if (result.pcAddress.isNull() || (a.wireless && !foundWireless)) {
+                result.pcAddress = n.ip;
+                result.adapter = a.name;
+                foundWireless = a.wireless;
+            }
+        }
+    }
+}
+
+PreflightCheck SubnetCheck(const PreflightResult& result, const PreflightInput& input,
+                           const QList<NetAdapter>& adapters)
+{
+    const QString board = input.board.toString();
+    if (result.pcAddress.isNull()) {
+        return Failed(PreflightCheckId::Subnet,
+                      QStringLiteral("PCにボード %1 と同じネットワークのアドレスがありません").arg(board),
+                      PcNotInBoardSubnet(board, input.ssid, adapters));
+    }
+    return Passed(PreflightCheckId::Subnet,
+                  QStringLiteral("PCのアドレス %1（%2）").arg(result.pcAddress.toString(), result.adapter));
+}
+
+// 2. The route to the board leaves through that adapter (not the wired LAN or a VPN).
+PreflightCheck RouteCheck(const NetworkView& view, const PreflightInput& input, const PreflightResult& result)
+{
+    const QString board = input.board.toString();
+    const std::optional<RouteInfo> route = view.RouteTo(input.board);
+    if (!route)
+        return Unknown(PreflightCheckId::Route, QStringLiteral("ボード %1 への経路: 不明").arg(board));
+    if (!result.adapter.isEmpty() && route->adapter != result.adapter) {
+        return Failed(PreflightCheckId::Route,
+                      QStringLiteral("ボード %1 への経路が %2 を通っています").arg(board, route->adapter),
+                      RouteThroughOtherAdapter(board, route->adapter, result.adapter));
+    }
+    return Passed(PreflightCheckId::Route,
+                  QStringLiteral("ボード %1 への経路: %2").arg(board, route->adapter));
+}
+
+// 3. The host port for the board's connection back.
+PreflightCheck HostPortCheck(const NetworkView& view, const PreflightResult& result)
+{
+    const QHostAddress local =
+        result.pcAddress.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : result.pcAddress;
+    QString why;
+    if (view.CanBind(local, static_cast<quint16>(result.hostPort), &why)) {
+        return Passed(PreflightCheckId::HostPort,
+                      QStringLiteral("待ち受けポート %1:%2").arg(local.toString()).arg(result.hostPort));
+    }
+    return Failed(
+        PreflightCheckId::HostPort,
+        QStringLiteral("待ち受けポート %1:%2 を使えません").arg(local.toString()).arg(result.hostPort),
+        HostPortUnbindable(local.toString(), result.hostPort, why));
+}
+
+// 4. An active host firewall that does not already let the port in.
+PreflightCheck FirewallCheck(const NetworkView& view, int hostPort)
+{
+    const FirewallState fw = view.Firewall();
+    if (fw.active && !FirewallAllowsPort(fw, hostPort)) {
+        return Failed(PreflightCheckId::Firewall,
+                      QStringLiteral("ファイアウォール %1 が有効です").arg(FirewallName(fw.kind)),
+                      FirewallActive(fw, hostPort));
+    }
+    if (fw.kind == FirewallKind::Unknown && !fw.active)
+        return Unknown(PreflightCheckId::Firewall, QStringLiteral("ファイアウォール: 不明"));
+    return Passed(
+        PreflightCheckId::Firewall,
+        QStringLiteral("ファイアウォール: %1%2")
+            .arg(FirewallName(fw.kind), fw.active ? QStringLiteral("（ポート許可済み）") : QString()));
+}
+
 } // namespace
 
 int OtaHostPortFromSetting(int value)
@@ -85,80 +167,13 @@ PreflightResult RunNetworkPreflight(const NetworkView& view, const PreflightInpu
 {
     PreflightResult result;
     result.hostPort = qMax(0, input.hostPort);
-    const QString board = input.board.toString();
     const QList<NetAdapter> adapters = view.Adapters();
-
-    // 1. An address of the PC in the board's subnet; a wireless adapter wins over another one.
-    bool foundWireless = false;
-    for (const NetAdapter& a : adapters) {
-        for (const NetAddress& n : a.addresses) {
-            const int prefix = input.boardPrefix >= 0
-                                   ? input.boardPrefix
-                                   : (n.prefixLength > 0 ? n.prefixLength : kFallbackPrefix);
-            if (n.ip == input.board || !SameSubnet(n.ip, input.board, prefix))
-                continue;
-            if (result.pcAddress.isNull() || (a.wireless && !foundWireless)) {
-                result.pcAddress = n.ip;
-                result.adapter = a.name;
-                foundWireless = a.wireless;
-            }
-        }
-    }
-    if (result.pcAddress.isNull()) {
-        result.checks << Failed(
-            PreflightCheckId::Subnet,
-            QStringLiteral("PCにボード %1 と同じネットワークのアドレスがありません").arg(board),
-            PcNotInBoardSubnet(board, input.ssid, adapters));
-    } else {
-        result.checks << Passed(
-            PreflightCheckId::Subnet,
-            QStringLiteral("PCのアドレス %1（%2）").arg(result.pcAddress.toString(), result.adapter));
-    }
-
-    // 2. The route to the board leaves through that adapter (not the wired LAN or a VPN).
-    const std::optional<RouteInfo> route = view.RouteTo(input.board);
-    if (!route) {
-        result.checks << Unknown(PreflightCheckId::Route,
-                                 QStringLiteral("ボード %1 への経路: 不明").arg(board));
-    } else if (!result.adapter.isEmpty() && route->adapter != result.adapter) {
-        result.checks << Failed(
-            PreflightCheckId::Route,
-            QStringLiteral("ボード %1 への経路が %2 を通っています").arg(board, route->adapter),
-            RouteThroughOtherAdapter(board, route->adapter, result.adapter));
-    } else {
-        result.checks << Passed(PreflightCheckId::Route,
-                                QStringLiteral("ボード %1 への経路: %2").arg(board, route->adapter));
-    }
-
-    // 3. The host port for the board's connection back.
-    const QHostAddress local =
-        result.pcAddress.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : result.pcAddress;
-    QString why;
-    if (view.CanBind(local, static_cast<quint16>(result.hostPort), &why)) {
-        result.checks << Passed(
-            PreflightCheckId::HostPort,
-            QStringLiteral("待ち受けポート %1:%2").arg(local.toString()).arg(result.hostPort));
-    } else {
-        result.checks << Failed(
-            PreflightCheckId::HostPort,
-            QStringLiteral("待ち受けポート %1:%2 を使えません").arg(local.toString()).arg(result.hostPort),
-            HostPortUnbindable(local.toString(), result.hostPort, why));
-    }
-
-    // 4. An active host firewall that does not already let the port in.
-    const FirewallState fw = view.Firewall();
-    if (fw.active && !FirewallAllowsPort(fw, result.hostPort)) {
-        result.checks << Failed(PreflightCheckId::Firewall,
-                                QStringLiteral("ファイアウォール %1 が有効です").arg(FirewallName(fw.kind)),
-                                FirewallActive(fw, result.hostPort));
-    } else if (fw.kind == FirewallKind::Unknown && !fw.active) {
-        result.checks << Unknown(PreflightCheckId::Firewall, QStringLiteral("ファイアウォール: 不明"));
-    } else {
-        result.checks << Passed(
-            PreflightCheckId::Firewall,
-            QStringLiteral("ファイアウォール: %1%2")
-                .arg(FirewallName(fw.kind), fw.active ? QStringLiteral("（ポート許可済み）") : QString()));
-    }
+    FindPcAddress(adapters, input, result);
+    // The checks in this order: each asks the view once, in the order the log shows them.
+    result.checks << SubnetCheck(result, input, adapters);
+    result.checks << RouteCheck(view, input, result);
+    result.checks << HostPortCheck(view, result);
+    result.checks << FirewallCheck(view, result.hostPort);
     return result;
 }
 

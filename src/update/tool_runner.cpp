@@ -5,11 +5,10 @@
 #include "diag/output_limiter.h"
 #include "platform/app_paths.h"
 #include "platform/code_page.h"
-#include "platform/event_wait.h"
 #include "platform/log_pane.h"
+#include "platform/process_runner.h"
 #include "platform/tick_clock.h"
 #include "platform/ui_seam.h"
-#include "update/process_runner.h"
 #include "update/wifi_check.h"
 
 #include <QDir>
@@ -24,23 +23,6 @@ namespace nx7
 
 namespace
 {
-
-QString& InterpreterOverride()
-{
-    static QString program;
-    return program;
-}
-
-void ShowToolError(AppCore& app, const QString& text)
-{
-    MessageRequest m;
-    m.text = text;
-    m.caption = QStringLiteral("エラー");
-    m.icon = MsgIcon::None;
-    m.buttons = MsgButtons::Ok;
-    m.ownedByMainWindow = false;
-    app.Ui.Message(m);
-}
 
 // Trailing decimal digits of `text`: a percentage may be split across two reads.
 QString TrailingDigits(const QString& text)
@@ -245,41 +227,6 @@ int ParseUploadPercent(const QString& text)
             found = value;
     }
     return found;
-}
-
-void SetToolInterpreter(const QString& program)
-{
-    InterpreterOverride() = program;
-}
-
-bool RunTool(AppCore& app, const QString& command, LogPane* logPane, const std::function<bool()>& abortCheck)
-{
-    ProcessSpec job;
-#ifdef Q_OS_WIN
-    // cmd.exe takes the rest of its command line as it is: no per-argument quoting by Qt.
-    job.program = InterpreterOverride().isEmpty() ? QStringLiteral("cmd.exe") : InterpreterOverride();
-    job.nativeArguments = QStringLiteral("/C ") + command;
-#else
-    job.program = InterpreterOverride().isEmpty() ? QStringLiteral("/bin/sh") : InterpreterOverride();
-    job.arguments = {QStringLiteral("-c"), command};
-#endif
-    OutputWatch watch(app, logPane);
-    ProcessHooks hooks = watch.Hooks(abortCheck);
-    CharacterJoiner joiner;
-    hooks.output = joiner.Wrap(hooks.output);
-    const ProcessResult r = RunProcess(job, hooks);
-    joiner.Finish(r.end);
-    watch.Finish();
-    switch (r.end) {
-    case ProcessEnd::StartFailed:
-        ShowToolError(app, QStringLiteral("プロセスの作成に失敗しました"));
-        return false;
-    case ProcessEnd::ReadFailed:
-    case ProcessEnd::StoppedByOutput:
-        return false;
-    default:
-        return true;
-    }
 }
 
 UploaderLaunch ResolveUploader(const QString& configured)

@@ -16,23 +16,14 @@ class LogPane;
 // Text of the progress dialog's `dot` label for the animation counter n (0..9).
 QString ProgressDots(int n);
 
-// One command-line piece quoted for the interpreter RunTool uses: single quotes for /bin/sh (so
-// blanks, quotes, `$` and backquotes stay literal), double quotes for cmd.exe.
+// One command-line piece quoted as the platform's command interpreter reads it, for the command line
+// shown in the log: single quotes for /bin/sh (so blanks, quotes, `$` and backquotes stay literal),
+// double quotes for cmd.exe.
 QString QuoteForInterpreter(const QString& piece);
 
 // The last upload percentage (0..100) the uploader printed in `text` ("Uploading: 37%",
 // "... 37% "); -1 when there is none.
 int ParseUploadPercent(const QString& text);
-
-// The interpreter program RunTool starts (empty: the platform's own, /bin/sh or cmd.exe).
-void SetToolInterpreter(const QString& program);
-
-// True when the interpreter ran to its end or `abortCheck` ended it (what it printed until then is
-// still shown and searched); false when the process could not be started, reading its output
-// failed, or "ERROR" appeared and no Wi-Fi adapter is on the board's network. `logPane` may be
-// null: the output is then drained and discarded.
-bool RunTool(AppCore& app, const QString& command, LogPane* logPane,
-             const std::function<bool()>& abortCheck = {});
 
 // How the configured uploader is started. A relative path is taken from the executable's folder
 // (never from PATH); a ".py" file without the run bit runs through python3.
@@ -67,8 +58,12 @@ struct UploaderRun {
     QString output;
 };
 
-// Runs the uploader with `arguments` after its own (`launch.arguments`), with the same output
-// handling as RunTool, ended after `silenceLimitMs` without output.
+// Runs the uploader with `arguments` after its own (`launch.arguments`), ended after
+// `silenceLimitMs` without output. Its output is kept, read for the upload percentage, shown in
+// `logPane` within bounds and searched for the error words ("Error" and "ERROR" clear
+// app.ToolOutputClean; "ERROR" with no Wi-Fi adapter on the board's network ends it as Refused and
+// logs the forced lines); with no `logPane` it is neither shown nor searched. The progress dots
+// advance meanwhile.
 UploaderRun RunUploader(AppCore& app, const UploaderLaunch& launch, const QStringList& arguments,
                         LogPane* logPane, std::uint32_t silenceLimitMs,
                         const std::function<bool()>& abortCheck = {});

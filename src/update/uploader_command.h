@@ -16,7 +16,7 @@ constexpr std::uint16_t kOtaUploadPort = product::kOtaPort;
 // The access point's address, most significant byte first ("192.168.0.1").
 QString FormatApAddress(std::uint32_t address);
 
-// The text handed to RunTool: uploader, -i, -p, `extra` (the PC's address and host port), --auth=
+// The command line as the log shows it: uploader, -i, -p, `extra` (the PC's address and host port), --auth=
 // (or `passwordArguments` where the password goes out of band), -f, with the paths quoted for the
 // interpreter.
 QString BuildUploaderCommand(const QString& uploader, const QString& address, std::uint16_t port,

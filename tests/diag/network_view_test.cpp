@@ -2,8 +2,10 @@
 #include "diag/network_view.h"
 
 #include "support/qt_printers.h"
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +139,50 @@ TEST(SystemNetworkView, LoopbackAdapterAndRoute)
     // Never throws or hangs, whatever the machine has.
     (void)view.Firewall();
     (void)DescribeNetwork(view);
+}
+
+// The system tools run while the window stays alive: a tool that hangs is ended after its bound,
+// and events are handled meanwhile.
+TEST(SystemNetworkView, ToolOutputOnlyFromAToolThatSucceedsInTime)
+{
+    struct Case {
+        const char* name;
+        QString tool;
+        QStringList args;
+        QString output;
+    };
+    const Case cases[] = {
+        {"prints and succeeds",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("echo out; echo err >&2")},
+         QStringLiteral("out\nerr\n")},
+        {"fails",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("echo partial; exit 1")},
+         QString()},
+        {"killed by a signal",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("echo x; kill -9 $$")},
+         QString()},
+        {"missing", QStringLiteral("nx7-no-such-tool"), {}, QString()},
+        {"hangs",
+         QStringLiteral("sh"),
+         {QStringLiteral("-c"), QStringLiteral("echo early; sleep 30")},
+         QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        bool ticked = false;
+        QObject scope; // no tick reaches a later case
+        QTimer::singleShot(50, &scope, [&ticked] { ticked = true; });
+        QElapsedTimer t;
+        t.start();
+        EXPECT_EQ(SystemToolOutput(c.tool, c.args, 400), c.output);
+        EXPECT_LT(t.elapsed(), 2000);
+        if (t.elapsed() >= 200) {
+            EXPECT_TRUE(ticked) << "the wait blocked the event loop";
+        }
+    }
 }
 
 } // namespace

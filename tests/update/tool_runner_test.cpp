@@ -1,4 +1,4 @@
-// The external tool runner over real /bin/sh children.
+// The uploader run over real /bin/sh children: what its output means to the write.
 #include "comm/uploader_handover.h"
 #include "core/app_core.h"
 #include "diag/lasting_log.h"
@@ -44,11 +44,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         UseAdapters(QString());
     }
-    void TearDown() override
-    {
-        SetAdapterProvider({});
-        SetToolInterpreter(QString());
-    }
+    void TearDown() override { SetAdapterProvider({}); }
 
     void UseAdapters(const QString& adapterText)
     {
@@ -68,9 +64,12 @@ protected:
         return path;
     }
 
-    bool Run(const QString& command, const std::function<bool()>& abort = {})
+    // Runs `command` as the uploader (a script of that one line) with no silence limit; `shown`:
+    // with the log pane.
+    UploaderRun Run(const QString& command, const std::function<bool()>& abort = {}, bool shown = true)
     {
-        return RunTool(app, command, &log, abort);
+        const QString tool = Script(QStringLiteral("tool.sh"), command.toUtf8() + "\n");
+        return RunUploader(app, ResolveUploader(tool), {}, shown ? &log : nullptr, 0, abort);
     }
 
     QString RawText() const { return log.raw.join(QString()); }
@@ -83,7 +82,7 @@ protected:
 
 TEST_F(ToolRunnerTest, NothingPrintedIsACleanCompletedRun)
 {
-    EXPECT_TRUE(Run(QStringLiteral("true")));
+    EXPECT_EQ(Run(QStringLiteral("true")).end, UploaderEnd::Finished);
     EXPECT_TRUE(log.raw.isEmpty());
     EXPECT_TRUE(app.ToolOutputClean);
     EXPECT_TRUE(ui.messages.isEmpty());
@@ -96,20 +95,22 @@ TEST_F(ToolRunnerTest, ErrorWordsInTheOutput)
         const char* name;
         QByteArray output;
         QString adapters;
-        bool result;
+        UploaderEnd end;
         bool clean;
         bool forcedLines;
     };
     const Case cases[] = {
-        {"plain output", "Sending invitation\nUploading done\n", QString(), true, true, false},
-        {"Error inside a line", "12:00:01 [Uploading] Error while sending\n", QString(), true, false, false},
-        {"lower case error", "error: nothing to worry\n", QString(), true, true, false},
+        {"plain output", "Sending invitation\nUploading done\n", QString(), UploaderEnd::Aborted, true,
+         false},
+        {"Error inside a line", "12:00:01 [Uploading] Error while sending\n", QString(), UploaderEnd::Aborted,
+         false, false},
+        {"lower case error", "error: nothing to worry\n", QString(), UploaderEnd::Aborted, true, false},
         {"ERROR with Wi-Fi on the board network", "12:00:01 [ERROR]: No response\n",
-         QStringLiteral("Ethernet=10.0.0.2;Wi-Fi=192.168.0.23"), true, false, false},
+         QStringLiteral("Ethernet=10.0.0.2;Wi-Fi=192.168.0.23"), UploaderEnd::Aborted, false, false},
         {"ERROR with the board network only on a wired adapter", "[ERROR]: No response\n",
-         QStringLiteral("Ethernet=192.168.0.5;Wi-Fi=192.168.1.3"), false, false, true},
+         QStringLiteral("Ethernet=192.168.0.5;Wi-Fi=192.168.1.3"), UploaderEnd::Refused, false, true},
         {"ERROR with a self-assigned Wi-Fi address last", "[ERROR]: No response\n",
-         QStringLiteral("Wi-Fi=192.168.0.5,169.254.7.9"), false, false, true},
+         QStringLiteral("Wi-Fi=192.168.0.5,169.254.7.9"), UploaderEnd::Refused, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,14 +118,14 @@ TEST_F(ToolRunnerTest, ErrorWordsInTheOutput)
         log.raw.clear();
         app.ToolOutputClean = true;
         UseAdapters(c.adapters);
-        // The child goes on sleeping after its output: a refusal must not wait for it.
-        const QString tool =
-            Script(QStringLiteral("tool.sh"), "printf '" + c.output + "'\nsleep 5\necho late\n");
         QElapsedTimer t;
         t.start();
-        // A run that goes on is ended after a while; the refusal must come before that.
-        const bool result = Run(QuoteForInterpreter(tool), [&t] { return t.elapsed() > 700; });
-        EXPECT_EQ(result, c.result);
+        // The child goes on sleeping after its output: a refusal must not wait for it. A run that
+        // goes on is ended after a while; the refusal must come before that.
+        const UploaderRun run =
+            Run(QStringLiteral("printf '%1'\nsleep 5\necho late").arg(QString::fromLatin1(c.output)),
+                [&t] { return t.elapsed() > 700; });
+        EXPECT_EQ(run.end, c.end);
         if (c.forcedLines) {
             EXPECT_LT(t.elapsed(), 700);
         } else {
@@ -145,7 +146,7 @@ TEST_F(ToolRunnerTest, ErrorWordsInTheOutput)
 TEST_F(ToolRunnerTest, SelfAssignedAddressIsLoggedWhileCheckingAnError)
 {
     UseAdapters(QStringLiteral("Wi-Fi=169.254.7.9,192.168.0.5"));
-    EXPECT_TRUE(Run(QStringLiteral("echo ERROR")));
+    EXPECT_EQ(Run(QStringLiteral("echo ERROR")).end, UploaderEnd::Finished);
     EXPECT_TRUE(log.Contains(QStringLiteral("IPv4:169.254.7.9")));
     EXPECT_FALSE(log.Contains(kLine1));
 }
@@ -153,8 +154,10 @@ TEST_F(ToolRunnerTest, SelfAssignedAddressIsLoggedWhileCheckingAnError)
 TEST_F(ToolRunnerTest, ALoneByteIsDroppedAndOutputConvertedFromTheCodePage)
 {
     // "書込" in CP932, then a lone CR, then the rest.
-    EXPECT_TRUE(Run(QStringLiteral("printf '\\217\\221\\215\\236 A\\n'; sleep 0.3; printf '\\r'; sleep 0.3; "
-                                   "printf 'ok\\n'")));
+    EXPECT_EQ(Run(QStringLiteral("printf '\\217\\221\\215\\236 A\\n'; sleep 0.3; printf '\\r'; sleep 0.3; "
+                                 "printf 'ok\\n'"))
+                  .end,
+              UploaderEnd::Finished);
     EXPECT_EQ(log.raw, (QStringList{QStringLiteral("書込 A\n"), QStringLiteral("ok\n")}));
 }
 
@@ -185,10 +188,10 @@ TEST_F(ToolRunnerTest, WordsAndCharactersCutBetweenReadsAreJoined)
         log.Clear();
         log.raw.clear();
         app.ToolOutputClean = true;
-        QByteArray body;
+        QString body;
         for (const QByteArray& piece : QByteArray(c.script).split('|'))
-            body += "printf " + piece + "; sleep 0.2\n";
-        EXPECT_EQ(Run(QuoteForInterpreter(Script(QStringLiteral("cut.sh"), body))), !c.refused);
+            body += QStringLiteral("printf ") + QString::fromLatin1(piece) + QStringLiteral("; sleep 0.2\n");
+        EXPECT_EQ(Run(body).end, c.refused ? UploaderEnd::Refused : UploaderEnd::Finished);
         EXPECT_EQ(app.ToolOutputClean, c.clean);
         EXPECT_EQ(log.lines.contains(kLine1), c.refused);
         if (!c.shown.isEmpty()) {
@@ -200,7 +203,7 @@ TEST_F(ToolRunnerTest, WordsAndCharactersCutBetweenReadsAreJoined)
 
 TEST_F(ToolRunnerTest, LargeOutputLeftInThePipeIsReadCompletelyInPieces)
 {
-    EXPECT_TRUE(Run(QStringLiteral("head -c 5000 /dev/zero | tr '\\0' x")));
+    EXPECT_EQ(Run(QStringLiteral("head -c 5000 /dev/zero | tr '\\0' x")).end, UploaderEnd::Finished);
     EXPECT_EQ(RawText(), QString(5000, QLatin1Char('x')));
     EXPECT_GE(log.raw.size(), 3);
     for (const QString& piece : log.raw)
@@ -209,30 +212,10 @@ TEST_F(ToolRunnerTest, LargeOutputLeftInThePipeIsReadCompletelyInPieces)
 
 TEST_F(ToolRunnerTest, DotsAdvanceOnePerPassAlongTheTable)
 {
-    EXPECT_TRUE(Run(QStringLiteral("sleep 0.6")));
+    EXPECT_EQ(Run(QStringLiteral("sleep 0.6")).end, UploaderEnd::Finished);
     ASSERT_GE(ui.dots.size(), 6);
     for (int i = 0; i < ui.dots.size(); ++i)
         EXPECT_EQ(ui.dots.at(i), ProgressDots(i)) << i;
-}
-
-TEST_F(ToolRunnerTest, CommandNotFoundIsShownAndCountsAsCompleted)
-{
-    EXPECT_TRUE(Run(QStringLiteral("/nonexistent/espota -i 1.2.3.4")));
-    EXPECT_TRUE(RawText().contains(QStringLiteral("/nonexistent/espota"))) << RawText().toStdString();
-    EXPECT_TRUE(ui.messages.isEmpty());
-}
-
-TEST_F(ToolRunnerTest, InterpreterThatCannotStart)
-{
-    SetToolInterpreter(dir.filePath(QStringLiteral("no-such-shell")));
-    EXPECT_FALSE(Run(QStringLiteral("true")));
-    ASSERT_EQ(ui.messages.size(), 1);
-    const MessageRequest& m = ui.messages.first();
-    EXPECT_EQ(m.text, QStringLiteral("プロセスの作成に失敗しました"));
-    EXPECT_EQ(m.caption, QStringLiteral("エラー"));
-    EXPECT_FALSE(m.ownedByMainWindow);
-    EXPECT_EQ(m.buttons, MsgButtons::Ok);
-    EXPECT_EQ(m.icon, MsgIcon::None);
 }
 
 TEST_F(ToolRunnerTest, AbortEndsTheShellAndItsChildQuickly)
@@ -240,9 +223,11 @@ TEST_F(ToolRunnerTest, AbortEndsTheShellAndItsChildQuickly)
     const QString pidFile = dir.filePath(QStringLiteral("pid"));
     QElapsedTimer t;
     t.start();
-    EXPECT_TRUE(
+    EXPECT_EQ(
         Run(QStringLiteral("sleep 30 & echo $! > %1; wait; echo finished").arg(QuoteForInterpreter(pidFile)),
-            [&t] { return t.elapsed() > 300; }));
+            [&t] { return t.elapsed() > 300; })
+            .end,
+        UploaderEnd::Aborted);
     EXPECT_LT(t.elapsed(), 3000);
     EXPECT_FALSE(RawText().contains(QStringLiteral("finished")));
 
@@ -265,22 +250,27 @@ TEST_F(ToolRunnerTest, OutputPrintedBeforeAnAbortIsStillShownAndSearched)
 {
     bool asked = false;
     // The abort comes while the tool's output still waits to be read.
-    EXPECT_TRUE(Run(QStringLiteral("printf 'Error: no answer\\n'; sleep 30"), [&asked] {
-        if (!asked)
-            ::usleep(500000);
-        asked = true;
-        return true;
-    }));
+    EXPECT_EQ(Run(QStringLiteral("printf 'Error: no answer\\n'; sleep 30"),
+                  [&asked] {
+                      if (!asked)
+                          ::usleep(500000);
+                      asked = true;
+                      return true;
+                  })
+                  .end,
+              UploaderEnd::Aborted);
     EXPECT_TRUE(RawText().contains(QStringLiteral("Error: no answer"))) << RawText().toStdString();
     EXPECT_FALSE(app.ToolOutputClean);
 }
 
 TEST_F(ToolRunnerTest, PercentagesReachTheProgressDialog)
 {
-    EXPECT_TRUE(Run(
-        QStringLiteral("printf 'Uploading: [=     ] 10%% '; sleep 0.2; printf '\\rUploading: [===   ] 3'; "
-                       "sleep 0.2; printf '7%% '; sleep 0.2; printf '\\rUploading: [======] 100%% "
-                       "Done...\\r\\n'")));
+    EXPECT_EQ(Run(QStringLiteral(
+                      "printf 'Uploading: [=     ] 10%% '; sleep 0.2; printf '\\rUploading: [===   ] 3'; "
+                      "sleep 0.2; printf '7%% '; sleep 0.2; printf '\\rUploading: [======] 100%% "
+                      "Done...\\r\\n'"))
+                  .end,
+              UploaderEnd::Finished);
     EXPECT_EQ(ui.percents, (QList<int>{10, 37, 100}));
     // The dots keep going alongside.
     EXPECT_FALSE(ui.dots.isEmpty());
@@ -288,7 +278,7 @@ TEST_F(ToolRunnerTest, PercentagesReachTheProgressDialog)
 
 TEST_F(ToolRunnerTest, WithoutLogPaneOutputIsDrainedAndNotSearched)
 {
-    EXPECT_TRUE(RunTool(app, QStringLiteral("echo ERROR; echo Error"), nullptr));
+    EXPECT_EQ(Run(QStringLiteral("echo ERROR; echo Error"), {}, false).end, UploaderEnd::Finished);
     EXPECT_TRUE(app.ToolOutputClean);
     EXPECT_TRUE(log.lines.isEmpty());
 }
@@ -310,7 +300,9 @@ TEST_F(ToolRunnerTest, NastyPathReachesTheToolAsOneArgumentAndRunsNothingElse)
         f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
     }
     const QString image = dir.filePath(nasty + QStringLiteral("/UOf.bin"));
-    EXPECT_TRUE(Run(QuoteForInterpreter(tool) + QStringLiteral(" -f ") + QuoteForInterpreter(image)));
+    // The command line as the log shows it, read by /bin/sh.
+    EXPECT_EQ(Run(QuoteForInterpreter(tool) + QStringLiteral(" -f ") + QuoteForInterpreter(image)).end,
+              UploaderEnd::Finished);
     QDir::setCurrent(oldCwd);
 
     QFile f(argvFile);
@@ -334,8 +326,10 @@ namespace
 TEST_F(ToolRunnerTest, FloodIsShownAsItsHeadAndTailWhileEveryByteIsSearched)
 {
     // About 3 MB with an error word deep inside the part that is left out, and one at the end.
-    EXPECT_TRUE(Run(QStringLiteral("yes 'Uploading chunk' | head -n 100000; echo 'x Error in the middle'; "
-                                   "yes 'Uploading chunk' | head -n 100000; echo 'last line'")));
+    EXPECT_EQ(Run(QStringLiteral("yes 'Uploading chunk' | head -n 100000; echo 'x Error in the middle'; "
+                                 "yes 'Uploading chunk' | head -n 100000; echo 'last line'"))
+                  .end,
+              UploaderEnd::Finished);
     EXPECT_FALSE(app.ToolOutputClean);
     const QString raw = RawText();
     EXPECT_LT(raw.size(), 128 * 1024);

@@ -17,7 +17,11 @@ TEST(QuietToolWait, SilentToolSleepsInTheEventLoop)
     ScriptedUi ui;
     MemoryLog log;
     AppCore app{ui, log};
-    ExpectQuietWait(MeasureWait([&] { EXPECT_TRUE(RunTool(app, QStringLiteral("sleep 1.5"), &log)); }), 1500);
+    const UploaderLaunch sleeper = ResolveUploader(QStringLiteral("/bin/sleep"));
+    UploaderEnd end = UploaderEnd::Failed;
+    ExpectQuietWait(
+        MeasureWait([&] { end = RunUploader(app, sleeper, {QStringLiteral("1.5")}, &log, 0).end; }), 1500);
+    EXPECT_EQ(end, UploaderEnd::Finished);
     EXPECT_TRUE(log.raw.isEmpty());
 }
 

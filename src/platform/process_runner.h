@@ -1,6 +1,7 @@
 #pragma once
 // Runs one child process and reports what happened: its output in pieces as it comes, silence,
-// abort, exit status. It knows nothing of what the output means; callers pass hooks.
+// abort, exit status. It knows nothing of what the output means; callers pass hooks. The write runs
+// the uploader through it, the diagnostics their system tools; both wait in the event loop.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
