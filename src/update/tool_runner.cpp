@@ -33,11 +33,7 @@ QString& InterpreterOverride()
 
 void ShowToolError(AppCore& app, const QString& text)
 {
-    MessageRequest m;
-    m.text = text;
-    m.caption = QStringLiteral("エラー");
-    m.icon = MsgIcon::None;
-    m.buttons = MsgButtons::Ok;
+    MessageRequest m = OkBox(text, QStringLiteral("エラー"));
     m.ownedByMainWindow = false;
     app.Ui.Message(m);
 }
