@@ -1,17 +1,10 @@
 #include "app/config_dialog.h"
 
-#include "comm/board_commands.h"
-#include "core/app_core.h"
-#include "platform/code_page.h"
-#include "platform/ini_file.h"
 #include "platform/ui_seam.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,16 +12,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QRegularExpression>
 #include <QScreen>
-#include <QStringDecoder>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace nx7
 {
@@ -37,9 +25,6 @@ QPointer<TConfig1Dlg> Config1Dlg;
 
 namespace
 {
-
-constexpr double kPatternMax = 4294967295.0; // FFFFFFFF
-constexpr int kBoardWaitMs = 2000;
 
 const QString& CsvTypeMessage()
 {
@@ -50,18 +35,6 @@ const QString& CsvTypeMessage()
 QString NativePath(const QString& path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-// The partition table is plain text: a byte-order mark names its encoding, else it is CP932.
-QString DecodeText(const QByteArray& bytes)
-{
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        return QString::fromUtf8(bytes.mid(3));
-    if (bytes.startsWith("\xFF\xFE"))
-        return QStringDecoder(QStringConverter::Utf16LE).decode(bytes.mid(2));
-    if (bytes.startsWith("\xFE\xFF"))
-        return QStringDecoder(QStringConverter::Utf16BE).decode(bytes.mid(2));
-    return FromAnsi(bytes);
 }
 
 TUpdownNumberEdit* OctetField(const QString& name, QWidget* parent)
@@ -87,285 +60,7 @@ QPushButton* BrowseButton(const QString& name, QWidget* parent)
     return button;
 }
 
-std::uint32_t OctetsValue(const TUpdownNumberEdit* a, const TUpdownNumberEdit* b, const TUpdownNumberEdit* c,
-                          const TUpdownNumberEdit* d)
-{
-    auto octet = [](const TUpdownNumberEdit* e) { return static_cast<std::uint32_t>(e->IntValue() & 0xFF); };
-    return octet(a) << 24 | octet(b) << 16 | octet(c) << 8 | octet(d);
-}
-
-void ShowOctets(std::uint32_t value, TUpdownNumberEdit* a, TUpdownNumberEdit* b, TUpdownNumberEdit* c,
-                TUpdownNumberEdit* d)
-{
-    a->SetValue((value >> 24) & 0xFF);
-    b->SetValue((value >> 16) & 0xFF);
-    c->SetValue((value >> 8) & 0xFF);
-    d->SetValue(value & 0xFF);
-}
-
 } // namespace
-
-// ---- TUpdownNumberEdit
-
-TUpdownNumberEdit::TUpdownNumberEdit(QWidget* parent)
-    : QAbstractSpinBox(parent)
-{
-    setButtonSymbols(QAbstractSpinBox::UpDownArrows);
-    lineEdit()->setMaxLength(16);
-    connect(this, &QAbstractSpinBox::editingFinished, this, &TUpdownNumberEdit::Commit);
-    lineEdit()->setText(Format(m_value));
-}
-
-void TUpdownNumberEdit::SetHexadecimal(bool hex)
-{
-    const double v = Value();
-    m_hex = hex;
-    SetValue(v);
-    updateGeometry();
-}
-
-void TUpdownNumberEdit::SetLimits(double min, double max)
-{
-    const double v = Value();
-    m_limited = true;
-    m_min = std::min(min, max);
-    m_max = std::max(min, max);
-    SetValue(v);
-    updateGeometry();
-}
-
-void TUpdownNumberEdit::SetUnlimited()
-{
-    const double v = Value();
-    m_limited = false;
-    SetValue(v);
-    updateGeometry();
-}
-
-std::optional<double> TUpdownNumberEdit::Parse(const QString& text) const
-{
-    static const QRegularExpression hexForm(QStringLiteral("^[0-9A-Fa-f]{1,8}$"));
-    static const QRegularExpression decimalForm(QStringLiteral("^[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)$"));
-    const QString t = text.trimmed();
-    if (m_hex) {
-        if (!hexForm.match(t).hasMatch())
-            return std::nullopt;
-        return static_cast<double>(t.toULongLong(nullptr, 16));
-    }
-    if (!decimalForm.match(t).hasMatch())
-        return std::nullopt;
-    bool ok = false;
-    const double v = t.toDouble(&ok);
-    if (!ok || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
-
-double TUpdownNumberEdit::Bound(double value) const
-{
-    if (m_limited)
-        return std::clamp(value, m_min, m_max);
-    // The hexadecimal text shows a 32-bit pattern and nothing beyond it.
-    if (m_hex)
-        return std::clamp(std::trunc(value), 0.0, kPatternMax);
-    return value;
-}
-
-QString TUpdownNumberEdit::Format(double value) const
-{
-    if (m_hex)
-        return QString::number(static_cast<qint64>(std::trunc(value)), 16).toUpper();
-    if (value == std::trunc(value) && std::fabs(value) < 9.0e15)
-        return QString::number(static_cast<qint64>(value));
-    return QString::number(value, 'g', 15);
-}
-
-double TUpdownNumberEdit::Value() const
-{
-    return Bound(Parse(lineEdit()->text()).value_or(m_value));
-}
-
-qint64 TUpdownNumberEdit::IntValue() const
-{
-    return static_cast<qint64>(std::trunc(Value()));
-}
-
-void TUpdownNumberEdit::SetValue(double value)
-{
-    if (!std::isfinite(value))
-        value = 0;
-    // A negative 32-bit number in a hexadecimal field is shown as its bit pattern.
-    if (m_hex && !m_limited && value < 0 && value >= -2147483648.0)
-        value = std::trunc(value) + 4294967296.0;
-    m_value = Bound(value);
-    const QString text = Format(m_value);
-    if (lineEdit()->text() != text)
-        lineEdit()->setText(text);
-}
-
-QString TUpdownNumberEdit::WidestText() const
-{
-    QString widest = lineEdit()->text();
-    QStringList candidates;
-    if (m_limited)
-        candidates = {Format(m_min), Format(m_max)};
-    else if (m_hex)
-        candidates = {QStringLiteral("FFFFFFFF")};
-    else
-        candidates = {QStringLiteral("-2147483648")};
-    const QFontMetrics fm(fontMetrics());
-    for (const QString& text : std::as_const(candidates)) {
-        if (fm.horizontalAdvance(text) > fm.horizontalAdvance(widest))
-            widest = text;
-    }
-    return widest;
-}
-
-QSize TUpdownNumberEdit::sizeHint() const
-{
-    // The base hint counts the frame, the buttons and a blank; add the value text to it.
-    QSize hint = QAbstractSpinBox::sizeHint();
-    hint.rwidth() += fontMetrics().horizontalAdvance(WidestText());
-    return hint;
-}
-
-QSize TUpdownNumberEdit::minimumSizeHint() const
-{
-    QSize hint = QAbstractSpinBox::minimumSizeHint();
-    hint.setWidth(std::max(hint.width(), sizeHint().width()));
-    return hint;
-}
-
-void TUpdownNumberEdit::Commit()
-{
-    SetValue(Value());
-}
-
-void TUpdownNumberEdit::stepBy(int steps)
-{
-    SetValue(std::trunc(Value()) + steps);
-    selectAll();
-}
-
-QAbstractSpinBox::StepEnabled TUpdownNumberEdit::stepEnabled() const
-{
-    const double v = Value();
-    StepEnabled enabled = StepNone;
-    const bool bounded = m_limited || m_hex;
-    const double low = m_limited ? m_min : 0.0;
-    const double high = m_limited ? m_max : kPatternMax;
-    if (!bounded || v < high)
-        enabled |= StepUpEnabled;
-    if (!bounded || v > low)
-        enabled |= StepDownEnabled;
-    return enabled;
-}
-
-QValidator::State TUpdownNumberEdit::validate(QString& input, int& /*pos*/) const
-{
-    static const QRegularExpression hexTyping(QStringLiteral("^[0-9A-Fa-f]{0,8}$"));
-    static const QRegularExpression decimalTyping(QStringLiteral("^[+-]?[0-9]*(\\.[0-9]*)?$"));
-    const QString t = input.trimmed();
-    if (!(m_hex ? hexTyping : decimalTyping).match(t).hasMatch())
-        return QValidator::Invalid;
-    // Out-of-range numbers may be typed; the limits apply when the value is taken.
-    return Parse(t) ? QValidator::Acceptable : QValidator::Intermediate;
-}
-
-void TUpdownNumberEdit::fixup(QString& input) const
-{
-    input = Format(Bound(Parse(input).value_or(m_value)));
-}
-
-// ---- TRadioGroup
-
-TRadioGroup::TRadioGroup(const QString& objectName, const QString& title, const QStringList& items,
-                         int columns, QWidget* parent)
-    : QGroupBox(title, parent)
-    , m_group(new QButtonGroup(this))
-{
-    setObjectName(objectName);
-    auto* layout = new QGridLayout(this);
-    columns = std::max(columns, 1);
-    const int rows = (static_cast<int>(items.size()) + columns - 1) / columns;
-    for (int i = 0; i < items.size(); ++i) {
-        auto* button = new QRadioButton(items.at(i), this);
-        button->setObjectName(objectName + QLatin1Char('_') + QString::number(i));
-        m_group->addButton(button, i);
-        // Filled column by column.
-        layout->addWidget(button, rows ? i % rows : 0, rows ? i / rows : 0);
-    }
-}
-
-int TRadioGroup::ItemIndex() const
-{
-    return m_group->checkedId();
-}
-
-void TRadioGroup::SetItemIndex(int index)
-{
-    if (index >= Count())
-        index = Count() - 1;
-    if (index >= 0) {
-        m_group->button(index)->setChecked(true);
-        return;
-    }
-    m_group->setExclusive(false);
-    for (QAbstractButton* button : m_group->buttons())
-        button->setChecked(false);
-    m_group->setExclusive(true);
-}
-
-int TRadioGroup::Count() const
-{
-    return static_cast<int>(m_group->buttons().size());
-}
-
-QRadioButton* TRadioGroup::Item(int index) const
-{
-    return qobject_cast<QRadioButton*>(m_group->button(index));
-}
-
-// ---- TFileDrop
-
-TFileDrop::TFileDrop(const QString& objectName, QWidget* target)
-    : QObject(target)
-{
-    setObjectName(objectName);
-    target->setAcceptDrops(true);
-    target->installEventFilter(this);
-}
-
-bool TFileDrop::eventFilter(QObject* watched, QEvent* event)
-{
-    switch (event->type()) {
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop: {
-        auto* drop = static_cast<QDropEvent*>(event);
-        QStringList paths;
-        if (drop->mimeData()) {
-            for (const QUrl& url : drop->mimeData()->urls()) {
-                if (url.isLocalFile())
-                    paths.append(url.toLocalFile());
-            }
-        }
-        // Only files are taken; dragged text never edits the field.
-        if (paths.isEmpty()) {
-            drop->ignore();
-            return true;
-        }
-        drop->acceptProposedAction();
-        if (event->type() == QEvent::Drop)
-            emit Dropped(paths);
-        return true;
-    }
-    default:
-        return QObject::eventFilter(watched, event);
-    }
-}
-
-// ---- TConfig1Dlg
 
 TConfig1Dlg::TConfig1Dlg(UserInteraction& ui, QWidget* parent)
     : QDialog(parent)
@@ -646,11 +341,7 @@ void TConfig1Dlg::FileDrop2Drop(const QStringList& paths)
         return;
     }
     if (QString::compare(info.suffix(), QStringLiteral("csv"), Qt::CaseInsensitive) != 0) {
-        MessageRequest request;
-        request.text = CsvTypeMessage();
-        request.icon = MsgIcon::Error;
-        request.buttons = MsgButtons::Ok;
-        m_ui.Message(request);
+        m_ui.Message(ErrorBox(CsvTypeMessage()));
         return;
     }
     EdPartationFile->setText(NativePath(paths.first()));
@@ -667,86 +358,13 @@ bool TConfig1Dlg::ReadSpiffsOffset(const QString& path)
         ok = file.error() == QFileDevice::NoError;
     }
     if (!ok) {
-        MessageRequest request;
-        request.text =
-            QStringLiteral("ファイル \"%1\" を開けません。\n%2").arg(NativePath(path), file.errorString());
-        request.icon = MsgIcon::Error;
-        request.buttons = MsgButtons::Ok;
-        m_ui.Message(request);
+        m_ui.Message(ErrorBox(
+            QStringLiteral("ファイル \"%1\" を開けません。\n%2").arg(NativePath(path), file.errorString())));
         return false;
     }
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    std::optional<int> offset;
-    for (const QString& line : DecodeText(bytes).split(lineBreak)) {
-        const QStringList fields = SplitCommaText(line);
-        if (fields.size() >= 5 &&
-            QString::compare(fields.at(2), QStringLiteral("spiffs"), Qt::CaseInsensitive) == 0)
-            offset = ParseIniInteger(fields.at(3)).value_or(0);
-    }
-    if (offset)
+    if (const std::optional<int> offset = SpiffsOffsetOf(bytes))
         EdspiffsOffset->SetValue(static_cast<std::uint32_t>(*offset));
     return true;
-}
-
-// ---- helpers
-
-QString QtFileFilter(const QString& filter)
-{
-    const QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList entries;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts.at(i + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& p : patterns)
-            p = p.trimmed();
-        entries.append(parts.at(i) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
-                       QLatin1Char(')'));
-    }
-    return entries.join(QStringLiteral(";;"));
-}
-
-QStringList SplitCommaText(const QString& line)
-{
-    auto blank = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 0x20; };
-    QStringList fields;
-    const qsizetype n = line.size();
-    qsizetype i = 0;
-    while (i < n && blank(line.at(i)))
-        ++i;
-    while (i < n) {
-        QString field;
-        if (line.at(i) == QLatin1Char('"')) {
-            ++i;
-            while (i < n) {
-                if (line.at(i) == QLatin1Char('"')) {
-                    if (i + 1 < n && line.at(i + 1) == QLatin1Char('"')) {
-                        field.append(QLatin1Char('"'));
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                field.append(line.at(i++));
-            }
-        } else {
-            const qsizetype start = i;
-            while (i < n && !blank(line.at(i)) && line.at(i) != QLatin1Char(','))
-                ++i;
-            field = line.mid(start, i - start);
-        }
-        fields.append(field);
-        while (i < n && blank(line.at(i)))
-            ++i;
-        if (i < n && line.at(i) == QLatin1Char(',')) {
-            // A comma at the very end still closes an empty last field.
-            if (i + 1 == n)
-                fields.append(QString());
-            do
-                ++i;
-            while (i < n && blank(line.at(i)));
-        }
-    }
-    return fields;
 }
 
 QString FolderOfPath(const QString& path)
@@ -756,90 +374,6 @@ QString FolderOfPath(const QString& path)
     cut = std::max({cut, path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char(':'))});
 #endif
     return cut < 0 ? QString() : path.left(cut + 1);
-}
-
-// ---- MnSetConfigClick
-
-void MnSetConfigClick(AppCore& app, QWidget* owner, const std::function<int(TConfig1Dlg&)>& exec)
-{
-    TOptionSettings& s = app.Settings;
-    TCPIPPARAM& net = app.NetParams;
-
-    TConfig1Dlg dlg(app.Ui, owner);
-    Config1Dlg = &dlg;
-    struct Forget {
-        ~Forget() { Config1Dlg = nullptr; }
-    } forget;
-
-    dlg.CBUseSpiffs->setChecked(s.fWrSpiffs != 0);
-    dlg.Edesptool->setText(s.App_ESPTool);
-    dlg.Edespota->setText(s.App_ESPOta);
-    dlg.EdPartationFile->setText(s.PartitionTables);
-    dlg.EdspiffsOffset->SetValue(s.SpiffSOffset);
-    dlg.RGSPISpeed->SetItemIndex(s.SPISpeed);
-    dlg.RGSPIMode->SetItemIndex(s.SPIMode);
-    dlg.RGUploadSpeed->SetItemIndex(s.UploadSpeed);
-    ShowOctets(net.IPAddr, dlg.EdTCIP1, dlg.EdTCIP2, dlg.EdTCIP3, dlg.EdTCIP4);
-    dlg.EdTCPPort->SetValue(net.Port);
-    ShowOctets(net.NetMask, dlg.EdMask1, dlg.EdMask2, dlg.EdMask3, dlg.EdMask4);
-    dlg.CBSSID->clear();
-    dlg.CBSSID->addItem(net.SSID);
-    dlg.CBSSID->setCurrentIndex(0);
-    dlg.EdPass->setText(net.Password);
-    dlg.CBAPMode->setChecked(true);
-    dlg.RGDHCP2->SetItemIndex((net.Flags >> 5) & 1);
-
-    const int result = exec ? exec(dlg) : dlg.exec();
-    if (result != 1)
-        return;
-
-    s.fWrSpiffs = dlg.CBUseSpiffs->isChecked() ? 1 : 0;
-    s.App_ESPTool = dlg.Edesptool->text();
-    s.App_ESPOta = dlg.Edespota->text();
-    s.PartitionTables = dlg.EdPartationFile->text();
-    // The offset is a 32-bit pattern, as the settings file keeps hexadecimal numbers.
-    s.SpiffSOffset = static_cast<int>(static_cast<std::uint32_t>(dlg.EdspiffsOffset->IntValue()));
-    s.SPISpeed = dlg.RGSPISpeed->ItemIndex();
-    s.SPIMode = dlg.RGSPIMode->ItemIndex();
-    s.UploadSpeed = dlg.RGUploadSpeed->ItemIndex();
-
-    const std::uint32_t address = OctetsValue(dlg.EdTCIP1, dlg.EdTCIP2, dlg.EdTCIP3, dlg.EdTCIP4);
-    const std::uint32_t mask = OctetsValue(dlg.EdMask1, dlg.EdMask2, dlg.EdMask3, dlg.EdMask4);
-    const auto port = static_cast<std::uint16_t>(dlg.EdTCPPort->IntValue() & 0xFFFF);
-    const unsigned apBit = dlg.CBAPMode->isChecked() ? 1 : 0;
-    const unsigned dhcpBit = dlg.RGDHCP2->ItemIndex() == 1 ? 1 : 0;
-
-    // Without an engine there is no board to write to: the outcome is a failure, not a crash.
-    auto board = [&app](const std::function<bool(BoardCommands&)>& command) {
-        if (!app.Engine())
-            return false;
-        BoardCommands commands = app.Commands();
-        return command(commands);
-    };
-
-    bool ok = true;
-    const QString ssid = dlg.CBSSID->currentText();
-    const QString password = dlg.EdPass->text();
-    if (ssid != net.SSID || password != net.Password) {
-        net.SSID = ssid;
-        net.Password = password;
-        ok = board([&](BoardCommands& c) { return c.WriteWifiSettings(ssid, password, kBoardWaitMs); });
-    }
-
-    if (net.IPAddr != address || net.Port != port || ((net.Flags >> 6) & 1u) != apBit ||
-        ((net.Flags >> 5) & 1u) != dhcpBit || net.NetMask != mask) {
-        net.IPAddr = address;
-        net.Port = port;
-        net.Flags = static_cast<std::uint8_t>((net.Flags & ~0x60u) | apBit << 6 | dhcpBit << 5);
-        net.NetMask = mask;
-        s.TCPPort = net.Port;
-        s.fTCPServer = static_cast<int>(net.IPAddr);
-        s.TCPServPort = net.ServPort;
-        s.TCPServAddr = QString::number(net.ServAddr);
-        ok = board([&](BoardCommands& c) { return c.SetNetParams(net, kBoardWaitMs); });
-    }
-
-    app.AddLog(ok ? QStringLiteral("OK: 設定") : QStringLiteral("NG: 設定"), false);
 }
 
 } // namespace nx7

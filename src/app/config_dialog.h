@@ -2,21 +2,22 @@
 // TConfig1Dlg: the parameter settings dialog. It edits the tool paths and flashing options of the
 // settings record and the board's Wi-Fi and network parameters; MnSetConfigClick writes what
 // changed to the record and, at once, to the board.
-#include <QAbstractSpinBox>
+#include "app/partition_table.h"
+#include "dialogs/file_drop.h"
+#include "dialogs/radio_group.h"
+#include "dialogs/updown_number_edit.h"
+
 #include <QDialog>
 #include <QGroupBox>
 #include <QPointer>
 #include <QStringList>
 #include <functional>
-#include <optional>
 
-class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class QTabWidget;
 
 namespace nx7
@@ -24,85 +25,6 @@ namespace nx7
 
 class AppCore;
 class UserInteraction;
-
-// A number field with up/down buttons. Decimal or hexadecimal (upper-case digits, no prefix); a
-// limited field clamps what it is given or what is typed to the nearer bound. An unlimited
-// hexadecimal field holds a 32-bit pattern (0 .. FFFFFFFF).
-class TUpdownNumberEdit : public QAbstractSpinBox
-{
-    Q_OBJECT
-public:
-    explicit TUpdownNumberEdit(QWidget* parent = nullptr);
-
-    void SetHexadecimal(bool hex);
-    bool Hexadecimal() const { return m_hex; }
-    void SetLimits(double min, double max);
-    void SetUnlimited();
-    bool Limited() const { return m_limited; }
-
-    // The value the field shows, including text typed but not yet confirmed, after the limits.
-    double Value() const;
-    // Value() cut to an integer toward zero.
-    qint64 IntValue() const;
-    void SetValue(double value);
-
-    // Wide enough for the widest value the field can hold (all eight hexadecimal digits, or the
-    // longer bound), not only for the text it happens to show.
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-    void stepBy(int steps) override;
-    QValidator::State validate(QString& input, int& pos) const override;
-    void fixup(QString& input) const override;
-
-protected:
-    StepEnabled stepEnabled() const override;
-
-private:
-    std::optional<double> Parse(const QString& text) const;
-    QString WidestText() const;
-    double Bound(double value) const;
-    QString Format(double value) const;
-    void Commit();
-
-    double m_value = 0;
-    bool m_hex = false;
-    bool m_limited = false;
-    double m_min = 0;
-    double m_max = 0;
-};
-
-// A titled group of exclusive radio buttons with an item index: -1 = none selected.
-class TRadioGroup : public QGroupBox
-{
-    Q_OBJECT
-public:
-    TRadioGroup(const QString& objectName, const QString& title, const QStringList& items, int columns,
-                QWidget* parent = nullptr);
-
-    int ItemIndex() const;
-    // An index past the last entry selects the last one; a negative one selects none.
-    void SetItemIndex(int index);
-    int Count() const;
-    QRadioButton* Item(int index) const;
-
-private:
-    QButtonGroup* m_group;
-};
-
-// Accepts local files dragged onto `target` and hands over their paths in drop order.
-class TFileDrop : public QObject
-{
-    Q_OBJECT
-public:
-    TFileDrop(const QString& objectName, QWidget* target);
-
-signals:
-    void Dropped(const QStringList& paths);
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-};
 
 class TConfig1Dlg : public QDialog
 {
@@ -184,11 +106,6 @@ private:
 // The open instance while MnSetConfigClick runs.
 extern QPointer<TConfig1Dlg> Config1Dlg;
 
-// "desc|*.exe|desc2|*.a;*.b" -> "desc (*.exe);;desc2 (*.a *.b)".
-QString QtFileFilter(const QString& filter);
-// Splits a line as a comma-separated list does: commas and blanks separate fields, a field in
-// double quotes may hold blanks ("" inside it is one quote).
-QStringList SplitCommaText(const QString& line);
 // The folder part of a path, up to and including its last separator ("" when it has none).
 QString FolderOfPath(const QString& path);
 

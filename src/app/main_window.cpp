@@ -420,11 +420,8 @@ void TNX7IFBProgAppForm::closeEvent(QCloseEvent* event)
         event->ignore();
         if (m_core->WriteRunning && !m_core->WriteAbortRequested()) {
             // A write may take minutes: ask whether to give it up; "no" lets it go on.
-            MessageRequest ask;
-            ask.text = QStringLiteral("書き込み中です。中止して終了しますか？");
-            ask.caption = QStringLiteral("終了の確認");
-            ask.icon = MsgIcon::Question;
-            ask.buttons = MsgButtons::YesNo;
+            MessageRequest ask = YesNoBox(QStringLiteral("書き込み中です。中止して終了しますか？"),
+                                          QStringLiteral("終了の確認"));
             ask.defaultNo = true;
             // Asked through the logged seam, and the answer in the pane: the run log shows why a
             // write ended.
@@ -549,10 +546,7 @@ bool TNX7IFBProgAppForm::SupportBundleTo(const QString& path)
 {
     QString error;
     if (!SaveSupportBundle(*m_core, path, GetVersionInfoText(2), &error, true)) {
-        MessageRequest m;
-        m.text = QStringLiteral("サポート情報を保存できませんでした。\n\n") + error;
-        m.icon = MsgIcon::Error;
-        m_core->Ui.Message(m);
+        m_core->Ui.Message(ErrorBox(QStringLiteral("サポート情報を保存できませんでした。\n\n") + error));
         return false;
     }
     AddLog(QStringLiteral("サポート情報を保存しました: ") + QDir::toNativeSeparators(path), true);

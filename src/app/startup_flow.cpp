@@ -22,12 +22,7 @@ namespace
 
 void Refuse(AppCore& app, const QString& text, const QString& caption)
 {
-    MessageRequest m;
-    m.text = text;
-    m.caption = caption;
-    m.icon = MsgIcon::Error;
-    m.buttons = MsgButtons::Ok;
-    app.Ui.Message(m);
+    app.Ui.Message(ErrorBox(text, caption));
 }
 
 const QString kUnsupportedBoard =
@@ -199,13 +194,9 @@ void FormCloseQuery(AppCore& app)
     app.AwaitBoardBack();
     if (app.UsbModeSelected) {
         if (app.RestartBoard(2000)) {
-            MessageRequest m;
-            m.text = QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n"
-                                    "設定ツールで任意のモードに切り替えてください。");
-            m.caption = QStringLiteral("動作モードの再設定");
-            m.icon = MsgIcon::Information;
-            m.buttons = MsgButtons::Ok;
-            app.Ui.Message(m);
+            app.Ui.Message(OkBox(QStringLiteral("動作モードが「USBモード」に切り替わっています。\n\n"
+                                                "設定ツールで任意のモードに切り替えてください。"),
+                                 QStringLiteral("動作モードの再設定"), MsgIcon::Information));
         }
     } else if (!app.OperationModeKnown) {
         // Writing a guess (the initial 0) would leave the board in USB mode.

@@ -3,15 +3,11 @@
 #include "dialogs/ui_support.h"
 #include "discovery/device_list_window.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QVBoxLayout>
 
 namespace nx7
@@ -19,32 +15,10 @@ namespace nx7
 
 namespace
 {
-QGroupBox* RadioGroup(const QString& objectName, const QString& title, const QStringList& items,
-                      QButtonGroup* group, QWidget* parent)
+// An index without an item checks none (the group itself would check its last item).
+void CheckItem(TRadioGroup* group, int item)
 {
-    auto* box = new QGroupBox(title, parent);
-    box->setObjectName(objectName);
-    auto* layout = new QVBoxLayout(box);
-    for (int i = 0; i < items.size(); ++i) {
-        auto* button = new QRadioButton(items.at(i), box);
-        button->setObjectName(objectName + QLatin1Char('_') + QString::number(i));
-        group->addButton(button, i);
-        layout->addWidget(button);
-    }
-    return box;
-}
-
-void CheckItem(QButtonGroup* group, int item)
-{
-    if (QAbstractButton* button = group->button(item)) {
-        button->setChecked(true);
-        return;
-    }
-    // No item for this index: none is checked.
-    group->setExclusive(false);
-    for (QAbstractButton* button : group->buttons())
-        button->setChecked(false);
-    group->setExclusive(true);
+    group->SetItemIndex(item < group->Count() ? item : -1);
 }
 } // namespace
 
@@ -57,19 +31,17 @@ TOpenCom1Dlg::TOpenCom1Dlg(QWidget* parent)
     , USE_USBOTA(new QCheckBox(QStringLiteral("USBモードで実行"), this))
     , OKBtn(new QPushButton(QStringLiteral("Open"), this))
     , CancelBtn(new QPushButton(QStringLiteral("キャンセル"), this))
-    , m_speed(new QButtonGroup(this))
-    , m_parity(new QButtonGroup(this))
 {
     setObjectName(QStringLiteral("OpenCom1Dlg"));
     setFixedSize(479, 370);
     RGComSpeed =
-        RadioGroup(QStringLiteral("RGComSpeed"), QStringLiteral("Speed"),
-                   {QStringLiteral("9600bps"), QStringLiteral("19.2kbps"), QStringLiteral("38.4kbps"),
-                    QStringLiteral("57.6kbps"), QStringLiteral("115.2kbps")},
-                   m_speed, this);
+        new TRadioGroup(QStringLiteral("RGComSpeed"), QStringLiteral("Speed"),
+                        {QStringLiteral("9600bps"), QStringLiteral("19.2kbps"), QStringLiteral("38.4kbps"),
+                         QStringLiteral("57.6kbps"), QStringLiteral("115.2kbps")},
+                        1, this);
     RGParity =
-        RadioGroup(QStringLiteral("RGParity"), QStringLiteral("Parity"),
-                   {QStringLiteral("なし"), QStringLiteral("奇数"), QStringLiteral("偶数")}, m_parity, this);
+        new TRadioGroup(QStringLiteral("RGParity"), QStringLiteral("Parity"),
+                        {QStringLiteral("なし"), QStringLiteral("奇数"), QStringLiteral("偶数")}, 1, this);
     // It only shows the setting.
     RGParity->setEnabled(false);
 
@@ -147,22 +119,22 @@ int TOpenCom1Dlg::SelectedLine() const
 
 int TOpenCom1Dlg::SpeedItem() const
 {
-    return m_speed->checkedId();
+    return RGComSpeed->ItemIndex();
 }
 
 void TOpenCom1Dlg::SetSpeedItem(int item)
 {
-    CheckItem(m_speed, item);
+    CheckItem(RGComSpeed, item);
 }
 
 int TOpenCom1Dlg::ParityItem() const
 {
-    return m_parity->checkedId();
+    return RGParity->ItemIndex();
 }
 
 void TOpenCom1Dlg::SetParityItem(int item)
 {
-    CheckItem(m_parity, item);
+    CheckItem(RGParity, item);
 }
 
 void TOpenCom1Dlg::RefreshPortList(const QStringList& lines)

@@ -3,15 +3,15 @@
 // While shown it re-enumerates the ports about once a second, the stand-in for the system's
 // device-change notification, and rebuilds the list only when the set of ports changed.
 // Result 1 for Open, 2 for Cancel, Esc or the close box.
+#include "dialogs/radio_group.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
 
-class QButtonGroup;
 class QCheckBox;
-class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -53,8 +53,8 @@ public:
     QLabel* Label1;
     QLabel* STComPort;
     QListWidget* LBComPort;
-    QGroupBox* RGComSpeed;
-    QGroupBox* RGParity;
+    TRadioGroup* RGComSpeed;
+    TRadioGroup* RGParity;
     QPushButton* Button1;
     QCheckBox* USE_USBOTA;
     QPushButton* OKBtn;
@@ -70,8 +70,6 @@ protected:
 private:
     void LBComPortClick();
 
-    QButtonGroup* m_speed;
-    QButtonGroup* m_parity;
     std::function<QStringList()> m_enumerate;
     QTimer m_deviceTimer;
     QString m_settingsPath;

@@ -34,6 +34,32 @@ struct MessageRequest {
     bool defaultNo = false;
 };
 
+// The shapes the flows' boxes share; a caller sets the flags its question needs on the result.
+// An OK box; `icon` None or Information for a note.
+inline MessageRequest OkBox(const QString& text, const QString& caption = {}, MsgIcon icon = MsgIcon::None)
+{
+    MessageRequest box;
+    box.text = text;
+    box.caption = caption;
+    box.icon = icon;
+    box.buttons = MsgButtons::Ok;
+    return box;
+}
+
+// An OK box with the error icon; an empty caption shows DefaultErrorCaption().
+inline MessageRequest ErrorBox(const QString& text, const QString& caption = {})
+{
+    return OkBox(text, caption, MsgIcon::Error);
+}
+
+// A Yes/No question. Where "yes" gives something up, the caller also sets `defaultNo`.
+inline MessageRequest YesNoBox(const QString& text, const QString& caption, MsgIcon icon = MsgIcon::Question)
+{
+    MessageRequest box = OkBox(text, caption, icon);
+    box.buttons = MsgButtons::YesNo;
+    return box;
+}
+
 struct ProgressRequest {
     QString caption;      // "しばらくお待ちください"
     QString label;        // Label1, the step title

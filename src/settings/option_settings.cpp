@@ -1,5 +1,6 @@
 #include "settings/option_settings.h"
 
+#include "comm/board_types.h"
 #include "platform/app_paths.h"
 #include "platform/ini_file.h"
 #include "platform/ui_seam.h"
@@ -146,6 +147,17 @@ bool SavePendingMode(const QString& path, int mode)
     ini.WriteString(kSection, key,
                     mode < 0 ? QString() : QStringLiteral("0x%1").arg(mode, 4, 16, QLatin1Char('0')));
     return ini.Save(path);
+}
+
+void MirrorNetParams(const TCPIPPARAM& board, TOptionSettings& settings)
+{
+    settings.TCPPort = board.Port;
+    // fTCPServer is the switch "the tool is the TCP server" (non-zero), yet it takes the board's own
+    // address: a board with an address keeps the tool the server, one at 0.0.0.0 makes it a client
+    // of TCPServAddr. The 32 bits are kept, so an address from 128.0.0.0 up reads back negative.
+    settings.fTCPServer = static_cast<int>(board.IPAddr);
+    settings.TCPServPort = board.ServPort;
+    settings.TCPServAddr = QString::number(board.ServAddr);
 }
 
 } // namespace nx7

@@ -10,6 +10,7 @@ namespace nx7
 {
 
 class UserInteraction;
+struct TCPIPPARAM;
 
 struct TOptionSettings {
     int ComPort = 1;
@@ -57,6 +58,11 @@ struct TOptionSettings {
     // crash.
     int PendingDousaMode = -1;
 };
+
+// Copies the board's network block into the four TCP link settings, each time it is read from the
+// board or changed by the parameter dialog: TCPPort = Port, fTCPServer = IPAddr, TCPServPort =
+// ServPort, TCPServAddr = the unsigned decimal text of ServAddr.
+void MirrorNetParams(const TCPIPPARAM& board, TOptionSettings& settings);
 
 // Fills every field from section "Option" (defaults for missing keys, empty values and texts that
 // are no number). A missing or unreadable file gives all defaults; nothing is written. Temporaries

@@ -1,18 +1,16 @@
 #include "update/input_dialog.h"
 
+#include "dialogs/file_drop.h"
 #include "dialogs/ui_support.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStyle>
@@ -53,6 +51,7 @@ TInputDlg1::TInputDlg1(QWidget* parent)
     , URL(new QLabel(this))
     , Button1(new QPushButton(QStringLiteral("OK"), this))
     , Button2(new QPushButton(QStringLiteral("キャンセル"), this))
+    , FD1(new TFileDrop(QStringLiteral("FD1"), EF1))
     , beep([] { QApplication::beep(); })
 {
     setObjectName(QStringLiteral("InputDlg1"));
@@ -84,14 +83,13 @@ TInputDlg1::TInputDlg1(QWidget* parent)
     SetTextColour(URL, BlueColour());
     URL->hide();
 
-    EF1->setAcceptDrops(true);
-    EF1->installEventFilter(this);
     URL->installEventFilter(this);
 
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, [this] { done(1); });
     connect(Button2, &QPushButton::clicked, this, [this] { done(2); });
     connect(SB1, &QToolButton::clicked, this, &TInputDlg1::SpeedButton1Click);
+    connect(FD1, &TFileDrop::Dropped, this, &TInputDlg1::FileDrop1Drop);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(EF1, 1);
@@ -124,18 +122,7 @@ bool TInputDlg1::DropExtensionMatches(const QString& path, const QString& dropEx
 
 QString TInputDlg1::QtFileFilter(const QString& browseFilter)
 {
-    if (browseFilter.isEmpty())
-        return {};
-    const QStringList parts = browseFilter.split(QLatin1Char('|'));
-    QStringList filters;
-    for (int i = 0; i < parts.size(); i += 2) {
-        const QString patterns = i + 1 < parts.size() ? parts.at(i + 1) : QStringLiteral("*");
-        QStringList list = patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& p : list)
-            p = p.trimmed();
-        filters.append(parts.at(i) + QStringLiteral(" (") + list.join(QLatin1Char(' ')) + QLatin1Char(')'));
-    }
-    return filters.join(QStringLiteral(";;"));
+    return nx7::QtFileFilter(browseFilter);
 }
 
 QString TInputDlg1::FolderPart(const QString& path)
@@ -193,33 +180,7 @@ void TInputDlg1::reject()
 
 bool TInputDlg1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == EF1) {
-        switch (event->type()) {
-        case QEvent::DragEnter:
-        case QEvent::DragMove: {
-            auto* drag = static_cast<QDragMoveEvent*>(event);
-            if (drag->mimeData()->hasUrls()) {
-                drag->acceptProposedAction();
-                return true;
-            }
-            break;
-        }
-        case QEvent::Drop: {
-            auto* drop = static_cast<QDropEvent*>(event);
-            if (drop->mimeData()->hasUrls()) {
-                QStringList files;
-                for (const QUrl& url : drop->mimeData()->urls())
-                    files.append(url.toLocalFile());
-                drop->acceptProposedAction();
-                FileDrop1Drop(files);
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
-    } else if (watched == URL && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == URL && event->type() == QEvent::MouseButtonRelease) {
         if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             URLClick();
             return true;

@@ -14,6 +14,8 @@ class QToolButton;
 namespace nx7
 {
 
+class TFileDrop;
+
 class TInputDlg1 : public QDialog
 {
     Q_OBJECT
@@ -33,7 +35,7 @@ public:
     // case; an empty entry (as in "exe;py;") accepts files without extension, such as an uploader
     // named plainly "espota". Only the file name is looked at, so a "." in a folder name never counts.
     static bool DropExtensionMatches(const QString& path, const QString& dropExt);
-    // "text|*.a;*.b|text2|*.c" -> "text (*.a *.b);;text2 (*.c)".
+    // nx7::QtFileFilter: "text|*.a;*.b|text2|*.c" -> "text (*.a *.b);;text2 (*.c)".
     static QString QtFileFilter(const QString& browseFilter);
     // The text up to the last separator (on Windows also a drive colon), without that separator
     // unless it is the root or follows a drive colon or another separator; empty without one.
@@ -46,6 +48,7 @@ public:
     QLabel* URL;
     QPushButton* Button1;
     QPushButton* Button2;
+    TFileDrop* FD1; // files dropped onto EF1
 
     QString BrowseFilter; // Windows form: "description|patterns|..."
     QString DropExt;

@@ -107,20 +107,17 @@ bool SelectUploader(AppCore& app, bool askOnCancel)
                 return true;
             }
             request.path.clear();
-            MessageRequest m;
-            m.text =
-                QStringLiteral("有効なファイルパスではありません。\n\n「espota.exe」を再選択してください。");
-            m.buttons = MsgButtons::Ok;
-            app.Ui.Message(m);
+            // No caption of its own: the system's default title.
+            app.Ui.Message(OkBox(QStringLiteral(
+                "有効なファイルパスではありません。\n\n「espota.exe」を再選択してください。")));
             continue;
         }
         if (!askOnCancel)
             return false;
         request.path = result.path;
-        MessageRequest question;
-        question.text = QStringLiteral("ファームウェア書き込みは完了していません。\n中止しますか。");
-        question.caption = QStringLiteral("ファームウェア書き込みの中止");
-        question.buttons = MsgButtons::YesNo;
+        MessageRequest question =
+            YesNoBox(QStringLiteral("ファームウェア書き込みは完了していません。\n中止しますか。"),
+                     QStringLiteral("ファームウェア書き込みの中止"), MsgIcon::None);
         question.negativeRepeats = true;
         question.defaultNo = true;
         if (app.Ui.Message(question) == MsgResult::Yes)

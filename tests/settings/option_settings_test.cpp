@@ -1,3 +1,4 @@
+#include "comm/board_types.h"
 #include "platform/code_page.h"
 #include "platform/ini_file.h"
 #include "settings/option_settings.h"
@@ -429,4 +430,43 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST(MirrorNetParams, BoardBlockBecomesTheFourTcpSettings)
+{
+    struct Case {
+        const char* name;
+        std::uint16_t port;
+        std::uint32_t address;
+        std::uint16_t servPort;
+        std::uint32_t servAddr;
+        int fTCPServer;
+        const char* servAddrText;
+    };
+    const Case cases[] = {
+        {"private addresses", 3335, 0xC0A80414u, 10777, 0x0A000005u, static_cast<int>(0xC0A80414u),
+         "167772165"},
+        // The switch holds the address bit for bit, not a yes/no.
+        {"low address", 1, 0x0A000001u, 2, 0x7FFFFFFFu, 0x0A000001, "2147483647"},
+        // Text of the remote address stays unsigned above 2^31.
+        {"high remote address", 65535, 0, 65535, 0xFFFFFFFFu, 0, "4294967295"},
+        {"all zero", 0, 0, 0, 0, 0, "0"},
+    };
+    for (const Case& c : cases) {
+        nx7::TCPIPPARAM board;
+        board.Port = c.port;
+        board.IPAddr = c.address;
+        board.ServPort = c.servPort;
+        board.ServAddr = c.servAddr;
+        board.NetMask = 0xFFFFFF00u;
+        TOptionSettings s;
+        s.ComPort = 7;
+        TOptionSettings expected = s;
+        expected.TCPPort = c.port;
+        expected.fTCPServer = c.fTCPServer;
+        expected.TCPServPort = c.servPort;
+        expected.TCPServAddr = QString::fromLatin1(c.servAddrText);
+        nx7::MirrorNetParams(board, s);
+        EXPECT_EQ(Fields(s), Fields(expected)) << c.name;
+    }
 }
