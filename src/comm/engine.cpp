@@ -91,11 +91,10 @@ public:
         q.TraceLine(QStringLiteral("SUM EEROR"));
         if (!Ui)
             return;
-        MessageRequest box;
-        box.text = QStringLiteral("SUM EEROR: ") +
-                   QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length - 1)));
-        box.caption = QStringLiteral("確認");
-        box.icon = MsgIcon::Question;
+        MessageRequest box =
+            OkBox(QStringLiteral("SUM EEROR: ") +
+                      QString::fromLatin1(codec::TraceHex(frame, static_cast<std::size_t>(length - 1))),
+                  QStringLiteral("確認"), MsgIcon::Question);
         box.buttons = MsgButtons::Yes;
         Ui->Message(box);
     }
@@ -117,12 +116,8 @@ public:
     {
         if (!Ui)
             return;
-        MessageRequest box;
-        box.text = q.PortName() + QStringLiteral("がオープン出来ません!!\n\n") +
-                   QStringLiteral("  ポート及びパラメータ設定を再確認してください。");
-        box.icon = MsgIcon::Error;
-        box.buttons = MsgButtons::Ok;
-        Ui->Message(box);
+        Ui->Message(ErrorBox(q.PortName() + QStringLiteral("がオープン出来ません!!\n\n") +
+                             QStringLiteral("  ポート及びパラメータ設定を再確認してください。")));
     }
 
     TTComXDlg& q;
@@ -407,10 +402,7 @@ bool TTComXDlg::WaitAnyReply()
                 return true;
             TraceLine(QStringLiteral("NACK 受信"));
             if (LastReply[4] == 0 && d->Ui) {
-                MessageRequest box;
-                box.text = QStringLiteral("NACK : 0x00");
-                box.buttons = MsgButtons::Ok;
-                d->Ui->Message(box);
+                d->Ui->Message(OkBox(QStringLiteral("NACK : 0x00")));
             }
             return false;
         }

@@ -35,11 +35,7 @@ QString PortNameOfLine(const QString& line)
 
 void ShowConnectProblem(AppCore& app, const QString& text)
 {
-    MessageRequest m;
-    m.text = text;
-    m.icon = MsgIcon::Error;
-    m.buttons = MsgButtons::Ok;
-    app.Ui.Message(m);
+    app.Ui.Message(ErrorBox(text));
 }
 
 } // namespace
@@ -182,11 +178,9 @@ Phase VerifyBoard(AppCore& app)
 // try waits a second for the board first.
 Phase OfferUsbRoute(AppCore& app, const diag::CauseAction& silent)
 {
-    MessageRequest offer;
-    offer.caption = QStringLiteral("USBモードでの実行");
-    offer.text = UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + silent.Block();
-    offer.icon = MsgIcon::Exclamation;
-    offer.buttons = MsgButtons::YesNo;
+    const MessageRequest offer =
+        YesNoBox(UsbOfferText(app.Settings.USBWait_Mode) + QStringLiteral("\n\n") + silent.Block(),
+                 QStringLiteral("USBモードでの実行"), MsgIcon::Exclamation);
     if (app.Ui.Message(offer) != MsgResult::Yes)
         return Ended(Phase::Next::Failed, QString(), silent);
     app.UsbModeSelected = true;
@@ -346,10 +340,7 @@ bool ReadBoardNetParams(AppCore& app, int timeoutMs)
         return false;
     if (!cmd.GetNetParams(timeoutMs, app.NetParams))
         return false;
-    app.Settings.TCPPort = app.NetParams.Port;
-    app.Settings.fTCPServer = static_cast<int>(app.NetParams.IPAddr);
-    app.Settings.TCPServPort = app.NetParams.ServPort;
-    app.Settings.TCPServAddr = QString::number(app.NetParams.ServAddr);
+    MirrorNetParams(app.NetParams, app.Settings);
     return true;
 }
 

@@ -28,12 +28,7 @@ constexpr std::uint32_t kNoStartPauseMs = 2000;
 
 void ShowUpdateError(AppCore& app, const QString& text)
 {
-    MessageRequest m;
-    m.text = text;
-    m.caption = QStringLiteral("エラー");
-    m.icon = MsgIcon::Error;
-    m.buttons = MsgButtons::Ok;
-    app.Ui.Message(m);
+    app.Ui.Message(ErrorBox(text, QStringLiteral("エラー")));
 }
 
 // The board is left as it was asked to be before the write: restart, then a pause before anyone
@@ -120,13 +115,11 @@ bool WriteSequence::RetryWanted()
         return false;
     LogAttempt(1);
     m_app.AddCauseLog(m_result.why);
-    MessageRequest ask;
-    ask.caption = QStringLiteral("書き込みの再試行");
-    ask.text = QStringLiteral("書き込みが途中で失敗しました。一時的な問題の可能性があります。\n\n") +
-               m_result.why.Block() +
-               QStringLiteral("\n\nI/Fボードを再起動して、もう一度書き込みますか？（再試行は1回です）");
-    ask.icon = MsgIcon::Question;
-    ask.buttons = MsgButtons::YesNo;
+    const MessageRequest ask =
+        YesNoBox(QStringLiteral("書き込みが途中で失敗しました。一時的な問題の可能性があります。\n\n") +
+                     m_result.why.Block() +
+                     QStringLiteral("\n\nI/Fボードを再起動して、もう一度書き込みますか？（再試行は1回です）"),
+                 QStringLiteral("書き込みの再試行"));
     if (m_app.Ui.Message(ask) != MsgResult::Yes || m_app.WriteAbortRequested()) {
         m_app.AddLog(QStringLiteral("再試行しませんでした。"), true);
         return false;

@@ -146,13 +146,11 @@ bool WriteSequence::CheckNetwork()
         if (!check.passed)
             blocks << check.text.Block();
     }
-    MessageRequest ask;
+    MessageRequest ask = YesNoBox(
+        QStringLiteral("書き込みの前のネットワークの確認で問題が見つかりました。\n\n") +
+            blocks.join(QStringLiteral("\n\n")) + QStringLiteral("\n\nこのまま書き込みを続けますか？"),
+        QStringLiteral("ネットワークの確認"), MsgIcon::Exclamation);
     ask.defaultNo = true;
-    ask.caption = QStringLiteral("ネットワークの確認");
-    ask.text = QStringLiteral("書き込みの前のネットワークの確認で問題が見つかりました。\n\n") +
-               blocks.join(QStringLiteral("\n\n")) + QStringLiteral("\n\nこのまま書き込みを続けますか？");
-    ask.icon = MsgIcon::Exclamation;
-    ask.buttons = MsgButtons::YesNo;
     if (m_app.Ui.Message(ask) == MsgResult::Yes && !m_app.WriteAbortRequested()) {
         m_app.AddLog(QStringLiteral("ネットワークの確認の問題を残したまま書き込みを続けます。"), true);
         return true;
