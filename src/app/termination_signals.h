@@ -1,7 +1,8 @@
 #pragma once
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT turned into an event of the event loop: the handler only writes the
 // signal number into a pipe, and the work (abort the write, restore the board, save, exit) runs in the flows
-// as on a normal close. No-op where the platform has no such signals.
+// as on a normal close. On Windows the console's Ctrl+C, Ctrl+Break, close, log-off and shut-down events
+// arrive the same way, numbered as SIGINT, SIGQUIT, SIGHUP and SIGTERM (termination_signals_win.cpp).
 #include <QObject>
 #include <functional>
 #include <memory>

@@ -1,39 +1,13 @@
 #include "platform/com_names.h"
 
+#include "platform/com_names_system.h"
 #include "platform/ini_file.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 namespace nx7
 {
-
-int ComNumberOfDevice(const QString& devicePath)
-{
-    static const QRegularExpression re(QStringLiteral("^/dev/tty(S|USB|ACM)([0-9]+)$"));
-    const auto match = re.match(devicePath);
-    if (!match.hasMatch())
-        return 0;
-    bool ok = false;
-    const int k = match.captured(2).toInt(&ok);
-    if (!ok)
-        return 0;
-    const QString kind = match.captured(1);
-    int number = 0;
-    int limit = 0;
-    if (kind == QLatin1String("S")) {
-        number = k + 1;
-        limit = 32;
-    } else if (kind == QLatin1String("USB")) {
-        number = k + 33;
-        limit = 96;
-    } else {
-        number = k + 97;
-        limit = 160;
-    }
-    return number <= limit ? number : 0;
-}
 
 QMap<int, QString> ReadPortMap(const QString& iniPath)
 {
@@ -56,20 +30,6 @@ QMap<int, QString> ReadPortMap(const QString& iniPath)
     return map;
 }
 
-namespace
-{
-QString TableDevice(int number)
-{
-    if (number >= 1 && number <= 32)
-        return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-    if (number >= 33 && number <= 96)
-        return QStringLiteral("/dev/ttyUSB%1").arg(number - 33);
-    if (number >= 97 && number <= 160)
-        return QStringLiteral("/dev/ttyACM%1").arg(number - 97);
-    return {};
-}
-} // namespace
-
 QString DeviceOfComName(const QString& comName, const QString& iniPath)
 {
     if (!comName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
@@ -81,7 +41,7 @@ QString DeviceOfComName(const QString& comName, const QString& iniPath)
     const QMap<int, QString> pins = ReadPortMap(iniPath);
     if (pins.contains(number))
         return pins.value(number);
-    return TableDevice(number);
+    return TableDeviceOfNumber(number);
 }
 
 namespace
@@ -105,9 +65,7 @@ QList<SerialDevice> PresentSerialDevices(const QString& iniPath)
 
     QList<SerialDevice> devices;
     QMap<int, bool> seen;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SerialDevice d;
-        d.device = info.systemLocation();
+    for (SerialDevice d : SystemSerialDevices()) {
         const QString canonical = DeviceIdentity(d.device);
         if (pinnedByPath.contains(canonical))
             d.number = pinnedByPath.value(canonical);
@@ -116,11 +74,6 @@ QList<SerialDevice> PresentSerialDevices(const QString& iniPath)
         // A table number that a pin has taken for another device stays with the pin.
         if (d.number == 0 || (pins.contains(d.number) && !pinnedByPath.contains(canonical)))
             continue;
-        d.description = info.description();
-        d.manufacturer = info.manufacturer();
-        d.serialNumber = info.serialNumber();
-        d.vendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : -1;
-        d.productId = info.hasProductIdentifier() ? info.productIdentifier() : -1;
         seen.insert(d.number, true);
         devices.append(d);
     }

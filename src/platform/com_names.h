@@ -1,6 +1,7 @@
 #pragma once
 // The COM-name map: serial devices are shown and stored as "COM" + number, as on Windows.
-// /dev/ttyS<k> = k+1, /dev/ttyUSB<k> = k+33, /dev/ttyACM<k> = k+97; section "PortMap" of the
+// On Linux /dev/ttyS<k> = k+1, /dev/ttyUSB<k> = k+33, /dev/ttyACM<k> = k+97; on Windows COM<n> is
+// \\.\COM<n> and the system's list is the registry's SERIALCOMM key. Section "PortMap" of the
 // settings file pins any path to a number (COM9=/dev/pts/4) and wins over the table.
 #include <QList>
 #include <QMap>
