@@ -424,9 +424,3 @@ TEST_F(OptionSettings, WriteSwitchesAreReadAndLeftAsSetByHand)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
