@@ -187,36 +187,31 @@ inline void CompleteFrame(FrameAssembler& a, FrameAssembler::Sink& sink)
         sink.OnChecksumError(a.FrameBuf, end + 1);
 }
 
-// Feeds one byte to the frame being assembled. True when it completed a frame (reported to the
-// sink).
-inline bool FeedByte(FrameAssembler& a, FrameAssembler::Sink& sink, std::uint8_t byte)
+// A byte outside a frame: only an STX counts, and starts one.
+inline void AwaitStx(FrameAssembler& a, std::uint8_t byte)
 {
-    if (!a.InFrame) {
-        // Outside a frame only an STX counts.
-        if (byte == kStx) {
-            a.InFrame = true;
-            a.FrameBuf[0] = byte;
-            a.FrameIndex = 1;
-            a.FrameEnd = kMinFrame;
-        }
-        return false;
-    }
+    if (byte != kStx)
+        return;
+    a.InFrame = true;
+    a.FrameBuf[0] = byte;
+    a.FrameIndex = 1;
+    a.FrameEnd = kMinFrame;
+}
+
+// A byte inside a frame other than its closing CR: LEN sets where the CR belongs.
+inline void PlaceByte(FrameAssembler& a, std::uint8_t byte)
+{
     if (a.FrameIndex == 3) {
         a.FrameBuf[a.FrameIndex++] = byte;
         a.FrameEnd = byte + 6;
-        return false;
-    }
-    if (a.FrameIndex == a.FrameEnd && byte == kCr) {
-        CompleteFrame(a, sink);
-        return true;
+        return;
     }
     if (a.FrameIndex > a.FrameEnd) {
         // The byte after a misplaced CR position ends the frame unseen.
         a.InFrame = false;
-        return false;
+        return;
     }
     a.FrameBuf[a.FrameIndex++] = byte;
-    return false;
 }
 
 } // namespace
@@ -252,9 +247,20 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
             RxTail = 0;
         if (rxTrace)
             TraceByte(trace, *this, byte);
-        // A sink callback that reset the receive path ends the run.
-        if (FeedByte(*this, sink, byte) && m_resetInRun)
-            break;
+        if (!InFrame) {
+            AwaitStx(*this, byte);
+            continue;
+        }
+        // FrameEnd is never 3 (at least 6 once LEN is in, 7 before), so the CR check may come
+        // before LEN's.
+        if (FrameIndex == FrameEnd && byte == kCr) {
+            CompleteFrame(*this, sink);
+            // A sink callback that reset the receive path ends the run.
+            if (m_resetInRun)
+                break;
+            continue;
+        }
+        PlaceByte(*this, byte);
     }
 
     if (rxTrace)
