@@ -12,11 +12,12 @@ function(nx7_library name)
     nx7_target_defaults(${name})
 endfunction()
 
-# nx7_test(name LABEL label SOURCES ... DEPS ...): one GoogleTest program, registered with ctest.
+# nx7_test(name LABEL label SOURCES ... DEPS ...): one GoogleTest program with the shared test main,
+# registered with ctest.
 function(nx7_test name)
     cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_DEPS} nx7_test_support GTest::gtest GTest::gmock)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS} nx7_test_main nx7_test_support GTest::gtest GTest::gmock)
     nx7_target_defaults(${name})
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)

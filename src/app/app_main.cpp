@@ -56,63 +56,90 @@ struct Arguments {
     nx7::HeadlessOptions options;
 };
 
-bool Parse(int argc, char** argv, Arguments& args)
+// The flag an on/off option sets, or nullptr when `a` is none of them.
+bool* FlagOf(Arguments& args, const QString& a)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == QLatin1String("--headless"))
-            args.headless = true;
-        else if (a == QLatin1String("--write"))
-            args.options.write = true;
-        else if (a == QLatin1String("--repeat"))
-            args.options.repeat = true;
-        else if (a == QLatin1String("--yes"))
-            args.options.yes = true;
-        else if (a == QLatin1String("--no"))
-            args.no = true;
-        else if (a == QLatin1String("--verbose"))
-            args.options.verbose = true;
-        else if (a == QLatin1String("--help") || a == QLatin1String("-h"))
-            args.help = true;
-        else if (a == QLatin1String("--version"))
-            args.version = true;
-        else if (a == QLatin1String("--port") && i + 1 < argc)
-            args.options.port = QString::fromLocal8Bit(argv[++i]);
-        else if (a.startsWith(QLatin1String("--port=")))
-            args.options.port = a.mid(7);
-        else if (a == QLatin1String("--force"))
-            args.force = true;
-        else if (a == QLatin1String("--support-bundle") && i + 1 < argc)
-            args.bundle = QString::fromLocal8Bit(argv[++i]);
-        else if (a.startsWith(QLatin1String("--support-bundle=")))
-            args.bundle = a.mid(17);
-        else {
-            args.unknown = a;
-            return false;
-        }
+    if (a == QLatin1String("--headless"))
+        return &args.headless;
+    if (a == QLatin1String("--write"))
+        return &args.options.write;
+    if (a == QLatin1String("--repeat"))
+        return &args.options.repeat;
+    if (a == QLatin1String("--yes"))
+        return &args.options.yes;
+    if (a == QLatin1String("--no"))
+        return &args.no;
+    if (a == QLatin1String("--verbose"))
+        return &args.options.verbose;
+    if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+        return &args.help;
+    if (a == QLatin1String("--version"))
+        return &args.version;
+    if (a == QLatin1String("--force"))
+        return &args.force;
+    return nullptr;
+}
+
+// An option with a value, given as "--name VALUE" or "--name=VALUE": stores the value into `value`
+// and moves `i` past it. False when argv[i] is not that option (or lacks its value).
+bool TakeValue(const char* name, int argc, char** argv, int& i, QString& value)
+{
+    const QString a = QString::fromLocal8Bit(argv[i]);
+    const QString option = QLatin1String(name);
+    if (a == option && i + 1 < argc) {
+        value = QString::fromLocal8Bit(argv[++i]);
+        return true;
     }
+    if (a.startsWith(option + QLatin1Char('='))) {
+        value = a.mid(option.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+// "COM1" to "COM255".
+bool IsComName(const QString& port)
+{
+    bool ok = false;
+    const int n = port.mid(3).toInt(&ok);
+    return port.startsWith(QLatin1String("COM")) && ok && n >= 1 && n <= 255;
+}
+
+// Whether the options given go together.
+bool Consistent(const Arguments& args)
+{
+    const bool boardRun = args.options.write || args.options.yes || args.no || !args.options.port.isEmpty();
     if (args.options.yes && args.no)
         return false;
     // The loop repeats the write.
     if (args.options.repeat && !args.options.write)
         return false;
     // The bundle is a run of its own: no board, no window.
-    if (!args.bundle.isEmpty() &&
-        (args.options.write || args.options.yes || args.no || !args.options.port.isEmpty()))
+    if (!args.bundle.isEmpty() && boardRun)
         return false;
     // Only the bundle replaces a file on request.
     if (args.force && args.bundle.isEmpty())
         return false;
-    if (!args.options.port.isEmpty()) {
-        bool ok = false;
-        const int n = args.options.port.mid(3).toInt(&ok);
-        if (!args.options.port.startsWith(QLatin1String("COM")) || !ok || n < 1 || n > 255)
-            return false;
-    }
-    // Answers and the write belong to the headless run.
-    if (!args.headless && (args.options.write || args.options.yes || args.no || !args.options.port.isEmpty()))
+    if (!args.options.port.isEmpty() && !IsComName(args.options.port))
         return false;
-    return true;
+    // Answers and the write belong to the headless run.
+    return args.headless || !boardRun;
+}
+
+bool Parse(int argc, char** argv, Arguments& args)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (bool* flag = FlagOf(args, QString::fromLocal8Bit(argv[i]))) {
+            *flag = true;
+            continue;
+        }
+        if (TakeValue("--port", argc, argv, i, args.options.port) ||
+            TakeValue("--support-bundle", argc, argv, i, args.bundle))
+            continue;
+        args.unknown = QString::fromLocal8Bit(argv[i]);
+        return false;
+    }
+    return Consistent(args);
 }
 
 } // namespace

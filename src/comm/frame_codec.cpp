@@ -157,6 +157,65 @@ void FrameAssembler::ResetReceive()
     m_resetInRun = m_running;
 }
 
+namespace
+{
+
+// Appends one received byte to the run's trace line: "** " for a byte of a password in the frame
+// it joins (FrameIndex is where it goes in that frame).
+inline void TraceByte(std::string& trace, const FrameAssembler& a, std::uint8_t byte)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    if (a.InFrame && IsSecretFrameByte(a.FrameBuf, a.FrameIndex)) {
+        trace += "** ";
+        return;
+    }
+    trace.push_back(digits[byte >> 4]);
+    trace.push_back(digits[byte & 0x0F]);
+    trace.push_back(' ');
+}
+
+// The CR has arrived where LEN put it: the frame is reported, valid or not.
+inline void CompleteFrame(FrameAssembler& a, FrameAssembler::Sink& sink)
+{
+    a.FrameBuf[a.FrameIndex] = kCr;
+    a.InFrame = false;
+    const int end = a.FrameEnd;
+    const bool valid = FrameChecksum(a.FrameBuf) == a.FrameBuf[end - 1] && a.FrameBuf[end - 2] == kEtx;
+    if (valid)
+        sink.OnValidFrame(a.FrameBuf, end + 1);
+    else
+        sink.OnChecksumError(a.FrameBuf, end + 1);
+}
+
+// A byte outside a frame: only an STX counts, and starts one.
+inline void AwaitStx(FrameAssembler& a, std::uint8_t byte)
+{
+    if (byte != kStx)
+        return;
+    a.InFrame = true;
+    a.FrameBuf[0] = byte;
+    a.FrameIndex = 1;
+    a.FrameEnd = kMinFrame;
+}
+
+// A byte inside a frame other than its closing CR: LEN sets where the CR belongs.
+inline void PlaceByte(FrameAssembler& a, std::uint8_t byte)
+{
+    if (a.FrameIndex == 3) {
+        a.FrameBuf[a.FrameIndex++] = byte;
+        a.FrameEnd = byte + 6;
+        return;
+    }
+    if (a.FrameIndex > a.FrameEnd) {
+        // The byte after a misplaced CR position ends the frame unseen.
+        a.InFrame = false;
+        return;
+    }
+    a.FrameBuf[a.FrameIndex++] = byte;
+}
+
+} // namespace
+
 bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
 {
     if (m_running)
@@ -165,6 +224,7 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
 
     int unread = Unread();
     if (unread == 0) {
+        // A quiet run: a partial frame survives kIdleRuns of them.
         if (IdleCountdown > 0)
             --IdleCountdown;
         else
@@ -181,57 +241,26 @@ bool FrameAssembler::Assemble(Sink& sink, bool rxTrace)
         trace.reserve(3 + static_cast<std::size_t>(unread) * 3);
         trace = "RX:";
     }
-    static const char digits[] = "0123456789ABCDEF";
-
     for (; unread > 0; --unread) {
         const std::uint8_t byte = RxRing[RxTail];
         if (++RxTail >= kRingSize)
             RxTail = 0;
-        if (rxTrace) {
-            // FrameIndex is where this byte goes in the frame being assembled.
-            if (InFrame && IsSecretFrameByte(FrameBuf, FrameIndex)) {
-                trace += "** ";
-            } else {
-                trace.push_back(digits[byte >> 4]);
-                trace.push_back(digits[byte & 0x0F]);
-                trace.push_back(' ');
-            }
-        }
-
+        if (rxTrace)
+            TraceByte(trace, *this, byte);
         if (!InFrame) {
-            if (byte == kStx) {
-                InFrame = true;
-                FrameBuf[0] = byte;
-                FrameIndex = 1;
-                FrameEnd = kMinFrame;
-            }
+            AwaitStx(*this, byte);
             continue;
         }
-        if (FrameIndex == 3) {
-            FrameBuf[FrameIndex++] = byte;
-            FrameEnd = byte + 6;
-            continue;
-        }
+        // FrameEnd is never 3 (at least 6 once LEN is in, 7 before), so the CR check may come
+        // before LEN's.
         if (FrameIndex == FrameEnd && byte == kCr) {
-            FrameBuf[FrameIndex] = byte;
-            InFrame = false;
-            const int length = FrameEnd + 1;
-            const bool valid =
-                FrameChecksum(FrameBuf) == FrameBuf[FrameEnd - 1] && FrameBuf[FrameEnd - 2] == kEtx;
-            if (valid)
-                sink.OnValidFrame(FrameBuf, length);
-            else
-                sink.OnChecksumError(FrameBuf, length);
+            CompleteFrame(*this, sink);
+            // A sink callback that reset the receive path ends the run.
             if (m_resetInRun)
                 break;
             continue;
         }
-        if (FrameIndex > FrameEnd) {
-            // The byte after a misplaced CR position ends the frame unseen.
-            InFrame = false;
-            continue;
-        }
-        FrameBuf[FrameIndex++] = byte;
+        PlaceByte(*this, byte);
     }
 
     if (rxTrace)

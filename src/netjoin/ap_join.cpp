@@ -293,44 +293,11 @@ JoinResult ApJoiner::Fail(JoinFailure failure, const QString& ssid, const QStrin
     return result;
 }
 
-JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int timeoutMs)
+namespace
 {
-    // Joining again while joined (a retried write): ours is replaced, and the connection from
-    // before the first join stays the one to bring back, once, at the end; bringing it back in
-    // between would switch the PC's network twice for nothing.
-    const bool rejoin = m_joined && !m_device.isEmpty();
-    if (rejoin) {
-        // Still joined as far as undoing goes: a failure from here brings the previous one back.
-        TakeDown(m_active, m_ourConnection);
-        m_active.clear();
-        m_ourConnection.clear();
-    } else {
-        Restore(); // a join left from before is undone first
-    }
-    m_reportedAny = false;
-    if (m_device.isEmpty() && !Available())
-        return Fail(JoinFailure::Absent, ssid, {});
-    const QDeadlineTimer deadline(timeoutMs);
-
-    // What to bring back afterwards.
-    const QString previousActive =
-        rejoin
-            ? QString()
-            : PathOf(
-                  Property(m_device, kDeviceIface, QStringLiteral("ActiveConnection")).value_or(QVariant()));
-    if (!rejoin) {
-        m_previousConnection.clear();
-        m_previousSpecific = kNoObject;
-    }
-    if (!previousActive.isEmpty() && previousActive != kNoObject) {
-        m_previousConnection =
-            PathOf(Property(previousActive, kActiveIface, QStringLiteral("Connection")).value_or(QVariant()));
-        const QString specific = PathOf(
-            Property(previousActive, kActiveIface, QStringLiteral("SpecificObject")).value_or(QVariant()));
-        if (!specific.isEmpty())
-            m_previousSpecific = specific;
-    }
-
+// A volatile WPA-PSK (open when `password` is empty) connection to `ssid`, owned by this user.
+SettingsMap ConnectionSettings(const QString& ssid, const QString& password)
+{
     SettingsMap settings;
     settings[QStringLiteral("connection")] = {
         {QStringLiteral("id"), QStringLiteral("nx7ifbprog %1").arg(ssid)},
@@ -353,38 +320,69 @@ JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int time
     }
     settings[QStringLiteral("ipv4")] = {{QStringLiteral("method"), QStringLiteral("auto")}};
     settings[QStringLiteral("ipv6")] = {{QStringLiteral("method"), QStringLiteral("ignore")}};
-    const QVariantMap options{
-        {QStringLiteral("persist"), QStringLiteral("volatile")},
-        {QStringLiteral("bind-activation"), QStringLiteral("dbus-client")},
-    };
+    return settings;
+}
 
-    const int left = static_cast<int>(qMax<qint64>(1, deadline.remainingTime()));
-    std::optional<QDBusPendingCall> late;
-    const QDBusMessage reply =
-        Call(kManagerPath, kManagerIface, QStringLiteral("AddAndActivateConnection2"),
-             {QVariant::fromValue(settings), QVariant::fromValue(QDBusObjectPath(m_device)),
-              QVariant::fromValue(QDBusObjectPath(kNoObject)), options},
-             left, &late);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2) {
-        const QString name = reply.errorName();
-        if (late) {
-            // NetworkManager may still join later: keep listening, and bring the previous
-            // connection back now and again once the late connection shows up.
-            m_lateJoin = late;
-            m_joined = true;
-        }
-        if (name == QDBusError::errorString(QDBusError::Timeout) ||
-            name == QDBusError::errorString(QDBusError::NoReply))
-            return Fail(JoinFailure::Timeout, ssid, reply.errorMessage(), timeoutMs);
-        if (name == QDBusError::errorString(QDBusError::ServiceUnknown))
-            return Fail(JoinFailure::Absent, ssid, reply.errorMessage());
-        return Fail(IsRefusal(name) ? JoinFailure::Refused : JoinFailure::Failed, ssid,
-                    reply.errorMessage().isEmpty() ? name : reply.errorMessage());
+bool IsNoAnswer(const QString& errorName)
+{
+    return errorName == QDBusError::errorString(QDBusError::Timeout) ||
+           errorName == QDBusError::errorString(QDBusError::NoReply);
+}
+} // namespace
+
+bool ApJoiner::ClearForJoin()
+{
+    // Joining again while joined (a retried write): ours is replaced, and the connection from
+    // before the first join stays the one to bring back, once, at the end; bringing it back in
+    // between would switch the PC's network twice for nothing.
+    const bool rejoin = m_joined && !m_device.isEmpty();
+    if (rejoin) {
+        // Still joined as far as undoing goes: a failure from here brings the previous one back.
+        TakeDown(m_active, m_ourConnection);
+        m_active.clear();
+        m_ourConnection.clear();
+    } else {
+        Restore(); // a join left from before is undone first
     }
-    m_ourConnection = PathOf(reply.arguments().at(0));
-    m_active = PathOf(reply.arguments().at(1));
-    m_joined = true;
+    return rejoin;
+}
 
+void ApJoiner::RememberPrevious()
+{
+    const QString previousActive =
+        PathOf(Property(m_device, kDeviceIface, QStringLiteral("ActiveConnection")).value_or(QVariant()));
+    m_previousConnection.clear();
+    m_previousSpecific = kNoObject;
+    if (previousActive.isEmpty() || previousActive == kNoObject)
+        return;
+    m_previousConnection =
+        PathOf(Property(previousActive, kActiveIface, QStringLiteral("Connection")).value_or(QVariant()));
+    const QString specific =
+        PathOf(Property(previousActive, kActiveIface, QStringLiteral("SpecificObject")).value_or(QVariant()));
+    if (!specific.isEmpty())
+        m_previousSpecific = specific;
+}
+
+JoinResult ApJoiner::AddRefused(const QDBusMessage& reply, const std::optional<QDBusPendingCall>& late,
+                                const QString& ssid, int timeoutMs)
+{
+    const QString name = reply.errorName();
+    if (late) {
+        // NetworkManager may still join later: keep listening, and bring the previous
+        // connection back now and again once the late connection shows up.
+        m_lateJoin = late;
+        m_joined = true;
+    }
+    if (IsNoAnswer(name))
+        return Fail(JoinFailure::Timeout, ssid, reply.errorMessage(), timeoutMs);
+    if (name == QDBusError::errorString(QDBusError::ServiceUnknown))
+        return Fail(JoinFailure::Absent, ssid, reply.errorMessage());
+    return Fail(IsRefusal(name) ? JoinFailure::Refused : JoinFailure::Failed, ssid,
+                reply.errorMessage().isEmpty() ? name : reply.errorMessage());
+}
+
+JoinResult ApJoiner::AwaitActivated(const QString& ssid, const QDeadlineTimer& deadline, int timeoutMs)
+{
     for (;;) {
         const auto state = Property(m_active, kActiveIface, QStringLiteral("State"));
         // The active connection object disappears once NetworkManager has given up on it.
@@ -402,6 +400,36 @@ JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int time
         while (!pause.hasExpired())
             WaitForEvents(static_cast<int>(qMax<qint64>(1, pause.remainingTime())));
     }
+}
+
+JoinResult ApJoiner::Join(const QString& ssid, const QString& password, int timeoutMs)
+{
+    const bool rejoin = ClearForJoin();
+    m_reportedAny = false;
+    if (m_device.isEmpty() && !Available())
+        return Fail(JoinFailure::Absent, ssid, {});
+    const QDeadlineTimer deadline(timeoutMs);
+    // What to bring back afterwards; a rejoin keeps what the first join remembered.
+    if (!rejoin)
+        RememberPrevious();
+
+    const QVariantMap options{
+        {QStringLiteral("persist"), QStringLiteral("volatile")},
+        {QStringLiteral("bind-activation"), QStringLiteral("dbus-client")},
+    };
+    const int left = static_cast<int>(qMax<qint64>(1, deadline.remainingTime()));
+    std::optional<QDBusPendingCall> late;
+    const QDBusMessage reply = Call(kManagerPath, kManagerIface, QStringLiteral("AddAndActivateConnection2"),
+                                    {QVariant::fromValue(ConnectionSettings(ssid, password)),
+                                     QVariant::fromValue(QDBusObjectPath(m_device)),
+                                     QVariant::fromValue(QDBusObjectPath(kNoObject)), options},
+                                    left, &late);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() < 2)
+        return AddRefused(reply, late, ssid, timeoutMs);
+    m_ourConnection = PathOf(reply.arguments().at(0));
+    m_active = PathOf(reply.arguments().at(1));
+    m_joined = true;
+    return AwaitActivated(ssid, deadline, timeoutMs);
 }
 
 JoinResult ApJoiner::TryJoin(const QString& ssid, const QString& password, int timeoutMs)

@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDeadlineTimer>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -125,6 +126,18 @@ private:
                       const QVariantList& args, int timeoutMs = -1,
                       std::optional<QDBusPendingCall>* unfinished = nullptr);
     JoinResult Fail(JoinFailure failure, const QString& ssid, const QString& detail, int timeoutMs = 0);
+    // The steps of Join. Undoes what stands in the way of a new join; true for a rejoin (ours is
+    // taken down, the connection from before the first join stays the one to bring back).
+    bool ClearForJoin();
+    // Notes the device's active connection (and the access point it uses) to bring back later.
+    void RememberPrevious();
+    // The failure of a request to add and activate our connection that got no usable answer;
+    // `late` holds the request when it outlived its time.
+    JoinResult AddRefused(const QDBusMessage& reply, const std::optional<QDBusPendingCall>& late,
+                          const QString& ssid, int timeoutMs);
+    // Polls our active connection until it is up, NetworkManager gives up, the caller aborts or
+    // `deadline` passes.
+    JoinResult AwaitActivated(const QString& ssid, const QDeadlineTimer& deadline, int timeoutMs);
     QString DeviceReason();
     // Deactivates `active` and deletes `connection` (either may be empty).
     void TakeDown(const QString& active, const QString& connection);

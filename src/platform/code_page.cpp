@@ -99,6 +99,47 @@ QByteArray ToAnsi(const QString& text)
     return out;
 }
 
+namespace
+{
+// Appends a run of well-formed double-byte pairs, converted together; a pair the converter does
+// not know becomes U+FFFD.
+void AppendPairs(QStringDecoder& decoder, const QByteArray& pairs, QString& out)
+{
+    QString text = decoder.decode(pairs);
+    if (text.size() != pairs.size() / 2) {
+        // Something in the run did not give exactly one character: convert pair by pair.
+        text.clear();
+        for (qsizetype k = 0; k < pairs.size(); k += 2) {
+            const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
+            text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
+        }
+    }
+    for (QChar c : text) {
+        // The converter's own substitute stands for a pair it does not know.
+        out += c.unicode() < 0x80 ? QChar(QChar::ReplacementCharacter) : c;
+    }
+}
+
+// The character of a byte that is not part of a pair.
+QChar SingleByteChar(unsigned char b)
+{
+    if (b < 0x80)
+        return QChar(b);
+    if (const char16_t extra = WindowsExtraChar(b))
+        return QChar(extra);
+    if (b >= 0xA1 && b <= 0xDF)
+        return QChar(static_cast<char16_t>(0xFF61 + (b - 0xA1))); // half-width katakana
+    return QChar(QChar::ReplacementCharacter);                    // a lead byte without its trail byte
+}
+
+// Whether bytes[i] and bytes[i + 1] form a double-byte character.
+bool IsPairAt(const QByteArray& bytes, qsizetype i)
+{
+    return IsLeadByte(static_cast<unsigned char>(bytes.at(i))) && i + 1 < bytes.size() &&
+           IsTrailByte(static_cast<unsigned char>(bytes.at(i + 1)));
+}
+} // namespace
+
 QString FromAnsi(const QByteArray& bytes)
 {
     // Only double-byte characters go through the converter: its table maps some control bytes
@@ -109,44 +150,21 @@ QString FromAnsi(const QByteArray& bytes)
     QString out;
     out.reserve(bytes.size());
     QByteArray pairs;
-    auto flushPairs = [&] {
-        if (pairs.isEmpty())
-            return;
-        QString text = decoder.decode(pairs);
-        if (text.size() != pairs.size() / 2) {
-            // Something in the run did not give exactly one character: convert pair by pair.
-            text.clear();
-            for (qsizetype k = 0; k < pairs.size(); k += 2) {
-                const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
-                text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
-            }
-        }
-        for (QChar c : text) {
-            // The converter's own substitute stands for a pair it does not know.
-            out += c.unicode() < 0x80 ? QChar(QChar::ReplacementCharacter) : c;
-        }
-        pairs.clear();
-    };
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes.at(i));
-        if (IsLeadByte(b) && i + 1 < bytes.size() &&
-            IsTrailByte(static_cast<unsigned char>(bytes.at(i + 1)))) {
+        if (IsPairAt(bytes, i)) {
             pairs.append(bytes.at(i));
             pairs.append(bytes.at(i + 1));
             ++i;
             continue;
         }
-        flushPairs();
-        if (b < 0x80)
-            out += QChar(b);
-        else if (const char16_t extra = WindowsExtraChar(b))
-            out += QChar(extra);
-        else if (b >= 0xA1 && b <= 0xDF)
-            out += QChar(static_cast<char16_t>(0xFF61 + (b - 0xA1))); // half-width katakana
-        else
-            out += QChar(QChar::ReplacementCharacter); // a lead byte without its trail byte
+        if (!pairs.isEmpty()) {
+            AppendPairs(decoder, pairs, out);
+            pairs.clear();
+        }
+        out += SingleByteChar(static_cast<unsigned char>(bytes.at(i)));
     }
-    flushPairs();
+    if (!pairs.isEmpty())
+        AppendPairs(decoder, pairs, out);
     return out;
 }
 

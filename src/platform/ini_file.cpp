@@ -384,40 +384,41 @@ void IniFile::WriteInteger(const QString& section, const QString& key, int value
     WriteString(section, key, QString::number(value));
 }
 
-std::optional<int> ParseIniInteger(const QString& text)
+namespace
 {
-    const QString t = TrimBlanks(text);
-    qsizetype i = 0;
-    bool hex = false;
-    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        hex = true;
-        i = 2;
-    } else if (t.startsWith(QLatin1Char('$'))) {
-        hex = true;
-        i = 1;
-    }
-    if (hex) {
-        if (i >= t.size())
+// The value of a hexadecimal digit, -1 for any other character.
+int HexDigit(char16_t c)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// The hexadecimal digits of `t` from `i` on, as a 32-bit pattern: 0xFFFFFFFF is -1.
+std::optional<int> ParseHexDigits(const QString& t, qsizetype i)
+{
+    if (i >= t.size())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (; i < t.size(); ++i) {
+        const int digit = HexDigit(t.at(i).unicode());
+        if (digit < 0)
             return std::nullopt;
-        std::uint64_t value = 0;
-        for (; i < t.size(); ++i) {
-            const char16_t c = t.at(i).unicode();
-            int digit = -1;
-            if (c >= u'0' && c <= u'9')
-                digit = c - u'0';
-            else if (c >= u'a' && c <= u'f')
-                digit = c - u'a' + 10;
-            else if (c >= u'A' && c <= u'F')
-                digit = c - u'A' + 10;
-            if (digit < 0)
-                return std::nullopt;
-            value = value * 16 + static_cast<unsigned>(digit);
-            if (value > 0xFFFFFFFFull)
-                return std::nullopt;
-        }
-        // Hexadecimal texts are 32-bit patterns: 0xFFFFFFFF is -1.
-        return static_cast<int>(static_cast<std::uint32_t>(value));
+        value = value * 16 + static_cast<unsigned>(digit);
+        if (value > 0xFFFFFFFFull)
+            return std::nullopt;
     }
+    return static_cast<int>(static_cast<std::uint32_t>(value));
+}
+
+// A decimal number with an optional sign that fits an int.
+std::optional<int> ParseDecimal(const QString& t)
+{
+    qsizetype i = 0;
     bool negative = false;
     if (i < t.size() && (t.at(i) == QLatin1Char('-') || t.at(i) == QLatin1Char('+'))) {
         negative = t.at(i) == QLatin1Char('-');
@@ -439,6 +440,17 @@ std::optional<int> ParseIniInteger(const QString& text)
     if (value > 0x7FFFFFFFLL)
         return std::nullopt;
     return static_cast<int>(value);
+}
+} // namespace
+
+std::optional<int> ParseIniInteger(const QString& text)
+{
+    const QString t = TrimBlanks(text);
+    if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        return ParseHexDigits(t, 2);
+    if (t.startsWith(QLatin1Char('$')))
+        return ParseHexDigits(t, 1);
+    return ParseDecimal(t);
 }
 
 } // namespace nx7

@@ -449,7 +449,7 @@ TEST_F(MainWindowTest, AboutBoxNamesTheSettingsFileInUse)
 }
 
 // The command line of the real executable: an option it does not know is named before the usage;
-// a known option in the wrong place only brings the usage.
+// a known option in the wrong place, or options that do not go together, only bring the usage.
 TEST(CommandLine, UnknownOptionIsNamedBeforeTheUsage)
 {
     e2e::ToolFolder tool;
@@ -462,6 +462,15 @@ TEST(CommandLine, UnknownOptionIsNamedBeforeTheUsage)
         {{"--frobnicate"}, "--frobnicate"},
         {{"--headless", "--writ", "--yes"}, "--writ"},
         {{"--yes"}, ""},
+        {{"--headless", "--port"}, "--port"},
+        {{"--headless", "--yes", "--no"}, ""},
+        {{"--headless", "--port", "COM0"}, ""},
+        {{"--headless", "--port=COM256"}, ""},
+        {{"--headless", "--port", "LPT1"}, ""},
+        {{"--write"}, ""},
+        {{"--force"}, ""},
+        {{"--support-bundle", "b.zip", "--headless", "--write"}, ""},
+        {{"--support-bundle=b.zip", "--port", "COM3"}, ""},
     };
     for (const Case& c : cases) {
         const e2e::RunResult r = tool.Run(c.args, 20000);

@@ -7,6 +7,7 @@
 #include "platform/tick_clock.h"
 #include "support/fake_clock.h"
 #include "support/small_disk.h"
+#include "support/wait_until.h"
 
 #include "comm_fixture.h"
 
@@ -47,18 +48,6 @@ struct SteppedClock {
 
 const QString kTimeOver = QStringLiteral("レスポンス待ち　タイムオーバー");
 const QString kNack = QStringLiteral("NACK 受信");
-
-bool WaitUntil(const std::function<bool()>& done, int realMs = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > realMs)
-            return false;
-        WaitForEvents(10);
-    }
-    return true;
-}
 
 QString ComDebugValue(const QString& iniPath, const QString& key)
 {

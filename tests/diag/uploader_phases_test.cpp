@@ -5,14 +5,12 @@
 #include "ota/ota_device.h"
 
 #include "support/qt_printers.h"
+#include "support/wait_until.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -21,21 +19,12 @@
 
 namespace nx7::diag
 {
+
+using nx7::test::WaitUntil;
 namespace
 {
 
 constexpr qint64 kImageSize = 20480;
-
-void PumpUntil(const std::function<bool()>& done, int boundMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < boundMs) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
 
 class UploaderPhases : public ::testing::Test
 {
@@ -82,7 +71,7 @@ protected:
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(QStringLiteral(NX7_ESPOTA_PATH), args);
         EXPECT_TRUE(p.waitForStarted(5000));
-        PumpUntil([&p] { return p.state() == QProcess::NotRunning; }, 60000);
+        WaitUntil([&p] { return p.state() == QProcess::NotRunning; }, 60000);
         UploaderRun run;
         if (p.state() != QProcess::NotRunning) {
             p.kill();
@@ -142,7 +131,7 @@ TEST_F(UploaderPhases, EachBoardFaultLandsInItsClass)
             EXPECT_LT(facts.percent, 100);
         }
         // With the board's own verdict the answer is the board's.
-        PumpUntil([this] { return m_verdict != BoardVerdict::None; },
+        WaitUntil([this] { return m_verdict != BoardVerdict::None; },
                   f.expected == UploaderClass::Success ? 3000 : 0);
         if (m_verdict == BoardVerdict::Failed) {
             run.verdict = m_verdict;

@@ -21,11 +21,6 @@ QString ToolPath()
     return QStringLiteral(NX7_BINARY_DIR "/src/app/nx7ifbprog-seamed");
 }
 
-QString SimPath()
-{
-    return QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim");
-}
-
 QString EspotaPath()
 {
     return QStringLiteral(NX7_BINARY_DIR "/tools/espota/espota");
@@ -88,17 +83,12 @@ QString DescribeRequest(const QString& hexLine)
     return unknown;
 }
 
-Simulator::~Simulator()
-{
-    Stop();
-}
-
 bool Simulator::Start(const QString& ini, int com, const QString& record, const QStringList& extra)
 {
     m_record = record;
     QStringList args{QStringLiteral("--pty"), QStringLiteral("--pin"),    ini,   QStringLiteral("--com"),
                      QString::number(com),    QStringLiteral("--record"), record};
-    if (!Launch(args + extra, "PTY "))
+    if (!Launch(args + extra, QStringLiteral("PTY ")))
         return false;
     pty = m_ready;
     return true;
@@ -109,36 +99,23 @@ bool Simulator::StartTcp(const QStringList& link, const QString& record, const Q
     m_record = record;
     const bool server = link.contains(QStringLiteral("--tcp-server"));
     if (!Launch(link + QStringList{QStringLiteral("--record"), record} + extra,
-                server ? "TCP " : QByteArray()))
+                server ? QStringLiteral("TCP ") : QString()))
         return false;
     tcpPort = server ? m_ready.toInt() : 0;
     return true;
 }
 
-bool Simulator::Launch(const QStringList& args, const QByteArray& readyPrefix)
+bool Simulator::Launch(const QStringList& args, const QString& readyPrefix)
 {
-    m_process = std::make_unique<QProcess>();
-    m_process->start(SimPath(), args);
-    if (!m_process->waitForStarted(5000))
+    const QString line = m_process.Start(args, !readyPrefix.isEmpty());
+    if (!m_process.Started())
         return false;
     if (readyPrefix.isEmpty())
         return true;
-    QElapsedTimer t;
-    t.start();
-    QByteArray out;
-    while (t.elapsed() < 5000) {
-        m_process->waitForReadyRead(100);
-        out += m_process->readAllStandardOutput();
-        const qsizetype at = out.indexOf(readyPrefix);
-        if (at >= 0 && out.indexOf('\n', at) > at) {
-            const qsizetype from = at + readyPrefix.size();
-            m_ready = QString::fromLocal8Bit(out.mid(from, out.indexOf('\n', at) - from)).trimmed();
-            return true;
-        }
-        if (m_process->state() != QProcess::Running)
-            return false;
-    }
-    return false;
+    if (!line.startsWith(readyPrefix))
+        return false;
+    m_ready = line.mid(readyPrefix.size()).trimmed();
+    return true;
 }
 
 int FreeTcpPort()
@@ -172,26 +149,17 @@ QStringList Simulator::Requests() const
 
 QString Simulator::Stderr()
 {
-    return m_process ? QString::fromLocal8Bit(m_process->readAllStandardError()) : QString();
+    return m_process.Stderr();
 }
 
 void Simulator::Kill()
 {
-    if (m_process)
-        m_process->kill();
+    m_process.Kill();
 }
 
 void Simulator::Stop()
 {
-    if (!m_process)
-        return;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->terminate();
-        if (!m_process->waitForFinished(3000)) {
-            m_process->kill();
-            m_process->waitForFinished(3000);
-        }
-    }
+    m_process.Stop();
 }
 
 ToolFolder::ToolFolder()

@@ -1,30 +1,32 @@
 #pragma once
-#include "support/qt_printers.h"
-#include <functional>
-
 // Runs the real executable against the real board simulator over a pseudo-terminal.
+#include "support/qt_printers.h"
+#include "support/sim_process.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace nx7::e2e
 {
 
 QString ToolPath();
-QString SimPath();
+using nx7::test::SimPath;
 QString EspotaPath();
 
 // A request frame as recorded by the simulator ("02 00 45 01 00 03 4B 0D"), named:
 // "GetMode", "ModeSet(0005)", "Restart", "SetOtaMode(02 01)", "GetWifiSsid", ... or "?<hex>".
 QString DescribeRequest(const QString& hexLine);
 
+// The simulator with its requests recorded into a file, on a port pinned in the settings or on
+// loopback TCP.
 class Simulator
 {
 public:
-    ~Simulator();
     // Starts ifb-sim on a pseudo-terminal pinned as COM<com> in `ini`, recording into `record`.
     bool Start(const QString& ini, int com, const QString& record, const QStringList& extra);
     // Starts ifb-sim on a TCP link only (`--tcp-server 0` or `--tcp-client host:port` in `link`);
@@ -40,8 +42,8 @@ public:
     QString pty;
 
 private:
-    bool Launch(const QStringList& args, const QByteArray& readyPrefix);
-    std::unique_ptr<QProcess> m_process;
+    bool Launch(const QStringList& args, const QString& readyPrefix);
+    nx7::test::SimProcess m_process;
     QString m_record;
     QString m_ready;
 };

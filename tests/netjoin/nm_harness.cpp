@@ -1,6 +1,6 @@
 #include "nm_harness.h"
 
-#include "platform/event_wait.h"
+#include "support/wait_until.h"
 
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
@@ -154,10 +154,12 @@ QString PrivateNetworkManager::Start(const QString& parameters)
     m_standIn->start(State().python, {QStringLiteral("-m"), QStringLiteral("dbusmock"),
                                       QStringLiteral("--session"), QStringLiteral("--template"),
                                       StandInTemplate(), QStringLiteral("--parameters"), parameters});
-    QDeadlineTimer deadline(20000);
-    while (!Bus().interface()->isServiceRegistered(kNm).value() && !deadline.hasExpired() &&
-           m_standIn->state() != QProcess::NotRunning)
-        WaitForEvents(50);
+    WaitUntil(
+        [this] {
+            return Bus().interface()->isServiceRegistered(kNm).value() ||
+                   m_standIn->state() == QProcess::NotRunning;
+        },
+        20000);
     if (Bus().interface()->isServiceRegistered(kNm).value())
         return {};
     return QStringLiteral("stand-in did not come up: ") +
@@ -168,10 +170,7 @@ void PrivateNetworkManager::Stop()
 {
     StopProcess(m_standIn.get());
     m_standIn.reset();
-    QDeadlineTimer deadline(5000);
-    while (Bus().isConnected() && Bus().interface()->isServiceRegistered(kNm).value() &&
-           !deadline.hasExpired())
-        WaitForEvents(20);
+    WaitUntil([] { return !Bus().isConnected() || !Bus().interface()->isServiceRegistered(kNm).value(); });
 }
 
 QDBusMessage PrivateNetworkManager::Mock(const QString& method, const QVariantList& args)

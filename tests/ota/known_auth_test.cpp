@@ -3,23 +3,22 @@
 // takes a response computed here with Qt's own hashes. The uploader and the board share one
 // implementation of the challenge, so a fault in it would otherwise pass every transfer test.
 #include "ota/ota_device.h"
+#include "support/wait_until.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QPasswordDigestor>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
 #include <functional>
 
 using namespace nx7::ota;
+using nx7::test::WaitUntil;
 
 namespace
 {
@@ -41,20 +40,9 @@ QByteArray Image()
     return QByteArray(1, static_cast<char>(0xE9)) + QByteArray(2999, 'i');
 }
 
-void PumpUntil(const std::function<bool()>& done, int boundMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < boundMs) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
-
 QNetworkDatagram NextDatagram(QUdpSocket& socket, int boundMs = 10000)
 {
-    PumpUntil([&socket] { return socket.hasPendingDatagrams(); }, boundMs);
+    WaitUntil([&socket] { return socket.hasPendingDatagrams(); }, boundMs);
     return socket.hasPendingDatagrams() ? socket.receiveDatagram() : QNetworkDatagram();
 }
 

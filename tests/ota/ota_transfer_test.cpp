@@ -2,9 +2,9 @@
 #include "ota/esp_image.h"
 #include "ota/ota_auth.h"
 #include "ota/ota_device.h"
+#include "support/wait_until.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QProcess>
@@ -12,7 +12,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QUdpSocket>
 #include <gtest/gtest.h>
 
@@ -23,6 +22,7 @@
 #include <unistd.h>
 
 using namespace nx7::ota;
+using nx7::test::WaitUntil;
 
 namespace
 {
@@ -40,18 +40,6 @@ struct DeviceResult {
     QByteArray image;
     QString message;
 };
-
-// Runs the event loop until `done` holds or `boundMs` passed.
-void PumpUntil(const std::function<bool()>& done, int boundMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < boundMs) {
-        QEventLoop loop;
-        QTimer::singleShot(10, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-}
 
 // The uploader's whole output lines, in order.
 QList<int> Percentages(const QString& output)
@@ -112,7 +100,7 @@ protected:
         p.start(QStringLiteral(NX7_ESPOTA_PATH), args);
         if (!p.waitForStarted(5000))
             return r;
-        PumpUntil([&p] { return p.state() == QProcess::NotRunning; }, boundMs);
+        WaitUntil([&p] { return p.state() == QProcess::NotRunning; }, boundMs);
         r.elapsedMs = t.elapsed();
         if (p.state() != QProcess::NotRunning) {
             p.kill();
@@ -171,7 +159,7 @@ TEST_F(OtaTransfer, ImageArrivesByteForByteWithTheToolsCommandLine)
     const EspotaRun r =
         Run(ToolArgs(port, QStringLiteral("KW5GDH4072"), WriteFile(QStringLiteral("UOf.bin"), image)));
     ExpectCleanSuccess(r);
-    PumpUntil([this] { return m_result.arrived; }, 2000);
+    WaitUntil([this] { return m_result.arrived; }, 2000);
     ASSERT_TRUE(m_result.arrived);
     EXPECT_TRUE(m_result.ok);
     EXPECT_EQ(m_result.message, QStringLiteral("OK"));
@@ -232,7 +220,7 @@ TEST_F(OtaTransfer, EveryAuthenticationKindAndTheFileSystemCommandSucceed)
         const EspotaRun r = Run(args);
         ExpectCleanSuccess(r);
         EXPECT_TRUE(r.output.contains(QLatin1String(c.mustShow))) << r.output.toStdString();
-        PumpUntil([this] { return m_result.arrived; }, 2000);
+        WaitUntil([this] { return m_result.arrived; }, 2000);
         EXPECT_TRUE(m_result.ok);
         EXPECT_TRUE(m_result.image == content);
         m_device->Stop();
@@ -312,7 +300,7 @@ TEST_F(OtaTransfer, BoardFailuresEndInAnErrorLineAndExitOne)
         const QString file = WriteFile(QStringLiteral("img.bin"), c.content.isEmpty() ? image : c.content);
         const EspotaRun r = Run(ToolArgs(port, QStringLiteral("pw"), file) + c.extra);
         ExpectFailure(r, c.text);
-        PumpUntil([this] { return m_result.arrived; }, c.transferEnds ? 3000 : 100);
+        WaitUntil([this] { return m_result.arrived; }, c.transferEnds ? 3000 : 100);
         EXPECT_EQ(m_result.arrived, c.transferEnds);
         EXPECT_FALSE(m_result.ok);
         m_device->Stop();
@@ -329,7 +317,7 @@ TEST_F(OtaTransfer, AFailedAuthenticationLeavesTheBoardReadyForTheNextTry)
     ExpectFailure(Run(ToolArgs(port, QStringLiteral("wrong"), file)),
                   QStringLiteral("Authentication Failed"));
     ExpectCleanSuccess(Run(ToolArgs(port, QStringLiteral("right"), file)));
-    PumpUntil([this] { return m_result.arrived; }, 2000);
+    WaitUntil([this] { return m_result.arrived; }, 2000);
     EXPECT_TRUE(m_result.ok);
 }
 
@@ -557,11 +545,11 @@ TEST(OtaDevice, MalformedInvitationsAreIgnoredAndAStalledUploadIsAbandoned)
           "0 " + port + " 5000\n", "0 0 5000 " + md5 + "\n", "0 " + port + " 0 " + md5 + "\n",
           QByteArray("garbage")})
         udp.writeDatagram(bad, QHostAddress::LocalHost, device.Port());
-    PumpUntil([] { return false; }, 150);
+    WaitUntil([] { return false; }, 150);
     EXPECT_TRUE(answers.isEmpty()) << answers.constData();
 
     udp.writeDatagram("0 " + port + " 5000 " + md5 + "\n", QHostAddress::LocalHost, device.Port());
-    PumpUntil([&] { return !answers.isEmpty() && server.hasPendingConnections(); }, 3000);
+    WaitUntil([&] { return !answers.isEmpty() && server.hasPendingConnections(); }, 3000);
     EXPECT_EQ(answers, "OK|");
     ASSERT_TRUE(server.hasPendingConnections());
     std::unique_ptr<QTcpSocket> conn(server.nextPendingConnection());
@@ -574,7 +562,7 @@ TEST(OtaDevice, MalformedInvitationsAreIgnoredAndAStalledUploadIsAbandoned)
     bool closed = false;
     QObject::connect(conn.get(), &QTcpSocket::readyRead, [&] { counts += conn->readAll(); });
     QObject::connect(conn.get(), &QTcpSocket::disconnected, [&] { closed = true; });
-    PumpUntil([&] { return closed; }, 3000);
+    WaitUntil([&] { return closed; }, 3000);
     EXPECT_TRUE(closed);
     counts += conn->readAll();
     EXPECT_EQ(counts, "100100100100");
@@ -601,14 +589,14 @@ TEST(OtaDevice, LargeWritesAreTakenInPiecesOfAtMost1460Bytes)
     udp.writeDatagram("0 " + QByteArray::number(server.serverPort()) + ' ' + QByteArray::number(data.size()) +
                           ' ' + Md5Hex(data) + '\n',
                       QHostAddress::LocalHost, device.Port());
-    PumpUntil([&] { return server.hasPendingConnections(); }, 3000);
+    WaitUntil([&] { return server.hasPendingConnections(); }, 3000);
     ASSERT_TRUE(server.hasPendingConnections());
     std::unique_ptr<QTcpSocket> conn(server.nextPendingConnection());
     conn->write(data); // all at once: the board must still answer per read of at most 1460 bytes
     QByteArray answer;
     QObject::connect(conn.get(), &QTcpSocket::readyRead, [&] { answer += conn->readAll(); });
-    PumpUntil([&] { return result.arrived; }, 5000);
-    PumpUntil([&] { return answer.endsWith("OK"); }, 1000);
+    WaitUntil([&] { return result.arrived; }, 5000);
+    WaitUntil([&] { return answer.endsWith("OK"); }, 1000);
     ASSERT_TRUE(result.arrived);
     EXPECT_TRUE(result.ok) << result.message.toStdString();
     EXPECT_TRUE(answer.endsWith("OK"));

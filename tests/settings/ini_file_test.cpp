@@ -324,9 +324,3 @@ TEST_F(IniFiles, FullDiskLeavesTheOldFileByteForByte)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

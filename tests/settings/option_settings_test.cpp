@@ -426,12 +426,6 @@ TEST_F(OptionSettings, WriteSwitchesAreReadAndLeftAsSetByHand)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
-
 TEST(MirrorNetParams, BoardBlockBecomesTheFourTcpSettings)
 {
     struct Case {

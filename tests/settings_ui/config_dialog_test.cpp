@@ -1,11 +1,11 @@
 #include "app/config_dialog.h"
 #include "comm/frame_codec.h"
 #include "core/app_core.h"
-#include "platform/event_wait.h"
 #include "platform/tick_clock.h"
 #include "support/memory_log.h"
 #include "support/pty_pair.h"
 #include "support/scripted_ui.h"
+#include "support/wait_until.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -77,10 +77,7 @@ public:
     // Lets bytes that are still on their way arrive.
     void Settle(int ms = 150)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms)
-            nx7::WaitForEvents(20);
+        nx7::test::WaitUntil([] { return false; }, ms);
     }
 
 private:
@@ -679,10 +676,3 @@ TEST(FileFilter, WindowsFormToQtForm)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

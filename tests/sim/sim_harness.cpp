@@ -11,11 +11,6 @@
 namespace simtest
 {
 
-QString SimPath()
-{
-    return QStringLiteral(NX7_BINARY_DIR "/tools/ifb-sim/ifb-sim");
-}
-
 QByteArray Request(const QByteArray& data)
 {
     const auto* d = reinterpret_cast<const std::uint8_t*>(data.constData());
@@ -150,48 +145,6 @@ void Conversation::OnValidFrame(const std::uint8_t* frame, int length)
 void Conversation::OnChecksumError(const std::uint8_t* frame, int length)
 {
     badFrames.emplace_back(reinterpret_cast<const char*>(frame), length);
-}
-
-SimProcess::~SimProcess()
-{
-    Stop();
-}
-
-QString SimProcess::Start(const QStringList& args, bool readLine)
-{
-    m_process.setProgram(SimPath());
-    m_process.setArguments(args);
-    m_process.start();
-    if (!m_process.waitForStarted(5000) || !readLine)
-        return {};
-    QElapsedTimer t;
-    t.start();
-    while (!m_process.canReadLine() && t.elapsed() < 5000) {
-        if (!m_process.waitForReadyRead(5000 - static_cast<int>(t.elapsed())))
-            break;
-    }
-    return QString::fromLocal8Bit(m_process.readLine()).trimmed();
-}
-
-bool SimProcess::Stop()
-{
-    if (m_stopped)
-        return true;
-    m_stopped = true;
-    if (m_process.state() == QProcess::NotRunning)
-        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-        return false;
-    }
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-}
-
-QString SimProcess::Stderr()
-{
-    return QString::fromLocal8Bit(m_process.readAllStandardError());
 }
 
 } // namespace simtest

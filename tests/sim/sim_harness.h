@@ -1,10 +1,10 @@
 #pragma once
-// Drives the real ifb-sim executable: starts it, talks to it over its pseudo-terminal or loopback
-// TCP with the tool's own frame codec, and stops it with SIGTERM.
+// Talks to the real ifb-sim executable (started by the shared launcher) over its pseudo-terminal
+// or loopback TCP with the tool's own frame codec.
 #include "comm/frame_codec.h"
+#include "support/sim_process.h"
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
@@ -16,7 +16,9 @@
 namespace simtest
 {
 
-QString SimPath();
+using nx7::test::SimPath;
+using nx7::test::SimProcess;
+
 // A request frame with ID 0 and command 0x45.
 QByteArray Request(std::initializer_list<std::uint8_t> data);
 QByteArray Request(const QByteArray& data);
@@ -84,24 +86,6 @@ private:
 
     Peer& m_peer;
     std::unique_ptr<nx7::codec::FrameAssembler> m_assembler;
-};
-
-// The simulator process. Stops it with SIGTERM on destruction.
-class SimProcess
-{
-public:
-    ~SimProcess();
-    // Starts it and reads its first stdout line ("PTY <path>" or "TCP <port>"); empty on failure.
-    // A TCP client prints nothing: then `readLine` is false and Start returns once it runs.
-    QString Start(const QStringList& args, bool readLine = true);
-    // Sends SIGTERM and waits; true when it ended by itself with exit code 0.
-    bool Stop();
-    QProcess& process() { return m_process; }
-    QString Stderr();
-
-private:
-    QProcess m_process;
-    bool m_stopped = false;
 };
 
 } // namespace simtest

@@ -6,8 +6,8 @@
 #include "sim_harness.h"
 #include "support/memory_log.h"
 #include "support/scripted_ui.h"
+#include "support/wait_until.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,19 +21,8 @@ namespace
 using namespace nx7;
 using nx7::test::MemoryLog;
 using nx7::test::ScriptedUi;
+using nx7::test::WaitUntil;
 using simtest::SimProcess;
-
-bool WaitUntil(const std::function<bool()>& done, int realMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > realMs)
-            return false;
-        WaitForEvents(10);
-    }
-    return true;
-}
 
 // Every request the simulator recorded, as hex lines.
 QStringList Recorded(const QString& path)

@@ -1,5 +1,7 @@
-// Default main of every test program: a QApplication (offscreen under ctest) so that event
-// loops, timers, sockets and widgets work; a test program may define its own main instead.
+// The main of every test program: a QApplication (offscreen unless the caller chose a platform) so
+// that event loops, timers, sockets, child processes and widgets work. A test that needs set-up of
+// its own for the whole program registers a ::testing::Environment
+// (::testing::AddGlobalTestEnvironment) instead of bringing a main.
 #include <QApplication>
 #include <gtest/gtest.h>
 
