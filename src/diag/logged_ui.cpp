@@ -66,7 +66,7 @@ void LoggedUi::ResultDialog(const ResultDialogRequest& request)
 PortDialogResult LoggedUi::PortDialog(const PortDialogRequest& request)
 {
     Note(request.caption, request.lines.join(QLatin1Char('\n')));
-    const PortDialogResult result = m_inner.PortDialog(request);
+    PortDialogResult result = m_inner.PortDialog(request);
     Note(request.caption, result.ok && result.selected >= 0 && result.selected < result.lines.size()
                               ? QStringLiteral("→ ") + result.lines.at(result.selected)
                               : (result.ok ? QStringLiteral("→ OK") : QStringLiteral("→ キャンセル")));
@@ -76,7 +76,7 @@ PortDialogResult LoggedUi::PortDialog(const PortDialogRequest& request)
 UploaderDialogResult LoggedUi::UploaderDialog(const UploaderDialogRequest& request)
 {
     Note(request.caption, request.prompt + QLatin1Char('\n') + request.path);
-    const UploaderDialogResult result = m_inner.UploaderDialog(request);
+    UploaderDialogResult result = m_inner.UploaderDialog(request);
     Note(request.caption,
          result.result == 1 ? QStringLiteral("→ ") + result.path : QStringLiteral("→ キャンセル"));
     return result;

@@ -88,7 +88,7 @@ bool CanWriteOrCreate(const QString& folder)
 
 QString SettingsFolder()
 {
-    const QString portable = PortableSettingsFolder();
+    QString portable = PortableSettingsFolder();
     const QFileInfo file(portable + ExecutableBaseName() + QStringLiteral(".ini"));
     // A writable file in a folder that is not is still saved in place.
     if ((file.exists() && file.isFile() && file.isWritable()) || CanWriteOrCreate(portable))

@@ -272,15 +272,12 @@ void ReportIniSaveFailure(UserInteraction* ui, const QString& path, const QStrin
     if (!ui || reported.contains(path))
         return;
     reported.append(path);
-    MessageRequest request;
-    request.caption = QStringLiteral("例外エラー");
-    request.text =
+    QString text =
         QStringLiteral("iniファイルの生成・更新に失敗しました。\n\nアクセス権限を確認してください。") +
         QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
     if (!cause.isEmpty())
-        request.text += QStringLiteral("\n\n") + cause;
-    request.icon = MsgIcon::Error;
-    request.buttons = MsgButtons::Ok;
+        text += QStringLiteral("\n\n") + cause;
+    MessageRequest request = ErrorBox(text, QStringLiteral("例外エラー"));
     request.ownedByMainWindow = false;
     ui->Message(request);
 }

@@ -69,7 +69,7 @@ QString WriteResult::ClassText() const
 {
     if (Ok())
         return QString();
-    const QString name = FailureClassName(cls == FailureClass::None ? FailureClass::Unspecified : cls);
+    QString name = FailureClassName(cls == FailureClass::None ? FailureClass::Unspecified : cls);
     if (cls == FailureClass::Aborted && !boardReport.isEmpty())
         return QStringLiteral("%1 (board reported %2)").arg(name, boardReport);
     return name;
