@@ -1,9 +1,9 @@
 #include "platform/code_page.h"
 
+#include "platform/code_page_table.h"
+
 #include <QHash>
 #include <QMutex>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace nx7
 {
@@ -53,10 +53,7 @@ bool IsTrailByte(unsigned char b)
 namespace
 {
 // The CP932 form of one BMP character other than ASCII and the single bytes above, or '?'.
-// The converter does not flag every failure (it may answer with its own substitute bytes, and
-// after one failure it can spoil later characters), so each character gets a fresh converter and
-// is accepted only when it decodes back to itself. Opening a converter is slow: each character is
-// converted once and remembered.
+// Converting is slow: each character is converted once and remembered.
 QByteArray EncodeOne(char16_t c)
 {
     static QMutex mutex;
@@ -65,11 +62,8 @@ QByteArray EncodeOne(char16_t c)
     const auto found = known.constFind(c);
     if (found != known.constEnd())
         return *found;
-    const QString piece(QChar{c});
-    QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder.encode(piece);
-    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
-    if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
+    QByteArray bytes = EncodeTableChar(c);
+    if (bytes.isEmpty())
         bytes = QByteArray(1, '?');
     known.insert(c, bytes);
     return bytes;
@@ -103,14 +97,14 @@ namespace
 {
 // Appends a run of well-formed double-byte pairs, converted together; a pair the converter does
 // not know becomes U+FFFD.
-void AppendPairs(QStringDecoder& decoder, const QByteArray& pairs, QString& out)
+void AppendPairs(const QByteArray& pairs, QString& out)
 {
-    QString text = decoder.decode(pairs);
+    QString text = DecodeTablePairs(pairs);
     if (text.size() != pairs.size() / 2) {
         // Something in the run did not give exactly one character: convert pair by pair.
         text.clear();
         for (qsizetype k = 0; k < pairs.size(); k += 2) {
-            const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
+            const QString one = DecodeTablePairs(QByteArrayView(pairs).sliced(k, 2));
             text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
         }
     }
@@ -145,8 +139,6 @@ QString FromAnsi(const QByteArray& bytes)
     // Only double-byte characters go through the converter: its table maps some control bytes
     // (0x1A, 0x1C, 0x7F) to other control characters and swallows a lone lead byte, whereas
     // Windows keeps 0x00-0x7F as they are. Runs of well-formed pairs are converted together.
-    // Opening the converter is slow; a stateless one can serve every call of its thread.
-    thread_local QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
     QString out;
     out.reserve(bytes.size());
     QByteArray pairs;
@@ -158,13 +150,13 @@ QString FromAnsi(const QByteArray& bytes)
             continue;
         }
         if (!pairs.isEmpty()) {
-            AppendPairs(decoder, pairs, out);
+            AppendPairs(pairs, out);
             pairs.clear();
         }
         out += SingleByteChar(static_cast<unsigned char>(bytes.at(i)));
     }
     if (!pairs.isEmpty())
-        AppendPairs(decoder, pairs, out);
+        AppendPairs(pairs, out);
     return out;
 }
 
