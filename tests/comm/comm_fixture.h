@@ -106,6 +106,23 @@ private:
 
 constexpr int kPinnedPort = 9;
 
+// The main window's Timer1 for a test's engine: runs the frame assembly every 50 ms while the
+// engine exists. Declare it after the engine, so it stops first.
+class Timer1 : public QTimer
+{
+public:
+    explicit Timer1(const std::unique_ptr<TTComXDlg>& engine)
+    {
+        setTimerType(Qt::PreciseTimer);
+        setInterval(50);
+        QObject::connect(this, &QTimer::timeout, [&engine] {
+            if (engine)
+                engine->AssembleFrames();
+        });
+        start();
+    }
+};
+
 class EngineOnPty : public ::testing::Test
 {
 protected:
@@ -115,13 +132,6 @@ protected:
         ASSERT_TRUE(pty.ok());
         iniPath = dir.filePath(QStringLiteral("nx7.ini"));
         ASSERT_TRUE(PinPort(iniPath, kPinnedPort, pty.slavePath()));
-        timer1.setTimerType(Qt::PreciseTimer);
-        timer1.setInterval(50);
-        QObject::connect(&timer1, &QTimer::timeout, [this] {
-            if (engine)
-                engine->AssembleFrames();
-        });
-        timer1.start();
     }
     void TearDown() override
     {
@@ -143,8 +153,8 @@ protected:
     PtyBoard board{pty};
     MemoryLog log;
     ScriptedUi ui;
-    QTimer timer1;
     std::unique_ptr<TTComXDlg> engine;
+    Timer1 timer1{engine};
 };
 
 // The same engine on an in-memory link of the same settings: no port, the board's answers come
@@ -156,13 +166,6 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         iniPath = dir.filePath(QStringLiteral("nx7.ini"));
-        timer1.setTimerType(Qt::PreciseTimer);
-        timer1.setInterval(50);
-        QObject::connect(&timer1, &QTimer::timeout, [this] {
-            if (engine)
-                engine->AssembleFrames();
-        });
-        timer1.start();
     }
     void TearDown() override
     {
@@ -185,8 +188,8 @@ protected:
     MemoryLink* link = nullptr; // owned by the engine
     MemoryLog log;
     ScriptedUi ui;
-    QTimer timer1;
     std::unique_ptr<TTComXDlg> engine;
+    Timer1 timer1{engine};
 };
 
 } // namespace nx7::test

@@ -628,13 +628,6 @@ protected:
     void SetUp() override
     {
         TTComXDlg::SetListenAddress(QStringLiteral("127.0.0.1"));
-        timer1.setTimerType(Qt::PreciseTimer);
-        timer1.setInterval(50);
-        QObject::connect(&timer1, &QTimer::timeout, [this] {
-            if (engine)
-                engine->AssembleFrames();
-        });
-        timer1.start();
         ini = dir.filePath(QStringLiteral("nx7.ini"));
     }
     void TearDown() override
@@ -646,8 +639,8 @@ protected:
     QString ini;
     MemoryLog log;
     ScriptedUi ui;
-    QTimer timer1;
     std::unique_ptr<TTComXDlg> engine;
+    Timer1 timer1{engine};
 };
 
 } // namespace
