@@ -4,11 +4,16 @@
 #   1. Qt for Windows: built once per machine from Debian's qt6-base source (the same version as the
 #      host Qt, whose moc/rcc/uic it uses) into a cache outside the checkout. This is the long step
 #      (about 30 minutes on 2 cores); later runs reuse the cache.
-#   2. The tool and the uploader, cross-built against that Qt.
+#   2. The tool and the uploader, cross-built against that Qt and gathered with their DLLs in
+#      <build dir>/deploy/nx7ifbprog; then a first start under Wine (--version).
 # Usage: scripts/windows.sh [--qt-only] [build dir]   (default build dir: build-windows)
 # Environment: NX7_WIN_CACHE (default ~/.cache/nx7-win) holds the Qt builds; NX7_WIN_JOBS the
 # parallel jobs of the Qt build (default: the number of cores).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+# One block, read whole before it runs: the Qt build is long, and an edit of this file meanwhile
+# must not change what the running script does next.
+{
 
 qt_only=0
 build=build-windows
@@ -132,5 +137,44 @@ build_qt() {
     echo "Qt $qt_version for Windows built in $(((SECONDS - started) / 60)) minutes."
 }
 
+# The tool and the uploader, cross-built against the cached Qt, then gathered with the DLLs they
+# need into $build/deploy/nx7ifbprog (the folder an installer would carry).
+build_tool() {
+    local launcher=()
+    if command -v ccache >/dev/null 2>&1; then
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    fi
+    echo "Cross-building the tool and the uploader for Windows in $build"
+    nx7_build "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$qt_prefix" \
+        -DCMAKE_BUILD_TYPE=Release -DNX7_BUILD_TESTS=OFF -DNX7_BUILD_BENCHMARKS=OFF "${launcher[@]}" \
+        -- nx7ifbprog espota
+}
+
+deploy_tool() {
+    local deploy="$build/deploy/nx7ifbprog"
+    local runtime
+    rm -rf "$deploy"
+    mkdir -p "$deploy/platforms" "$deploy/styles"
+    cp "$build/src/app/nx7ifbprog.exe" "$build/tools/espota/espota.exe" "$deploy/"
+    local m
+    for m in Core Gui Widgets Network; do
+        cp "$qt_prefix/bin/Qt6$m.dll" "$deploy/"
+    done
+    cp "$qt_prefix/plugins/platforms/qwindows.dll" "$deploy/platforms/"
+    cp "$qt_prefix"/plugins/styles/*.dll "$deploy/styles/" 2>/dev/null || true
+    for runtime in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+        cp "$("$triple-g++-posix" -print-file-name="$runtime")" "$deploy/"
+    done
+    echo "Windows program folder: $deploy"
+}
+
 build_qt
 [ "$qt_only" -eq 1 ] && exit 0
+cd "$NX7_ROOT"
+build_tool
+build="$(cd "$build" && pwd)"
+deploy_tool
+# A first look under Wine: the program starts and names its version.
+WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/deploy/nx7ifbprog/nx7ifbprog.exe" --version
+exit
+}
