@@ -145,8 +145,9 @@ build_tool() {
         launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     fi
     echo "Cross-building the tool and the uploader for Windows in $build"
+    # The Windows Qt's moc, rcc and uic are the host's.
     nx7_build "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_PREFIX_PATH="$qt_prefix" \
-        -DCMAKE_BUILD_TYPE=Release -DNX7_BUILD_TESTS=OFF -DNX7_BUILD_BENCHMARKS=OFF "${launcher[@]}" \
+        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake" -DCMAKE_BUILD_TYPE=Release -DNX7_BUILD_TESTS=OFF -DNX7_BUILD_BENCHMARKS=OFF "${launcher[@]}" \
         -- nx7ifbprog espota
 }
 
