@@ -1,9 +1,6 @@
 #include "platform/code_page.h"
 
-#include <QHash>
-#include <QMutex>
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "platform/code_page_codec.h"
 
 namespace nx7
 {
@@ -50,32 +47,6 @@ bool IsTrailByte(unsigned char b)
 }
 } // namespace
 
-namespace
-{
-// The CP932 form of one BMP character other than ASCII and the single bytes above, or '?'.
-// The converter does not flag every failure (it may answer with its own substitute bytes, and
-// after one failure it can spoil later characters), so each character gets a fresh converter and
-// is accepted only when it decodes back to itself. Opening a converter is slow: each character is
-// converted once and remembered.
-QByteArray EncodeOne(char16_t c)
-{
-    static QMutex mutex;
-    static QHash<char16_t, QByteArray> known;
-    const QMutexLocker lock(&mutex);
-    const auto found = known.constFind(c);
-    if (found != known.constEnd())
-        return *found;
-    const QString piece(QChar{c});
-    QStringEncoder encoder("Windows-31J", QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder.encode(piece);
-    QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
-    if (encoder.hasError() || bytes.isEmpty() || QString(decoder.decode(bytes)) != piece)
-        bytes = QByteArray(1, '?');
-    known.insert(c, bytes);
-    return bytes;
-}
-} // namespace
-
 QByteArray ToAnsi(const QString& text)
 {
     QByteArray out;
@@ -93,7 +64,7 @@ QByteArray ToAnsi(const QString& text)
                 ++i;
             out.append('?');
         } else {
-            out.append(EncodeOne(c));
+            out.append(cp932::EncodeChar(c));
         }
     }
     return out;
@@ -101,30 +72,15 @@ QByteArray ToAnsi(const QString& text)
 
 QString FromAnsi(const QByteArray& bytes)
 {
-    // Only double-byte characters go through the converter: its table maps some control bytes
-    // (0x1A, 0x1C, 0x7F) to other control characters and swallows a lone lead byte, whereas
-    // Windows keeps 0x00-0x7F as they are. Runs of well-formed pairs are converted together.
-    // Opening the converter is slow; a stateless one can serve every call of its thread.
-    thread_local QStringDecoder decoder("Windows-31J", QStringConverter::Flag::Stateless);
+    // Only double-byte characters go through the converter: Windows keeps 0x00-0x7F as they are,
+    // and a lone lead byte is handled here. Runs of well-formed pairs are converted together.
     QString out;
     out.reserve(bytes.size());
     QByteArray pairs;
     auto flushPairs = [&] {
         if (pairs.isEmpty())
             return;
-        QString text = decoder.decode(pairs);
-        if (text.size() != pairs.size() / 2) {
-            // Something in the run did not give exactly one character: convert pair by pair.
-            text.clear();
-            for (qsizetype k = 0; k < pairs.size(); k += 2) {
-                const QString one = decoder.decode(QByteArrayView(pairs).sliced(k, 2));
-                text += one.size() == 1 ? one.at(0) : QChar(QChar::ReplacementCharacter);
-            }
-        }
-        for (QChar c : text) {
-            // The converter's own substitute stands for a pair it does not know.
-            out += c.unicode() < 0x80 ? QChar(QChar::ReplacementCharacter) : c;
-        }
+        out += cp932::DecodePairs(pairs);
         pairs.clear();
     };
     for (qsizetype i = 0; i < bytes.size(); ++i) {
