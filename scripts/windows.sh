@@ -46,6 +46,7 @@ qt_host_cmake="$(dirname "$(dirname "$(dpkg -L qt6-base-dev | grep -m1 '/Qt6Host
 # Qt for the tool: Core, Gui, Widgets and Network as shared libraries, nothing else. Tablet support
 # is off because Debian's source tarball has no wintab; Direct2D and DirectWrite go off together
 # (the Windows platform plugin does not link with one half of them), leaving the GDI font engine.
+# OpenGL stays on: Qt 6.4.2's Windows platform plugin does not compile without it.
 qt_options=(
     -DCMAKE_BUILD_TYPE=Release
     -DBUILD_SHARED_LIBS=ON
@@ -58,7 +59,6 @@ qt_options=(
     -DFEATURE_concurrent=OFF
     -DFEATURE_xml=OFF
     -DFEATURE_dbus=OFF
-    -DFEATURE_opengl=OFF
     -DFEATURE_vulkan=OFF
     -DFEATURE_icu=OFF
     -DFEATURE_openssl=OFF
