@@ -1,9 +1,24 @@
+// Windows has no such signals: the console's control events stand for them, reported with the
+// numbers of the signals they replace (Ctrl+C and Ctrl+Break: SIGINT 2; the console closed: SIGHUP
+// 1; log-off and shutdown: SIGTERM 15), so the flows and the exit status stay as elsewhere.
+// The system calls the handler on a thread of its own: the handler only queues the number for the
+// event loop. After the close, log-off and shutdown events Windows ends the process as soon as the
+// handler returns, so there the handler waits until the clean stop is over (this object is gone),
+// a little less than the 5 seconds Windows grants.
 #include "app/termination_signals.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
 
-#include <atomic>
+#include <deque>
+#include <mutex>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 
 namespace nx7
@@ -12,54 +27,45 @@ namespace nx7
 namespace
 {
 
-// The console's stop events carry the POSIX numbers of their Linux counterparts, so the exit
-// status (128 + number) is the same on both platforms.
-constexpr int kInterrupt = 2;  // Ctrl+C
-constexpr int kQuit = 3;       // Ctrl+Break
-constexpr int kHangUp = 1;     // the console window closed
-constexpr int kTerminate = 15; // log-off, shut-down
+constexpr DWORD kCleanStopWaitMs = 4500;
 
-std::atomic<TerminationSignals*> g_watch{nullptr};
-std::function<void(int)>* g_onSignal = nullptr;
-// Set when the watch goes away, i.e. when the run has unwound (board restored, settings saved).
-HANDLE g_unwound = nullptr;
+std::mutex g_mutex;
+std::deque<int> g_pending;    // numbers not yet handed to the event loop
+std::function<void()> g_post; // queues a Drain() on the watcher's thread; empty: no watcher
+HANDLE g_stopped = nullptr;   // set when the watcher is gone; lives as long as the process
 
-BOOL WINAPI Handler(DWORD event)
+BOOL WINAPI ConsoleHandler(DWORD type)
 {
-    int number = 0;
-    switch (event) {
+    int signo = 0;
+    bool waits = false;
+    switch (type) {
     case CTRL_C_EVENT:
-        number = kInterrupt;
-        break;
     case CTRL_BREAK_EVENT:
-        number = kQuit;
+        signo = 2;
         break;
     case CTRL_CLOSE_EVENT:
-        number = kHangUp;
+        signo = 1;
+        waits = true;
         break;
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        number = kTerminate;
+        signo = 15;
+        waits = true;
         break;
     default:
         return FALSE;
     }
-    // This runs on a thread of its own: the work is handed to the event loop.
-    if (TerminationSignals* watch = g_watch.load()) {
-        QMetaObject::invokeMethod(
-            watch,
-            [number] {
-                if (g_onSignal && *g_onSignal)
-                    (*g_onSignal)(number);
-            },
-            Qt::QueuedConnection);
+    HANDLE stopped = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_post)
+            return FALSE; // the system's default: end the process
+        g_pending.push_back(signo);
+        g_post();
+        stopped = g_stopped;
     }
-    // The process ends as soon as a close, log-off or shut-down handler returns: wait until the
-    // run has unwound (the system still ends the process after its own time-out).
-    if (number == kHangUp || number == kTerminate) {
-        if (g_unwound)
-            WaitForSingleObject(g_unwound, INFINITE);
-    }
+    if (waits && stopped)
+        ::WaitForSingleObject(stopped, kCleanStopWaitMs);
     return TRUE;
 }
 
@@ -69,26 +75,45 @@ TerminationSignals::TerminationSignals(std::function<void(int)> onSignal, QObjec
     : QObject(parent)
     , m_onSignal(std::move(onSignal))
 {
-    g_watch = this;
-    g_onSignal = &m_onSignal;
-    g_unwound = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    SetConsoleCtrlHandler(Handler, TRUE);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_stopped)
+            g_stopped = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        else
+            ::ResetEvent(g_stopped);
+        g_pending.clear();
+        g_post = [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { Drain(); }, Qt::QueuedConnection);
+        };
+    }
+    ::SetConsoleCtrlHandler(ConsoleHandler, TRUE);
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    SetConsoleCtrlHandler(Handler, FALSE);
-    g_watch = nullptr;
-    g_onSignal = nullptr;
-    if (g_unwound) {
-        SetEvent(g_unwound);
-        // The handler thread may still hold it; the process ends soon after in that case.
-    }
+    ::SetConsoleCtrlHandler(ConsoleHandler, FALSE);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_post = nullptr;
+    g_pending.clear();
+    if (g_stopped)
+        ::SetEvent(g_stopped);
 }
 
 void TerminationSignals::Drain()
 {
-    // Windows hands its events over through the handler above.
+    for (;;) {
+        int signo = 0;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_pending.empty())
+                return;
+            signo = g_pending.front();
+            g_pending.pop_front();
+        }
+        if (m_onSignal)
+            m_onSignal(signo);
+    }
 }
 
 } // namespace nx7

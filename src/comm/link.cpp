@@ -1,14 +1,25 @@
 #include "comm/link.h"
 
-#include "comm/serial_link.h"
 #include "comm/tcp_client_link.h"
 #include "comm/tcp_server_link.h"
+
+#ifdef Q_OS_WIN
+#include "comm/win_serial_link.h"
+#else
+#include "comm/serial_link.h"
+#endif
 
 namespace nx7
 {
 
 namespace
 {
+
+#ifdef Q_OS_WIN
+using PlatformSerialLink = WinSerialLink;
+#else
+using PlatformSerialLink = SerialLink;
+#endif
 
 // Link mode 1 and every unknown mode: nothing is opened and nothing is ever sent.
 class NoLink : public Link
@@ -41,7 +52,7 @@ int LinkModeOf(LinkKind kind)
 std::unique_ptr<Link> MakeLink(const LinkSettings& settings)
 {
     if (settings.kind == LinkKind::Serial)
-        return std::make_unique<SerialLink>(settings.line, settings.settingsPath);
+        return std::make_unique<PlatformSerialLink>(settings.line, settings.settingsPath);
     if (settings.kind == LinkKind::Tcp) {
         if (settings.server)
             return std::make_unique<TcpServerLink>(settings.listenAddress, settings.listenPort,

@@ -1,5 +1,6 @@
 #include "diag/support_bundle.h"
 
+#include "diag/bundle_parts.h"
 #include "diag/lasting_log.h"
 #include "diag/secret_mask.h"
 #include "platform/code_page.h"
@@ -9,13 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <QStringDecoder>
 #include <QSysInfo>
 #include <QTextStream>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 namespace nx7::diag
 {
@@ -23,10 +20,7 @@ namespace nx7::diag
 namespace
 {
 
-struct Entry {
-    QString name;
-    QByteArray data;
-};
+using Entry = ZipEntry;
 
 QString ReadText(const QString& path)
 {
@@ -67,12 +61,7 @@ QString SerialText(const SupportBundleInput& in)
 {
     QStringList lines = in.serialPorts;
     if (lines.isEmpty()) {
-        for (const QSerialPortInfo& p : QSerialPortInfo::availablePorts()) {
-            lines << QStringLiteral("%1 %2 [%3] vid=%4 pid=%5")
-                         .arg(p.systemLocation(), p.description(), p.manufacturer())
-                         .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
-        }
+        lines = SystemSerialPorts();
     }
     if (lines.isEmpty())
         lines << QStringLiteral("(no serial ports)");
@@ -92,36 +81,9 @@ bool WriteZip(const QList<Entry>& entries, const QString& zipPath, QString* erro
     if (target == BundleTarget::New && QFileInfo::exists(zipPath))
         return fail(QStringLiteral("同じ名前のファイルが既にあります"));
     QByteArray buffer;
-    struct archive* a = archive_write_new();
-    archive_write_set_format_zip(a);
-    // Into memory first, so the file on disk is replaced in one step.
-    auto writeCb = [](struct archive*, void* client, const void* data, size_t size) -> la_ssize_t {
-        static_cast<QByteArray*>(client)->append(static_cast<const char*>(data),
-                                                 static_cast<qsizetype>(size));
-        return static_cast<la_ssize_t>(size);
-    };
-    bool ok = archive_write_open(a, &buffer, nullptr, writeCb, nullptr) == ARCHIVE_OK;
-    const time_t now = static_cast<time_t>(QDateTime::currentSecsSinceEpoch());
-    for (const Entry& e : entries) {
-        if (!ok)
-            break;
-        struct archive_entry* entry = archive_entry_new();
-        const QByteArray name = e.name.toUtf8();
-        archive_entry_set_pathname_utf8(entry, name.constData());
-        archive_entry_set_size(entry, e.data.size());
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_mtime(entry, now, 0);
-        ok = archive_write_header(a, entry) == ARCHIVE_OK &&
-             archive_write_data(a, e.data.constData(), static_cast<size_t>(e.data.size())) == e.data.size();
-        archive_entry_free(entry);
-    }
-    const QString archiveError =
-        QString::fromLocal8Bit(archive_error_string(a) ? archive_error_string(a) : "archive error");
-    ok = archive_write_close(a) == ARCHIVE_OK && ok;
-    archive_write_free(a);
-    if (!ok)
-        return fail(archiveError);
+    QString packError;
+    if (!PackZip(entries, &buffer, &packError))
+        return fail(packError);
     FileSaveOptions options;
     options.existing = target == BundleTarget::New ? ExistingFile::Keep : ExistingFile::Replace;
     const FileSaveResult saved = SaveWholeFile(zipPath, buffer, options);

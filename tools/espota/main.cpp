@@ -104,7 +104,9 @@ bool ReadPasswordFromEnvironment(const QString& name, QByteArray* password, QStr
 int main(int argc, char* argv[])
 {
     // A board that resets the connection must end in an error message, not a signal.
+#ifdef SIGPIPE // POSIX only; Windows reports a reset connection as a socket error anyway
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
 
     QCommandLineParser parser;
