@@ -1,9 +1,8 @@
 #include "comm/win_serial_link.h"
 
+#include "platform/com_names.h"
 #include "platform/event_wait.h"
 #include "platform/ini_file.h"
-
-#include <QRegularExpression>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -57,8 +56,9 @@ BYTE WinStopBits(StopBits bits)
 
 } // namespace
 
-WinSerialLink::WinSerialLink(const SerialLine& line, const QString&)
+WinSerialLink::WinSerialLink(const SerialLine& line, const QString& settingsPath)
     : m_line(line)
+    , m_settingsPath(settingsPath)
 {
 }
 
@@ -67,23 +67,11 @@ WinSerialLink::~WinSerialLink()
     Close();
 }
 
-QString WinSerialLink::DevicePath(const QString& comName)
-{
-    static const QRegularExpression re(QStringLiteral("^COM([0-9]{1,3})$"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    const auto match = re.match(comName);
-    if (!match.hasMatch())
-        return QString();
-    const int number = match.captured(1).toInt();
-    if (number < 1 || number > 255)
-        return QString();
-    return QStringLiteral("\\\\.\\COM") + QString::number(number);
-}
-
 bool WinSerialLink::Open()
 {
     Close();
-    const QString path = DevicePath(m_line.comName);
+    // A pin of the port map wins; else \\.\COM<n>, which reaches every number.
+    const QString path = DeviceOfComName(m_line.comName, m_settingsPath);
     if (path.isEmpty())
         return false;
     HANDLE h = ::CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,

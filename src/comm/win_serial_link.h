@@ -31,9 +31,6 @@ public:
     void WriteSettings(IniFile& ini) const override;
     void ResetPulse() override;
 
-    // "\\.\COM<n>" of a "COM<n>" name (any case, n 1..255); empty for anything else.
-    static QString DevicePath(const QString& comName);
-
 private:
     void ReadLoop(void* handle, unsigned generation);
     // Runs on the owner's thread.
@@ -43,6 +40,7 @@ private:
     void Escape(unsigned function);
 
     SerialLine m_line;
+    QString m_settingsPath;   // where the port map lives
     void* m_handle = nullptr; // INVALID_HANDLE_VALUE is never kept: closed is nullptr
     std::thread m_reader;
     std::atomic<bool> m_stop{false};
