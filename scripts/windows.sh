@@ -3,7 +3,7 @@
 # it under Wine.
 #   1. Qt for Windows: built once per machine from Debian's qt6-base source (the same version as the
 #      host Qt, whose moc/rcc/uic it uses) into a cache outside the checkout. This is the long step
-#      (about 30 minutes on 2 cores); later runs reuse the cache.
+#      (about an hour on 2 cores); later runs reuse the cache.
 #   2. The tool and the uploader, cross-built against that Qt and gathered with their DLLs in
 #      <build dir>/deploy/nx7ifbprog; then a first start under Wine (--version).
 # Usage: scripts/windows.sh [--qt-only] [build dir]   (default build dir: build-windows)
@@ -115,7 +115,7 @@ build_qt() {
         return 0
     fi
     mkdir -p "$cache_root"
-    echo "Building Qt $qt_version for Windows once for this machine: about 30 minutes on 2 cores."
+    echo "Building Qt $qt_version for Windows once for this machine: about an hour on 2 cores."
     echo "    into $qt_prefix"
     echo "    log: $qt_log"
     local started=$SECONDS
