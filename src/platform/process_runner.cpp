@@ -14,6 +14,9 @@
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace nx7
 {
@@ -68,6 +71,45 @@ void TieChildToTool(QProcess& process)
 #endif
     });
 }
+#endif
+
+#ifdef Q_OS_WIN
+// The child and whatever it starts run in a job that ends with the run: when the job's handle
+// closes (at the end of the run, or when the system ends the tool), every process left in it ends.
+class ChildJob
+{
+public:
+    ChildJob()
+        : m_job(CreateJobObjectW(nullptr, nullptr))
+    {
+        if (!m_job)
+            return;
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(m_job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    }
+    ~ChildJob()
+    {
+        if (m_job)
+            CloseHandle(m_job);
+    }
+    ChildJob(const ChildJob&) = delete;
+    ChildJob& operator=(const ChildJob&) = delete;
+
+    void Take(const QProcess& process)
+    {
+        const HANDLE child = OpenProcess(PROCESS_SET_QUOTA | PROCESS_TERMINATE, FALSE,
+                                         static_cast<DWORD>(process.processId()));
+        if (!child)
+            return;
+        if (m_job)
+            AssignProcessToJobObject(m_job, child);
+        CloseHandle(child);
+    }
+
+private:
+    HANDLE m_job;
+};
 #endif
 
 void Prepare(QProcess& process, const ProcessSpec& job)
@@ -188,6 +230,9 @@ ProcessEnd WaitForEnd(QProcess& process, Drain& drain, const ProcessHooks& hooks
 ProcessResult RunProcess(const ProcessSpec& job, const ProcessHooks& hooks)
 {
     ProcessResult result;
+#ifdef Q_OS_WIN
+    ChildJob childJob; // outlives the process: what the child started ends with the job
+#endif
     QProcess process;
     Prepare(process, job);
     Drain drain(process, hooks);
@@ -200,6 +245,9 @@ ProcessResult RunProcess(const ProcessSpec& job, const ProcessHooks& hooks)
         EndChild(process);
         return result;
     }
+#ifdef Q_OS_WIN
+    childJob.Take(process);
+#endif
     drain.lastOutputTick = Clock().TickCount();
     result.end = WaitForEnd(process, drain, hooks);
     if (result.end == ProcessEnd::Exited || result.end == ProcessEnd::Crashed)
