@@ -56,7 +56,14 @@ QString PortableSettingsFolder()
 
 QString UserSettingsFolder()
 {
+#ifdef Q_OS_WIN
+    // A Windows user's program settings live in the roaming profile (%APPDATA%).
+    QString base = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#else
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#endif
     if (base.isEmpty())
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/Orvanta/");
