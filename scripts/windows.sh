@@ -28,7 +28,7 @@ done
 NX7_PACKAGES=(
     cmake ninja-build dpkg-dev xz-utils perl python3 qt6-base-dev qt6-base-dev-tools
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-    wine wine64
+    wine wine64 nsis
 )
 nx7_install_packages
 
@@ -169,12 +169,25 @@ deploy_tool() {
     echo "Windows program folder: $deploy"
 }
 
+# The installer (Start-menu entry, uninstaller, the uploader beside the tool) and a zip of the same
+# program folder, both in $build.
+package_tool() {
+    local deploy="$build/deploy/nx7ifbprog"
+    local version
+    version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$NX7_ROOT/CMakeLists.txt" | head -n 1)"
+    makensis -V2 -DDEPLOY="$deploy" -DVERSION="${version:-0.0.0}" \
+        -DOUTFILE="$build/nx7ifbprog-${version:-0.0.0}-win64-installer.exe" "$NX7_ROOT/packaging/windows/nx7ifbprog.nsi"
+    (cd "$build/deploy" && cmake -E tar cf "$build/nx7ifbprog-${version:-0.0.0}-win64.zip" --format=zip nx7ifbprog)
+    echo "Windows installer and zip: $build/nx7ifbprog-${version:-0.0.0}-win64-installer.exe, .zip"
+}
+
 build_qt
 [ "$qt_only" -eq 1 ] && exit 0
 cd "$NX7_ROOT"
 build_tool
 build="$(cd "$build" && pwd)"
 deploy_tool
+package_tool
 # A first look under Wine: the program starts and names its version.
 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/deploy/nx7ifbprog/nx7ifbprog.exe" --version
 exit
