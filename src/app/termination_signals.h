@@ -2,7 +2,8 @@
 // SIGINT, SIGTERM, SIGHUP and SIGQUIT turned into an event of the event loop: the handler only writes the
 // signal number into a pipe, and the work (abort the write, restore the board, save, exit) runs in the flows
 // as on a normal close. On Windows the console's Ctrl+C, Ctrl+Break, close, log-off and shut-down events
-// arrive the same way, numbered as SIGINT, SIGQUIT, SIGHUP and SIGTERM (termination_signals_win.cpp).
+// arrive the same way, numbered as SIGINT (Ctrl+C, Ctrl+Break), SIGHUP (close) and SIGTERM (log-off,
+// shut-down): termination_signals_win.cpp.
 #include <QObject>
 #include <functional>
 #include <memory>

@@ -13,13 +13,7 @@
 #include <deque>
 #include <mutex>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win_api.h"
 
 namespace nx7
 {

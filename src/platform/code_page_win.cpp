@@ -1,6 +1,6 @@
 #include "platform/code_page_table.h"
 
-#include <windows.h>
+#include "platform/win_api.h"
 
 namespace nx7
 {

@@ -2,7 +2,7 @@
 
 #include <QRegularExpression>
 
-#include <windows.h>
+#include "platform/win_api.h"
 
 namespace nx7
 {

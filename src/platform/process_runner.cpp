@@ -15,7 +15,7 @@
 #include <sys/prctl.h>
 #endif
 #ifdef Q_OS_WIN
-#include <windows.h>
+#include "platform/win_api.h"
 #endif
 
 namespace nx7
