@@ -15,7 +15,7 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 echo "== Normal build"
 nx7_build build -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++
-(cd build && ctest --output-on-failure -j "$jobs" -LE "bench|fuzz")
+(cd build && ctest --output-on-failure -j "$jobs" -LE "bench|fuzz|windows")
 
 if [ "$quick" -eq 0 ]; then
     echo "== Sanitizer build (ASan + UBSan)"
@@ -25,5 +25,5 @@ if [ "$quick" -eq 0 ]; then
     # behaviour still fail the run.
     export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-    (cd build-asan && ctest --output-on-failure -j "$jobs" -LE "bench")
+    (cd build-asan && ctest --output-on-failure -j "$jobs" -LE "bench|windows")
 fi

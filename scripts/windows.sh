@@ -6,7 +6,10 @@
 #      (about an hour on 2 cores); later runs reuse the cache.
 #   2. The tool and the uploader, cross-built against that Qt and gathered with their DLLs in
 #      <build dir>/deploy/nx7ifbprog; then a first start under Wine (--version).
-# Usage: scripts/windows.sh [--qt-only] [build dir]   (default build dir: build-windows)
+#   3. With --test: the Windows tests (ctest label "windows") under Wine, against the board
+#      simulator built natively in build/: start-up, a write ending OK, one ending NG, exit
+#      statuses, the settings file, the window under Xvfb, the installer.
+# Usage: scripts/windows.sh [--qt-only | --test] [build dir]   (default build dir: build-windows)
 # Environment: NX7_WIN_CACHE (default ~/.cache/nx7-win) holds the Qt builds; NX7_WIN_JOBS the
 # parallel jobs of the Qt build (default: the number of cores).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -16,11 +19,13 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 {
 
 qt_only=0
+run_tests=0
 build=build-windows
 for arg in "$@"; do
     case "$arg" in
     --qt-only) qt_only=1 ;;
-    -*) echo "usage: scripts/windows.sh [--qt-only] [build dir]" >&2; exit 2 ;;
+    --test) run_tests=1 ;;
+    -*) echo "usage: scripts/windows.sh [--qt-only | --test] [build dir]" >&2; exit 2 ;;
     *) build="$arg" ;;
     esac
 done
@@ -30,6 +35,10 @@ NX7_PACKAGES=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine wine64 nsis
 )
+# The tests' window runs on a virtual display, with a Japanese font for Wine to find.
+if [ "$run_tests" -eq 1 ]; then
+    NX7_PACKAGES+=(xvfb xauth xdotool x11-apps fonts-noto-cjk)
+fi
 nx7_install_packages
 
 triple=x86_64-w64-mingw32
@@ -181,6 +190,14 @@ package_tool() {
     echo "Windows installer and zip: $build/nx7ifbprog-${version:-0.0.0}-win64-installer.exe, .zip"
 }
 
+# The Windows tests live in the native build's test tree, beside the simulator they drive.
+test_tool() {
+    echo "Testing the Windows program under Wine"
+    nx7_build "$NX7_ROOT/build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
+        -DNX7_WINDOWS_PROGRAM="$build/deploy/nx7ifbprog" -- ifb-sim
+    (cd "$NX7_ROOT/build" && ctest --output-on-failure -L windows)
+}
+
 build_qt
 [ "$qt_only" -eq 1 ] && exit 0
 cd "$NX7_ROOT"
@@ -190,5 +207,8 @@ deploy_tool
 package_tool
 # A first look under Wine: the program starts and names its version.
 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/deploy/nx7ifbprog/nx7ifbprog.exe" --version
+if [ "$run_tests" -eq 1 ]; then
+    test_tool
+fi
 exit
 }

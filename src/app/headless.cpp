@@ -8,6 +8,7 @@
 #include "diag/logged_ui.h"
 #include "diag/support_bundle.h"
 #include "platform/app_paths.h"
+#include "platform/console_text.h"
 #include "platform/helpers.h"
 #include "update/ota_update.h"
 
@@ -21,6 +22,8 @@ namespace
 {
 void WriteLine(std::FILE* f, const QString& text)
 {
+    if (WriteConsoleLine(f, text))
+        return;
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), f);
     std::fputc('\n', f);

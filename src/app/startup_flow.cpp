@@ -108,10 +108,12 @@ bool Verify(AppCore& app)
 {
     const QString exe = ExecutablePath();
     if (!IsPlainAnsiPath(exe)) {
+        // The path as the user's file manager shows it (backslashes on Windows).
         Refuse(app,
-               exe + QStringLiteral(
-                         "\n\n上記のアップデートツール実行パスに\n半角英数字以外の文字が含まれています。\n"
-                         "有効なパスにツールを移動してから再度実行してください。"),
+               QDir::toNativeSeparators(exe) +
+                   QStringLiteral(
+                       "\n\n上記のアップデートツール実行パスに\n半角英数字以外の文字が含まれています。\n"
+                       "有効なパスにツールを移動してから再度実行してください。"),
                QStringLiteral("実行パスのエラー"));
         return false;
     }

@@ -54,7 +54,9 @@ QString NameUploaderIn(QString text, const QString& uploaderPath)
 QString PackagedUploaderPath()
 {
 #ifdef Q_OS_WIN
-    return QString();
+    // The installer and the zip put the project's uploader beside the program.
+    const QFileInfo candidate(QDir(ExecutableDir()).absoluteFilePath(QStringLiteral("espota.exe")));
+    return candidate.isFile() ? QDir::toNativeSeparators(candidate.absoluteFilePath()) : QString();
 #else
     const QDir exeDir(ExecutableDir());
     for (const QString& relative :
