@@ -9,7 +9,9 @@
 #   3. With --test: the Windows tests (ctest label "windows") under Wine, against the board
 #      simulator built natively in build/: start-up, a write ending OK, one ending NG, exit
 #      statuses, the settings file, the window under Xvfb, the installer.
-# Usage: scripts/windows.sh [--qt-only | --test] [build dir]   (default build dir: build-windows)
+#   4. With --bench: the whole headless write under Wine against the same write natively (an
+#      optimised native build in build-release), one line with both times and their ratio.
+# Usage: scripts/windows.sh [--qt-only | --test | --bench] [build dir]   (default: build-windows)
 # Environment: NX7_WIN_CACHE (default ~/.cache/nx7-win) holds the Qt builds; NX7_WIN_JOBS the
 # parallel jobs of the Qt build (default: the number of cores).
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -20,12 +22,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 qt_only=0
 run_tests=0
+run_bench=0
 build=build-windows
 for arg in "$@"; do
     case "$arg" in
     --qt-only) qt_only=1 ;;
     --test) run_tests=1 ;;
-    -*) echo "usage: scripts/windows.sh [--qt-only | --test] [build dir]" >&2; exit 2 ;;
+    --bench) run_bench=1 ;;
+    -*) echo "usage: scripts/windows.sh [--qt-only | --test | --bench] [build dir]" >&2; exit 2 ;;
     *) build="$arg" ;;
     esac
 done
@@ -198,6 +202,12 @@ test_tool() {
     (cd "$NX7_ROOT/build" && ctest --output-on-failure -L windows)
 }
 
+bench_tool() {
+    nx7_build "$NX7_ROOT/build-release" -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ -- nx7ifbprog ifb-sim espota \
+        >/dev/null
+    bash "$NX7_ROOT/tests/windows/write_bench.sh" "$build/deploy/nx7ifbprog" "$NX7_ROOT/build-release"
+}
+
 build_qt
 [ "$qt_only" -eq 1 ] && exit 0
 cd "$NX7_ROOT"
@@ -209,6 +219,9 @@ package_tool
 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wine "$build/deploy/nx7ifbprog/nx7ifbprog.exe" --version
 if [ "$run_tests" -eq 1 ]; then
     test_tool
+fi
+if [ "$run_bench" -eq 1 ]; then
+    bench_tool
 fi
 exit
 }

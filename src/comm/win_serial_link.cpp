@@ -6,6 +6,8 @@
 
 #include "platform/win_api.h"
 
+#include <QAbstractEventDispatcher>
+
 namespace nx7
 {
 
@@ -14,8 +16,9 @@ namespace
 
 // How long one ReadFile waits for a first byte. A write on this handle waits for a pending read
 // (Windows serialises I/O on a handle opened without FILE_FLAG_OVERLAPPED), so this also bounds how
-// late a write starts; and it is how soon the reader sees a Close().
-constexpr DWORD kReadSliceMs = 20;
+// late a write starts (each request would wait up to this long for its turn); and it is how soon
+// the reader sees a Close(). 200 short waits a second cost next to nothing.
+constexpr DWORD kReadSliceMs = 5;
 constexpr DWORD kReadChunk = 4096;
 
 BYTE WinParity(Parity parity)
@@ -185,8 +188,14 @@ void WinSerialLink::ReadLoop(void* handle, unsigned generation)
 
 void WinSerialLink::Deliver(const QByteArray& bytes, unsigned generation)
 {
-    if (generation == m_generation && m_handle)
-        emit Received(bytes);
+    if (generation != m_generation || !m_handle)
+        return;
+    emit Received(bytes);
+    // The engine waits for a reply inside processEvents(WaitForMoreEvents); the Windows event
+    // dispatcher stays in it after delivering this posted call, until the wait's timer ends it
+    // (up to 50 ms a reply). The bytes are what the wait is for: end it now.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->interrupt();
 }
 
 void WinSerialLink::ReportLoss(unsigned generation)

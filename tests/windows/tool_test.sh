@@ -46,7 +46,8 @@ setup() {
     mkdir -p "$state"
     start_display
     wineboot -i >/dev/null 2>&1 || fail "wineboot"
-    wineserver -p
+    wineserver -w
+    wineserver -p >/dev/null 2>&1
     mkdir -p "$app_unix" "$WINEPREFIX/drive_c/ツール/nx7ifbprog"
     cp -r "$program/." "$app_unix/"
     cp -r "$program/." "$WINEPREFIX/drive_c/ツール/nx7ifbprog/"
