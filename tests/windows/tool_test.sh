@@ -151,6 +151,11 @@ case_write_ok() {
     expect_status 0
     expect_out "[書き込み結果] OK"
     expect_out "IFB-ROMVer : 3030KMT27"
+    # The join stays manual on Windows: the dialog's text, and the network check's cause and fix
+    # (the PC has no address in the board's network here).
+    expect_out "パソコンを以下のWi-Fiアクセスポイント"
+    expect_out "原因: PCにボード（127.0.0.1）と同じネットワークのアドレスがありません"
+    expect_out "対処: PCのWi-Fiをネットワーク「IFB-WINE-AP」に接続し"
     expect_board_restored
 }
 
