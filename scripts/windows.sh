@@ -3,7 +3,7 @@
 # it under Wine.
 #   1. Qt for Windows: built once per machine from Debian's qt6-base source (the same version as the
 #      host Qt, whose moc/rcc/uic it uses) into a cache outside the checkout. This is the long step
-#      (about an hour on 2 cores); later runs reuse the cache.
+#      (about half an hour on 2 cores, longer beside other work); later runs reuse the cache.
 #   2. The tool and the uploader, cross-built against that Qt and gathered with their DLLs in
 #      <build dir>/deploy/nx7ifbprog; then a first start under Wine (--version).
 #   3. With --test: the Windows tests (ctest label "windows") under Wine, against the board
@@ -128,7 +128,7 @@ build_qt() {
         return 0
     fi
     mkdir -p "$cache_root"
-    echo "Building Qt $qt_version for Windows once for this machine: about an hour on 2 cores."
+    echo "Building Qt $qt_version for Windows once for this machine: about half an hour on 2 cores."
     echo "    into $qt_prefix"
     echo "    log: $qt_log"
     local started=$SECONDS
