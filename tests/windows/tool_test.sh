@@ -18,16 +18,14 @@ state="$4"
 command -v wine >/dev/null 2>&1 || { echo "wine missing: skipped"; exit 77; }
 [ -f "$program/nx7ifbprog.exe" ] || { echo "no Windows program in $program: skipped"; exit 77; }
 
-# Wine turns arguments and file names into UTF-16 through the locale: it must be a UTF-8 one.
-export LC_ALL=C.UTF-8 LANG=C.UTF-8
-export WINEPREFIX="$state/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$state/prefix"
+source "$(dirname "${BASH_SOURCE[0]}")/wine_board.sh"
 app_unix="$WINEPREFIX/drive_c/Orvanta/nx7ifbprog"
 app_win='C:\Orvanta\nx7ifbprog'
 japanese_win='C:\ツール\nx7ifbprog'
 exe="$app_win\\nx7ifbprog.exe"
 ini="$app_unix/Orvanta/nx7ifbprog.ini"
 run="$state/$case_name"
-sim_pid=
 
 fail() {
     echo "FAIL ($case_name): $*" >&2
@@ -37,23 +35,14 @@ fail() {
     exit 1
 }
 
-# The Wine server stays up between the cases (-p): a new one would take seconds to start, and the
-# serial registry entry lives only as long as it does.
+# The Wine server stays up between the cases.
 setup() {
     stop_display
     wineserver -k >/dev/null 2>&1
     rm -rf "$state"
     mkdir -p "$state"
     start_display
-    wineboot -i >/dev/null 2>&1 || fail "wineboot"
-    wineserver -w
-    wineserver -p >/dev/null 2>&1
-    mkdir -p "$app_unix" "$WINEPREFIX/drive_c/ツール/nx7ifbprog"
-    cp -r "$program/." "$app_unix/"
-    cp -r "$program/." "$WINEPREFIX/drive_c/ツール/nx7ifbprog/"
-    # A port is listed where its driver enters it; Wine's own mapping comes from dosdevices.
-    wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v 'Serial9' /t REG_SZ /d COM9 /f >/dev/null 2>&1 ||
-        fail "the serial registry entry"
+    wine_prefix_make "$program" Orvanta/nx7ifbprog ツール/nx7ifbprog || fail "the Wine prefix"
     echo "Wine prefix ready: $WINEPREFIX"
 }
 
@@ -82,25 +71,13 @@ stop_display() {
 }
 
 stop_sim() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    sim_pid=
-    rm -f "$WINEPREFIX/dosdevices/com9"
+    wine_board_stop
 }
 
-# start_sim [simulator options...]: the board on a pseudo-terminal that Wine calls COM9.
+# start_sim [simulator options...]: the board as Wine's COM9, its requests recorded.
 start_sim() {
-    "$sim" --pty --rom-version 3020KMT27 --model "PB-RL11 wine board" --ap-ip 127.0.0.1 \
-        --ap-name IFB-WINE-AP --ota-service --record "$run/requests.txt" "$@" \
-        >"$run/sim.out" 2>"$run/sim.err" &
-    sim_pid=$!
-    local pty=
-    for _ in $(seq 1 100); do
-        pty="$(sed -n 's/^PTY //p' "$run/sim.out" 2>/dev/null)"
-        [ -n "$pty" ] && break
-        sleep 0.1
-    done
-    [ -n "$pty" ] || fail "the simulator did not start"
-    ln -sfn "$pty" "$WINEPREFIX/dosdevices/com9"
+    wine_board_start "$sim" "$run" --rom-version 3020KMT27 --model "PB-RL11 wine board" --ap-ip 127.0.0.1 \
+        --ap-name IFB-WINE-AP --ota-service --record "$run/requests.txt" "$@" || fail "the simulator did not start"
 }
 
 # Settings for the run: the port, a short join wait, the uploader beside the tool. Written as a

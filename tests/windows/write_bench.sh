@@ -6,45 +6,25 @@
 set -eu
 program="$(cd "$1" && pwd)"
 native="$(cd "$2" && pwd)"
-export LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 work="$(mktemp -d)"
 export WINEPREFIX="$work/prefix"
-sim_pid=
+source "$(dirname "${BASH_SOURCE[0]}")/wine_board.sh"
 cleanup() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
+    wine_board_stop
     wineserver -k >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-wineboot -i >/dev/null 2>&1
-# The boot's server ends first: a second one would refuse to start, and without one that stays,
-# every run would pay for starting Wine's services again.
-wineserver -w
-wineserver -p >/dev/null 2>&1
-mkdir -p "$WINEPREFIX/drive_c/nx7" "$work/linux/Orvanta"
-cp -r "$program/." "$WINEPREFIX/drive_c/nx7/"
+wine_prefix_make "$program" nx7
+mkdir -p "$work/linux/Orvanta"
 cp "$native/src/app/nx7ifbprog" "$work/linux/"
-wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v Serial9 /t REG_SZ /d COM9 /f >/dev/null 2>&1
 
-# start_board <settings file> <pin: yes|no>
+# start_board [simulator options...]: a prompt board, as Wine's COM9 (and pinned for the native
+# tool with --pin).
 start_board() {
-    local pin=()
-    [ "$2" = yes ] && pin=(--pin "$1" --com 9)
-    "$native/tools/ifb-sim/ifb-sim" --pty "${pin[@]}" --restart-ms 300 --ap-ip 127.0.0.1 --ota-service \
-        >"$work/sim.out" 2>"$work/sim.err" &
-    sim_pid=$!
-    for _ in $(seq 1 100); do
-        grep -q '^PTY ' "$work/sim.out" 2>/dev/null && break
-        sleep 0.05
-    done
-    ln -sfn "$(sed -n 's/^PTY //p' "$work/sim.out")" "$WINEPREFIX/dosdevices/com9"
-}
-
-stop_board() {
-    kill "$sim_pid" 2>/dev/null
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
+    wine_board_start "$native/tools/ifb-sim/ifb-sim" "$work" --restart-ms 300 --ap-ip 127.0.0.1 --ota-service "$@" ||
+        { echo "the board simulator did not start" >&2; exit 1; }
 }
 
 # Seconds one command takes; a failed run ends the benchmark.
@@ -69,12 +49,12 @@ for run in warm 1 2 3; do
         "$native/tools/espota/espota" >"$linux_ini"
     printf '[Option]\r\nComPort=9\r\nComSpeed=4\r\nApp_ESPOta=C:\\nx7\\espota.exe\r\nCONECT_WAIT_TIME=15000\r\nProg_WAIT_TIME=60000\r\n' \
         >"$win_ini"
-    start_board "$win_ini" no
+    start_board
     w=$(timed wine 'C:\nx7\nx7ifbprog.exe' --headless --write --yes)
-    stop_board
-    start_board "$linux_ini" yes
+    wine_board_stop
+    start_board --pin "$linux_ini" --com 9
     l=$(timed "$work/linux/nx7ifbprog" --headless --write --yes)
-    stop_board
+    wine_board_stop
     [ "$run" = warm ] && continue
     linux_times+=("$l")
     wine_times+=("$w")
